@@ -1,0 +1,39 @@
+# Kelvaro: build and test on Debian with mingw-w64 and Wine. See README.md.
+BUILD   := build
+HOST    := $(BUILD)/host
+WIN     := $(BUILD)/win
+FUZZ    := $(BUILD)/fuzz
+JOBS    ?= 2
+FUZZ_SECONDS ?= 30
+
+.PHONY: all setup build test test-host test-fuzz test-win test-e2e run screenshots demo clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+$(HOST)/CMakeCache.txt:
+	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug >/dev/null
+
+$(WIN)/CMakeCache.txt:
+	cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+
+build: setup $(HOST)/CMakeCache.txt $(WIN)/CMakeCache.txt
+	cmake --build $(HOST) -j$(JOBS)
+	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs win_tests
+
+test: build
+	@scripts/test.sh
+
+run: build
+	@scripts/run.sh
+
+screenshots: build
+	@scripts/screenshots.sh
+
+demo: build
+	@scripts/demo.sh
+
+clean:
+	rm -rf $(HOST) $(WIN) $(FUZZ)

@@ -1,0 +1,30 @@
+#include "PhoneApp.h"
+
+#include "PhoneDlg.h"
+#include "afxsock.h"
+
+BEGIN_MESSAGE_MAP(CPhoneApp, CWinApp)
+    ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+CPhoneApp::CPhoneApp() {}
+
+CPhoneApp theApp;
+
+BOOL CPhoneApp::InitInstance()
+{
+    if (!AfxSocketInit()) {
+        AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
+        return FALSE;
+    }
+    AfxEnableControlContainer();
+    Enable3dControls();
+    SetDialogBkColor(kClrDialogBk, kClrDialogText);
+
+    CPhoneDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    // No message loop of its own: the process ends here.
+    return FALSE;
+}

@@ -1,0 +1,170 @@
+#include "PhoneDlg.h"
+
+BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_BTN_CALL, OnCall)
+    ON_BN_CLICKED(IDC_BTN_HANGUP, OnHangUp)
+    ON_BN_CLICKED(IDC_BTN_VERSION, OnVersion)
+    ON_WM_DESTROY()
+    ON_BN_CLICKED(IDC_BTN_ANSWER, OnAnswer)
+    ON_WM_CONTEXTMENU()
+    ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
+    ON_COMMAND(ID_HISTORY, OnHistory)
+    ON_COMMAND(ID_README, OnReadme)
+    ON_COMMAND(ID_APP_EXIT, OnCancel)
+    ON_CBN_SELCHANGE(IDC_COMBO_PHONEBOOK, OnSelchangePhonebook)
+    ON_BN_CLICKED(IDC_BTN_REGISTER, OnRegister)
+    ON_BN_CLICKED(IDC_BTN_HIDE, OnHide)
+    ON_COMMAND(ID_RESTORE, OnRestore)
+    ON_BN_CLICKED(IDC_BTN_DELETE, OnDelete)
+    ON_BN_CLICKED(IDC_CHK_MINSTART, OnMinStart)
+    ON_MESSAGE(WM_SOCK_CONNECT, OnSockConnect)
+    ON_MESSAGE(WM_SOCK_ACCEPT, OnSockAccept)
+    ON_MESSAGE(WM_SOCK_RECEIVE, OnSockReceive)
+    ON_MESSAGE(WM_SOCK_SEND, OnSockIgnore)
+    ON_MESSAGE(WM_SOCK_CLOSE, OnSockClose)
+    ON_MESSAGE(WM_SOCK_OOB, OnSockIgnore)
+    ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
+END_MESSAGE_MAP()
+
+CPhoneDlg::CPhoneDlg(CWnd* pParent)
+    : CShapedDialog(IDD_KELVARO_DIALOG, pParent),
+      m_bMinStart(false),
+      m_hIcon(NULL),
+      m_bInTray(false),
+      m_nBookSel(0),
+      m_bRinging(false),
+      m_bCalling(false),
+      m_bInConnected(false),
+      m_bOutConnected(false),
+      m_pInSocket(nullptr),
+      m_pBusySocket(nullptr)
+{
+    m_hIcon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+CPhoneDlg::~CPhoneDlg()
+{
+    // Normally gone already (OnDestroy); a window that was never created still owns nothing.
+    delete m_pInSocket;
+    delete m_pBusySocket;
+}
+
+void CPhoneDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CShapedDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_CHK_MINSTART, m_chkMinStart);
+    DDX_Control(pDX, IDC_BTN_DELETE, m_btnDelete);
+    DDX_Control(pDX, IDC_BTN_HIDE, m_btnHide);
+    DDX_Control(pDX, IDC_BTN_REGISTER, m_btnRegister);
+    DDX_Control(pDX, IDC_COMBO_PHONEBOOK, m_cmbPhonebook);
+    DDX_Control(pDX, IDC_STATIC_STATUS, m_stcStatus);
+    DDX_Control(pDX, IDC_EDIT_MYNAME, m_edtMyName);
+    DDX_Control(pDX, IDC_STATIC_PARTNER, m_stcPartnerName);
+    DDX_Control(pDX, IDCANCEL, m_btnOff);
+    DDX_Control(pDX, IDC_BTN_VERSION, m_btnVersion);
+    DDX_Control(pDX, IDC_BTN_ANSWER, m_btnAnswer);
+    DDX_Control(pDX, IDC_LIST_SEND, m_lstSend);
+    DDX_Control(pDX, IDC_LIST_RECEIVE, m_lstReceive);
+    DDX_Control(pDX, IDC_BTN_HANGUP, m_btnHangUp);
+    DDX_Control(pDX, IDC_BTN_CALL, m_btnCall);
+    DDX_Control(pDX, IDC_EDIT_SEND, m_edtSend);
+    DDX_Control(pDX, IDC_EDIT_PORT, m_edtPort);
+    DDX_Control(pDX, IDC_EDIT_ADDRESS, m_edtAddress);
+}
+
+BOOL CPhoneDlg::OnInitDialog()
+{
+    CShapedDialog::OnInitDialog();
+
+    AddSystemMenuItem();
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    // No taskbar button: the notification-area icon is the way back to a hidden window.
+    ModifyStyleEx(WS_EX_APPWINDOW, 0);
+
+    CString strTitle;
+    strTitle.LoadString(AFX_IDS_APP_TITLE);
+    SetWindowText(strTitle);
+
+    AddTrayIcon();
+
+    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
+
+    m_brushLight.CreateSolidBrush(kClrBrushLight);
+    m_brushMedium.CreateSolidBrush(kClrBrushMedium);
+    m_brushDark.CreateSolidBrush(kClrBrushDark);
+    CRoundButton* buttons[] = { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion,
+                                &m_btnOff, &m_btnRegister, &m_btnHide, &m_btnDelete };
+    for (CRoundButton* pButton : buttons) pButton->SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+
+    ReadSettings();
+
+    m_edtAddress.EnableWindow(TRUE);
+    m_edtPort.EnableWindow(TRUE);
+    m_btnCall.EnableWindow(TRUE);
+    m_btnHangUp.EnableWindow(FALSE);
+    m_btnAnswer.EnableWindow(FALSE);
+
+    m_edtAddress.SetWindowText(m_strAddress);
+    m_edtPort.SetWindowText(m_strPort);
+    m_edtMyName.SetWindowText(m_strMyName);
+    m_stcPartnerName.SetWindowText("");
+    m_stcStatus.ShowWindow(SW_HIDE);
+
+    m_sockCall.SetOwner(this);
+    m_bOutConnected = false;
+    m_bCalling = false;
+    m_sockListen.SetOwner(this);
+    OpenListeningSocket();
+    m_bInConnected = false;
+    m_bRinging = false;
+    return TRUE;
+}
+
+void CPhoneDlg::OnPaint()
+{
+    if (::IsIconic(m_hWnd)) {
+        CPaintDC dc(this);
+        SendMessage(WM_ICONERASEBKGND, (WPARAM)dc.GetSafeHdc(), 0);
+        int cxIcon = ::GetSystemMetrics(SM_CXICON);
+        int cyIcon = ::GetSystemMetrics(SM_CYICON);
+        CRect rc;
+        GetClientRect(&rc);
+        int x = (rc.Width() - cxIcon + 1) / 2;
+        int y = (rc.Height() - cyIcon + 1) / 2;
+        ::DrawIcon(dc, x, y, m_hIcon);
+    } else {
+        CShapedDialog::OnPaint();
+    }
+}
+
+HCURSOR CPhoneDlg::OnQueryDragIcon() { return (HCURSOR)m_hIcon; }
+
+void CPhoneDlg::OnCancel() { CShapedDialog::OnCancel(); }
+
+void CPhoneDlg::OnMinStart() { m_bMinStart = m_chkMinStart.GetCheck() != 0; }
+
+void CPhoneDlg::OnDestroy()
+{
+    m_edtAddress.GetWindowText(m_strAddress);
+    m_edtPort.GetWindowText(m_strPort);
+    m_edtMyName.GetWindowText(m_strMyName);
+
+    RemoveTrayIcon();
+
+    m_brushLight.DeleteObject();
+    m_brushMedium.DeleteObject();
+    m_brushDark.DeleteObject();
+
+    CShapedDialog::OnDestroy();
+
+    DeleteSocket(m_pInSocket);
+    DeleteSocket(m_pBusySocket);
+
+    WriteSettings();
+}

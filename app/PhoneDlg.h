@@ -1,0 +1,132 @@
+// The main window: the telephone itself. Its handlers are spread over the folders of the
+// subsystems they belong to: call control in call/, the phonebook in phonebook/, the tray icon,
+// menus and version box in ui/, start-up, settings and teardown here in app/.
+#pragma once
+
+#include "CallSocket.h"
+#include "LineReader.h"
+#include "RoundButton.h"
+#include "ShapedDialog.h"
+#include "resource.h"
+
+#define WM_TRAYNOTIFY (WM_USER + 2)
+
+class CPhoneDlg : public CShapedDialog {
+public:
+    explicit CPhoneDlg(CWnd* pParent = NULL);
+    ~CPhoneDlg() override;
+
+    // Shows the system's message text for an error code in the application's message box;
+    // nothing when the system has no text for it.
+    static void ShowSystemError(DWORD dwError);
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    // Full path of the settings file: "Kelvaro.ini" beside the executable.
+    virtual CString SettingsPath() const;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Start-up, painting, teardown (app/).
+    afx_msg void OnSysCommand(UINT nID, LPARAM lParam);
+    afx_msg void OnPaint();
+    afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnDestroy();
+    afx_msg void OnMinStart();
+
+    // Call control (call/).
+    afx_msg void OnCall();
+    afx_msg void OnHangUp();
+    afx_msg void OnAnswer();
+    afx_msg LRESULT OnSockConnect(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockAccept(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockReceive(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockClose(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockIgnore(WPARAM wParam, LPARAM lParam);
+
+    // Phonebook (phonebook/).
+    afx_msg void OnSelchangePhonebook();
+    afx_msg void OnRegister();
+    afx_msg void OnDelete();
+
+    // Version box and documents, tray icon and menus (ui/).
+    afx_msg void OnVersion();
+    afx_msg void OnAppAbout();
+    afx_msg void OnHistory();
+    afx_msg void OnReadme();
+    afx_msg void OnContextMenu(CWnd* pWnd, CPoint point);
+    afx_msg LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnHide();
+    afx_msg void OnRestore();
+
+    void OpenDocument(CString strTarget);
+
+    DECLARE_MESSAGE_MAP()
+
+    // Settings file (app/Settings.cpp).
+    void ReadSettings();
+    void WriteSettings();
+
+    // Call control helpers (call/CallControl.cpp).
+    void OpenListeningSocket();
+    void EndOutgoingCall();
+    void EndIncomingCall();
+    void ShowLookAfterCallEnded();
+    void DeleteSocket(CCallSocket*& rpSocket);
+    void DiscardSocketMessages(const CCallSocket* pSocket);
+    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLastIndex);
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void AddSystemMenuItem();
+
+    // Members, in declaration order.
+    CButton m_chkMinStart;
+    CRoundButton m_btnDelete;
+    CRoundButton m_btnHide;
+    CRoundButton m_btnRegister;
+    CComboBox m_cmbPhonebook;
+    CStatic m_stcStatus;
+    CEdit m_edtMyName;
+    CStatic m_stcPartnerName;
+    CRoundButton m_btnOff;
+    CRoundButton m_btnVersion;
+    CRoundButton m_btnAnswer;
+    CListBox m_lstSend;
+    CListBox m_lstReceive;
+    CRoundButton m_btnHangUp;
+    CRoundButton m_btnCall;
+    CEdit m_edtSend;
+    CEdit m_edtPort;
+    CEdit m_edtAddress;
+    bool m_bMinStart;
+    HICON m_hIcon;
+    bool m_bInTray;
+    CString m_strPartnerName;
+    int m_nBookSel;
+    CStringList m_listNames;
+    CStringList m_listAddresses;
+    CStringList m_listPorts;
+    CString m_strMyName;
+    CBrush m_brushMedium;
+    CBrush m_brushLight;
+    CBrush m_brushDark;
+    bool m_bRinging;
+    bool m_bCalling;
+    CString m_strIniPath;
+    CString m_strPort;
+    CString m_strAddress;
+    bool m_bInConnected;
+    bool m_bOutConnected;
+    CCallSocket m_sockListen;
+    CCallSocket m_sockCall;
+    CCallSocket* m_pInSocket;
+    CCallSocket* m_pBusySocket;
+
+    // Reading state of each connection (greeting flag, bytes waiting for the rest of a line).
+    CLineReader m_readerIn;
+    CLineReader m_readerOut;
+};

@@ -1,0 +1,110 @@
+// The settings file "Kelvaro.ini" beside the executable: read once at start, written once when
+// the window is destroyed. Missing keys take their defaults; nothing here reports an error
+// except a failed write at exit, which would otherwise lose the user's changes silently.
+#include "PhoneDlg.h"
+#include "Paths.h"
+
+#include <cstdlib>
+
+namespace {
+
+const char kSectionSetting[] = "Setting";
+const char kSectionAddress[] = "Address";
+
+// A value of any length: the buffer grows until the value fits.
+CString ReadValue(const char* pszSection, const char* pszKey, const char* pszDefault, const CString& strPath)
+{
+    for (DWORD size = 256;; size *= 2) {
+        CString value;
+        DWORD got = ::GetPrivateProfileStringA(pszSection, pszKey, pszDefault, value.GetBuffer((int)size), size,
+                                               strPath);
+        if (got + 1 < size || size >= (1u << 24)) {
+            value.ReleaseBuffer((int)got);
+            return value;
+        }
+    }
+}
+
+bool WriteValue(const char* pszSection, const char* pszKey, const CString& strValue, const CString& strPath,
+                DWORD& rdwError)
+{
+    if (::WritePrivateProfileStringA(pszSection, pszKey, strValue, strPath)) return true;
+    if (!rdwError) rdwError = ::GetLastError();
+    return false;
+}
+
+} // namespace
+
+CString CPhoneDlg::SettingsPath() const
+{
+    CString path;
+    path.Format("%sKelvaro.ini", ModuleFolder().GetString());
+    return path;
+}
+
+void CPhoneDlg::ReadSettings()
+{
+    m_strIniPath = SettingsPath();
+
+    m_strAddress = ReadValue(kSectionSetting, "IP", "localhost", m_strIniPath);
+    m_strPort = ReadValue(kSectionSetting, "Port", "32760", m_strIniPath);
+    if (m_strPort.IsEmpty()) m_strPort = "32760";
+    m_strMyName = ReadValue(kSectionSetting, "Name", "?", m_strIniPath);
+
+    int nMinStart = std::atoi(ReadValue(kSectionSetting, "MinStart", "0", m_strIniPath));
+    m_bMinStart = nMinStart != 0;
+    m_chkMinStart.SetCheck(nMinStart);
+    if (m_bMinStart) PostMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_HIDE, BN_CLICKED), (LPARAM)m_btnHide.m_hWnd);
+
+    int nCount = std::atoi(ReadValue(kSectionAddress, "Max", "0", m_strIniPath));
+
+    m_listNames.RemoveAll();
+    m_listAddresses.RemoveAll();
+    m_listPorts.RemoveAll();
+    m_cmbPhonebook.ResetContent();
+    m_cmbPhonebook.AddString("IPアドレス指定");
+    for (int n = 1; n <= nCount; ++n) {
+        CString keyName, keyIP, keyPort;
+        keyName.Format("Name%d", n);
+        keyIP.Format("IP%d", n);
+        keyPort.Format("Port%d", n);
+        CString strName = ReadValue(kSectionAddress, keyName, "?", m_strIniPath);
+        m_listNames.AddTail(strName);
+        m_listAddresses.AddTail(ReadValue(kSectionAddress, keyIP, "localhost", m_strIniPath));
+        m_listPorts.AddTail(ReadValue(kSectionAddress, keyPort, "32760", m_strIniPath));
+        m_cmbPhonebook.AddString(strName);
+    }
+    m_cmbPhonebook.SetCurSel(0);
+}
+
+void CPhoneDlg::WriteSettings()
+{
+    DWORD dwError = 0;
+    CString strMinStart;
+    strMinStart.Format("%d", m_bMinStart ? 1 : 0);
+    WriteValue(kSectionSetting, "IP", m_strAddress, m_strIniPath, dwError);
+    WriteValue(kSectionSetting, "Port", m_strPort, m_strIniPath, dwError);
+    WriteValue(kSectionSetting, "Name", m_strMyName, m_strIniPath, dwError);
+    WriteValue(kSectionSetting, "MinStart", strMinStart, m_strIniPath, dwError);
+
+    int n = 0;
+    POSITION posName = m_listNames.GetHeadPosition();
+    POSITION posIP = m_listAddresses.GetHeadPosition();
+    POSITION posPort = m_listPorts.GetHeadPosition();
+    while (posName && posIP && posPort) {
+        ++n;
+        CString keyName, keyIP, keyPort;
+        keyName.Format("Name%d", n);
+        keyIP.Format("IP%d", n);
+        keyPort.Format("Port%d", n);
+        WriteValue(kSectionAddress, keyName, m_listNames.GetNext(posName), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keyIP, m_listAddresses.GetNext(posIP), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keyPort, m_listPorts.GetNext(posPort), m_strIniPath, dwError);
+    }
+    CString strMax;
+    strMax.Format("%d", n);
+    WriteValue(kSectionAddress, "Max", strMax, m_strIniPath, dwError);
+
+    // Tell the user once that the changes were not kept (read-only file or folder).
+    if (dwError) ShowSystemError(dwError);
+}

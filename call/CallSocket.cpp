@@ -1,0 +1,45 @@
+#include "CallSocket.h"
+
+CCallSocket::CCallSocket() : m_pOwner(nullptr), m_nConnectError(0) {}
+
+void CCallSocket::Forward(UINT message)
+{
+    if (m_pOwner) ::PostMessageA(m_pOwner->GetSafeHwnd(), message, 0, (LPARAM)this);
+}
+
+void CCallSocket::OnReceive(int nErrorCode)
+{
+    CAsyncSocket::OnReceive(nErrorCode);
+    Forward(WM_SOCK_RECEIVE);
+}
+
+void CCallSocket::OnSend(int nErrorCode)
+{
+    CAsyncSocket::OnSend(nErrorCode);
+    Forward(WM_SOCK_SEND);
+}
+
+void CCallSocket::OnOutOfBandData(int nErrorCode)
+{
+    CAsyncSocket::OnOutOfBandData(nErrorCode);
+    Forward(WM_SOCK_OOB);
+}
+
+void CCallSocket::OnAccept(int nErrorCode)
+{
+    CAsyncSocket::OnAccept(nErrorCode);
+    Forward(WM_SOCK_ACCEPT);
+}
+
+void CCallSocket::OnConnect(int nErrorCode)
+{
+    CAsyncSocket::OnConnect(nErrorCode);
+    m_nConnectError = nErrorCode;
+    Forward(WM_SOCK_CONNECT);
+}
+
+void CCallSocket::OnClose(int nErrorCode)
+{
+    CAsyncSocket::OnClose(nErrorCode);
+    Forward(WM_SOCK_CLOSE);
+}

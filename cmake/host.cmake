@@ -1,0 +1,19 @@
+# Host build (Linux g++): the code that needs no Win32, tested with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(KELVARO_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+add_library(kelvaro_portable STATIC
+    platform/afxstr.cpp
+    call/LineReader.cpp)
+target_include_directories(kelvaro_portable PUBLIC platform call)
+target_compile_options(kelvaro_portable PUBLIC -Wall -Wextra -g ${KELVARO_SANITIZE})
+target_link_options(kelvaro_portable PUBLIC ${KELVARO_SANITIZE})
+
+file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(host_tests ${HOST_TEST_SOURCES})
+target_link_libraries(host_tests PRIVATE kelvaro_portable GTest::gtest_main)
+gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,72 @@
+# Windows build (mingw-w64): the program, statically linked, and the Windows tests run under Wine.
+enable_language(RC)
+enable_testing()
+
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX)
+# Sources are UTF-8; string literals become Shift-JIS, as the ANSI API expects.
+set(KELVARO_WARNINGS -Wall -Wextra -Wno-cast-function-type -Wno-unused-local-typedefs)
+set(KELVARO_CHARSET -finput-charset=UTF-8 -fexec-charset=CP932)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001")
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(KELVARO_ICON ${CMAKE_BINARY_DIR}/res/Kelvaro.ico)
+add_custom_command(OUTPUT ${KELVARO_ICON}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/res
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py ${KELVARO_ICON}
+    DEPENDS ${CMAKE_SOURCE_DIR}/res/make_icon.py
+    COMMENT "Drawing the application icon")
+add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON})
+
+add_library(kelvaro_res OBJECT res/Kelvaro.rc)
+target_include_directories(kelvaro_res PRIVATE res ${CMAKE_BINARY_DIR}/res)
+add_dependencies(kelvaro_res kelvaro_icon)
+set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS ${KELVARO_ICON})
+
+# Everything but the entry point and the application object, shared by the program and tests.
+add_library(kelvaro_core STATIC
+    platform/afxstr.cpp
+    platform/afxwin.cpp
+    platform/afxsock.cpp
+    call/CallSocket.cpp
+    call/LineReader.cpp
+    call/CallControl.cpp
+    app/PhoneDlg.cpp
+    app/Settings.cpp
+    phonebook/Phonebook.cpp
+    phonebook/NameDlg.cpp
+    ui/ShapedDialog.cpp
+    ui/RoundButton.cpp
+    ui/TrayIcon.cpp
+    ui/TrayMenu.cpp
+    ui/AboutDlg.cpp
+    app/Paths.cpp)
+target_include_directories(kelvaro_core PUBLIC platform res app call phonebook ui)
+target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
+target_link_libraries(kelvaro_core PUBLIC ws2_32 shell32 gdi32 user32 kernel32)
+target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
+
+add_executable(Kelvaro WIN32 platform/appmain.cpp app/PhoneApp.cpp $<TARGET_OBJECTS:kelvaro_res>)
+target_link_libraries(Kelvaro PRIVATE kelvaro_core)
+
+# The two documents go beside the program in Shift-JIS with CRLF line ends.
+foreach(doc readme history)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${doc}.txt
+        COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/docs/${doc}.txt' | iconv -f UTF-8 -t CP932 > '${CMAKE_BINARY_DIR}/${doc}.txt'"
+        DEPENDS ${CMAKE_SOURCE_DIR}/docs/${doc}.txt
+        COMMENT "Converting ${doc}.txt to Shift-JIS")
+    list(APPEND KELVARO_DOCS ${CMAKE_BINARY_DIR}/${doc}.txt)
+endforeach()
+add_custom_target(kelvaro_docs ALL DEPENDS ${KELVARO_DOCS})
+
+# GoogleTest built with the same toolchain.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:kelvaro_res>)
+target_link_libraries(win_tests PRIVATE kelvaro_core gtest)
+target_include_directories(win_tests PRIVATE tests/win)
+add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
+set_tests_properties(win_tests PROPERTIES TIMEOUT 900)

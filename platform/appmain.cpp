@@ -1,0 +1,7 @@
+// Entry point of the program: hands over to the application object.
+#include "afxwin.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow)
+{
+    return AfxWinMain(hInstance, lpCmdLine, nCmdShow);
+}

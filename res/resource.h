@@ -1,0 +1,144 @@
+/* Resource, control and command identifiers of Kelvaro.
+ * Included by Kelvaro.rc (windres) and by the program's C++ sources, so only
+ * preprocessor definitions and plain ASCII belong here.  Every id is guarded
+ * so that a framework header included earlier may supply the same value. */
+#ifndef KELVARO_RESOURCE_H
+#define KELVARO_RESOURCE_H
+
+/* Links shown in the version box and opened from it. */
+#define KELVARO_HOMEPAGE_URL  "http://www.example.com/kelvaro/"
+#define KELVARO_MAIL_ADDRESS  "kelvaro@example.com"
+
+#ifndef IDC_STATIC
+#define IDC_STATIC            (-1)
+#endif
+
+/* Dialog templates */
+#ifndef IDD_ABOUTBOX
+#define IDD_ABOUTBOX          100
+#endif
+#ifndef IDD_KELVARO_DIALOG
+#define IDD_KELVARO_DIALOG    102
+#endif
+#ifndef IDD_NAME
+#define IDD_NAME              137
+#endif
+
+/* Icon and menu */
+#ifndef IDR_MAINFRAME
+#define IDR_MAINFRAME         128
+#endif
+#ifndef IDR_MENU_TRAY
+#define IDR_MENU_TRAY         129
+#endif
+
+/* Strings */
+#ifndef IDS_ABOUTBOX
+#define IDS_ABOUTBOX          101
+#endif
+#ifndef IDS_SOCKETS_INIT_FAILED
+#define IDS_SOCKETS_INIT_FAILED 103
+#endif
+#ifndef AFX_IDS_APP_TITLE
+#define AFX_IDS_APP_TITLE     57344
+#endif
+
+/* Controls of the main window */
+#ifndef IDC_EDIT_ADDRESS
+#define IDC_EDIT_ADDRESS      1000
+#endif
+#ifndef IDC_EDIT_PORT
+#define IDC_EDIT_PORT         1001
+#endif
+#ifndef IDC_BTN_CALL
+#define IDC_BTN_CALL          1002
+#endif
+#ifndef IDC_BTN_HANGUP
+#define IDC_BTN_HANGUP        1003
+#endif
+#ifndef IDC_BTN_VERSION
+#define IDC_BTN_VERSION       1004
+#endif
+#ifndef IDC_BTN_ANSWER
+#define IDC_BTN_ANSWER        1005
+#endif
+#ifndef IDC_EDIT_SEND
+#define IDC_EDIT_SEND         1007
+#endif
+#ifndef IDC_LIST_SEND
+#define IDC_LIST_SEND         1008
+#endif
+#ifndef IDC_LIST_RECEIVE
+#define IDC_LIST_RECEIVE      1009
+#endif
+/* Hidden static in every dialog whose text the caption strip shows. */
+#ifndef IDC_CAPTION
+#define IDC_CAPTION           1010
+#endif
+#ifndef IDC_STATIC_PARTNER
+#define IDC_STATIC_PARTNER    1011
+#endif
+/* Own-name edit of the main window; also the edit of the name dialog. */
+#ifndef IDC_EDIT_MYNAME
+#define IDC_EDIT_MYNAME       1012
+#endif
+#ifndef IDC_STATIC_STATUS
+#define IDC_STATIC_STATUS     1013
+#endif
+#ifndef IDC_COMBO_PHONEBOOK
+#define IDC_COMBO_PHONEBOOK   1015
+#endif
+#ifndef IDC_BTN_REGISTER
+#define IDC_BTN_REGISTER      1016
+#endif
+#ifndef IDC_BTN_DELETE
+#define IDC_BTN_DELETE        1017
+#endif
+#ifndef IDC_BTN_HIDE
+#define IDC_BTN_HIDE          1018
+#endif
+#ifndef IDC_CHK_MINSTART
+#define IDC_CHK_MINSTART      1019
+#endif
+
+/* Controls of the version box (1016 and 1017 are reused there). */
+#ifndef IDC_BTN_HISTORY
+#define IDC_BTN_HISTORY       1016
+#endif
+#ifndef IDC_BTN_README
+#define IDC_BTN_README        1017
+#endif
+#ifndef IDC_STATIC_HOMEPAGE
+#define IDC_STATIC_HOMEPAGE   1032
+#endif
+#ifndef IDC_STATIC_MAIL
+#define IDC_STATIC_MAIL       1033
+#endif
+
+/* Menu commands */
+#ifndef ID_RESTORE
+#define ID_RESTORE            32771
+#endif
+#ifndef ID_README
+#define ID_README             32788
+#endif
+#ifndef ID_HISTORY
+#define ID_HISTORY            32789
+#endif
+/* Exit is command 57602 (0xE102) in this program's menu and message map. */
+#ifndef ID_APP_EXIT
+#define ID_APP_EXIT           57602
+#endif
+#ifndef ID_APP_ABOUT
+#define ID_APP_ABOUT          57664
+#endif
+#ifndef ID_HELP
+#define ID_HELP               57670
+#endif
+
+/* System-menu item; its low four bits stay clear, as WM_SYSCOMMAND requires. */
+#ifndef IDM_ABOUTBOX
+#define IDM_ABOUTBOX          0x0010
+#endif
+
+#endif /* KELVARO_RESOURCE_H */

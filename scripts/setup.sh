@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what building and testing Kelvaro needs on Debian, generates the Japanese locale and
+# makes the project's Wine prefixes. Quick when everything is already there.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb x11-utils
+          fonts-ipafont-gothic imagemagick locales python3)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine's ANSI code page follows the locale: ja_JP gives code page 932 (Shift-JIS).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    echo "setup: generating the ja_JP.UTF-8 locale"
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+
+# Two prefixes: one with Wine's null graphics driver for headless tests, one with the X11
+# driver for running the program on a (possibly virtual) display.
+make_prefix() {
+    local dir=$1 driver=$2
+    [ -f "$dir/.kelvaro-ready" ] && return 0
+    echo "setup: creating the Wine prefix $dir"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+    if [ "$driver" = null ]; then
+        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
+    # The dialogs ask for the usual Japanese UI font; map it to the IPA font installed above.
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d 'IPAPGothic' /f >/dev/null 2>&1
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d 'IPAGothic' /f >/dev/null 2>&1
+    /usr/lib/wine/wineserver -w
+    touch "$dir/.kelvaro-ready"
+}
+make_prefix "$root/build/wine-test" null
+make_prefix "$root/build/wine-x11" x11

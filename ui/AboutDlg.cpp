@@ -1,0 +1,101 @@
+#include "AboutDlg.h"
+
+#include "Documents.h"
+#include "Paths.h"
+#include "PhoneDlg.h"
+
+#include <shellapi.h>
+
+// ---------------------------------------------------------------------------------------------
+// Documents
+
+namespace {
+PFN_SHELL_EXECUTE g_pfnShellExecute = nullptr;
+}
+
+void SetShellExecuteHook(PFN_SHELL_EXECUTE pfn) { g_pfnShellExecute = pfn; }
+
+void OpenDocumentFrom(HWND hWnd, const CString& strTarget)
+{
+    if (!::IsWindow(hWnd)) return;
+    CString strDir = PathFolder(strTarget);
+    PFN_SHELL_EXECUTE pfn = g_pfnShellExecute ? g_pfnShellExecute : ::ShellExecuteA;
+    pfn(hWnd, NULL, strTarget, NULL, strDir, SW_SHOWDEFAULT);
+}
+
+CString DocumentPath(const char* pszFormat)
+{
+    CString path;
+    path.Format(pszFormat, ModuleFolder().GetString());
+    return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CAboutDlg
+
+const char CAboutDlg::kHomePageUrl[] = KELVARO_HOMEPAGE_URL;
+const char CAboutDlg::kMailUrl[] = "mailto:" KELVARO_MAIL_ADDRESS;
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CShapedDialog)
+    ON_BN_CLICKED(IDC_BTN_HISTORY, OnHistory)
+    ON_BN_CLICKED(IDC_BTN_README, OnReadme)
+    ON_STN_CLICKED(IDC_STATIC_MAIL, OnMail)
+    ON_STN_CLICKED(IDC_STATIC_HOMEPAGE, OnHomePage)
+    ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+CAboutDlg::CAboutDlg() : CShapedDialog(IDD_ABOUTBOX, NULL) {}
+
+void CAboutDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CShapedDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDOK, m_btnOK);
+    DDX_Control(pDX, IDC_BTN_HISTORY, m_btnHistory);
+    DDX_Control(pDX, IDC_BTN_README, m_btnReadme);
+}
+
+BOOL CAboutDlg::OnInitDialog()
+{
+    CShapedDialog::OnInitDialog();
+    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
+    m_brushLight.CreateSolidBrush(kClrBrushLight);
+    m_brushMedium.CreateSolidBrush(kClrBrushMedium);
+    m_brushDark.CreateSolidBrush(kClrBrushDark);
+    m_btnOK.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    m_btnReadme.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    m_btnHistory.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    return TRUE;
+}
+
+void CAboutDlg::OpenDocument(CString strTarget) { OpenDocumentFrom(m_hWnd, strTarget); }
+void CAboutDlg::OnHistory() { OpenDocument(DocumentPath(kHistoryFormat)); }
+void CAboutDlg::OnReadme() { OpenDocument(DocumentPath(kReadmeFormat)); }
+void CAboutDlg::OnMail() { OpenDocument(kMailUrl); }
+void CAboutDlg::OnHomePage() { OpenDocument(kHomePageUrl); }
+
+void CAboutDlg::OnDestroy()
+{
+    m_brushLight.DeleteObject();
+    m_brushMedium.DeleteObject();
+    m_brushDark.DeleteObject();
+    CShapedDialog::OnDestroy();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The main window's version box and document commands
+
+void CPhoneDlg::OpenDocument(CString strTarget) { OpenDocumentFrom(m_hWnd, strTarget); }
+void CPhoneDlg::OnHistory() { OpenDocument(DocumentPath(kHistoryFormat)); }
+void CPhoneDlg::OnReadme() { OpenDocument(DocumentPath(kReadmeFormat)); }
+
+void CPhoneDlg::OnVersion()
+{
+    CAboutDlg dlg;
+    dlg.DoModal();
+}
+
+void CPhoneDlg::OnAppAbout()
+{
+    CAboutDlg dlg;
+    dlg.DoModal();
+}

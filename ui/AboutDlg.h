@@ -1,0 +1,32 @@
+// The version box: name and version, links to the home page and mail, and the two documents.
+#pragma once
+
+#include "RoundButton.h"
+#include "ShapedDialog.h"
+
+class CAboutDlg : public CShapedDialog {
+public:
+    CAboutDlg();
+
+    static const char kHomePageUrl[];
+    static const char kMailUrl[];
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    afx_msg void OnHistory();
+    afx_msg void OnReadme();
+    afx_msg void OnMail();
+    afx_msg void OnHomePage();
+    afx_msg void OnDestroy();
+    DECLARE_MESSAGE_MAP()
+
+    void OpenDocument(CString strTarget);
+
+    CRoundButton m_btnOK;
+    CRoundButton m_btnHistory;
+    CRoundButton m_btnReadme;
+    CBrush m_brushMedium;
+    CBrush m_brushLight;
+    CBrush m_brushDark;
+};

@@ -1,0 +1,125 @@
+#include "RoundButton.h"
+
+BEGIN_MESSAGE_MAP(CRoundButton, CButton)
+    ON_WM_SIZE()
+    ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+CRoundButton::CRoundButton()
+    : m_bRgnSaved(false), m_pBrushLight(nullptr), m_pBrushMedium(nullptr), m_pBrushDark(nullptr)
+{
+}
+
+void CRoundButton::SetBrushes(CBrush* pBrushLight, CBrush* pBrushMedium, CBrush* pBrushDark)
+{
+    m_pBrushLight = pBrushLight;
+    m_pBrushMedium = pBrushMedium;
+    m_pBrushDark = pBrushDark;
+}
+
+static HGDIOBJ BrushHandle(CBrush* pBrush)
+{
+    // Before the dialog lends its brushes, draw with the stock brush rather than nothing.
+    return pBrush && pBrush->m_hObject ? pBrush->m_hObject : ::GetStockObject(WHITE_BRUSH);
+}
+
+void CRoundButton::DrawItem(LPDRAWITEMSTRUCT lpDis)
+{
+    if (lpDis->CtlType != ODT_BUTTON) return;
+
+    CDC dc;
+    dc.Attach(lpDis->hDC);
+    CRect rc;
+    ::CopyRect(&rc, &lpDis->rcItem);
+
+    int nOldBkMode = ::GetBkMode(dc);
+    COLORREF clrOldText = ::GetTextColor(dc);
+    dc.SetBkMode(TRANSPARENT);
+
+    CPen pen(PS_NULL, 0, RGB(0, 0, 0));
+    HGDIOBJ hOldPen = dc.SelectObject(&pen);
+
+    const UINT state = lpDis->itemState;
+    const bool bPressed = (state & ODS_SELECTED) != 0;
+    const bool bDisabled = (state & ODS_DISABLED) != 0;
+
+    // Outer rim.
+    CBrush* pOuter;
+    if (bPressed) {
+        pOuter = m_pBrushLight;
+        dc.SetTextColor(kClrTextWhite);
+    } else if (bDisabled) {
+        pOuter = m_pBrushDark;
+        dc.SetTextColor(kClrTextWhite);
+    } else {
+        pOuter = m_pBrushMedium;
+        dc.SetTextColor(kClrTextDarkBlue);
+    }
+    HGDIOBJ hOldBrush = dc.SelectObject(BrushHandle(pOuter));
+    dc.Ellipse(&rc);
+
+    // Inner rim: dark while the button has the focus.
+    ::OffsetRect(&rc, -1, -1);
+    dc.SelectObject(BrushHandle((state & ODS_FOCUS) ? m_pBrushDark : m_pBrushLight));
+    dc.Ellipse(&rc);
+
+    // Face.
+    ::OffsetRect(&rc, -1, -1);
+    dc.SelectObject(BrushHandle(bPressed ? m_pBrushMedium : (bDisabled ? m_pBrushDark : m_pBrushLight)));
+    dc.Ellipse(&rc);
+
+    CString strText;
+    GetWindowText(strText);
+    dc.DrawText(strText, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP | DT_NOPREFIX);
+
+    dc.SelectObject(hOldBrush);
+    dc.SetTextColor(clrOldText);
+    dc.SelectObject(hOldPen);
+    dc.SetBkMode(nOldBkMode);
+    dc.Detach();
+}
+
+void CRoundButton::OnSize(UINT nType, int cx, int cy)
+{
+    CButton::OnSize(nType, cx, cy);
+    if (nType == SIZE_RESTORED) ApplyWindowShape();
+}
+
+// The window system owns every region it is handed; the saved one is handed over as a copy.
+void CRoundButton::RestoreSavedRegion(BOOL bRedraw)
+{
+    CRgn copy;
+    copy.CopyRgn(&m_rgnSaved);
+    if (::SetWindowRgn(m_hWnd, (HRGN)copy.m_hObject, bRedraw)) copy.Detach();
+}
+
+void CRoundButton::ApplyWindowShape()
+{
+    if (m_bRgnSaved) {
+        RestoreSavedRegion(TRUE);
+        RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    } else {
+        m_rgnSaved.CreateRectRgn(0, 0, 0, 0);
+        ::GetWindowRgn(m_hWnd, (HRGN)m_rgnSaved.m_hObject);
+        m_bRgnSaved = true;
+    }
+
+    CRect rc;
+    GetWindowRect(&rc);
+    ScreenToClient(&rc);
+
+    m_rgnShape.Detach();
+    if (!m_rgnShape.CreateEllipticRgnIndirect(&rc)) return;
+    if (::SetWindowRgn(m_hWnd, (HRGN)m_rgnShape.m_hObject, TRUE)) m_rgnShape.Detach();
+    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CRoundButton::OnDestroy()
+{
+    if (m_bRgnSaved) {
+        RestoreSavedRegion(FALSE);
+        m_rgnShape.Detach();
+        m_bRgnSaved = false;
+    }
+    CButton::OnDestroy();
+}

@@ -1,0 +1,152 @@
+#include "ShapedDialog.h"
+
+BEGIN_MESSAGE_MAP(CShapedDialog, CDialog)
+    ON_WM_SIZE()
+    ON_WM_DESTROY()
+    ON_WM_LBUTTONDOWN()
+    ON_WM_LBUTTONUP()
+    ON_WM_MOUSEMOVE()
+    ON_WM_PAINT()
+    ON_WM_ACTIVATE()
+END_MESSAGE_MAP()
+
+CShapedDialog::CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : CDialog(nIDTemplate, pParentWnd),
+      m_bDragging(FALSE),
+      m_bRgnSaved(false),
+      m_bActive(1),
+      m_clrInactive(kClrCaptionInactive),
+      m_clrActive(kClrCaptionActive)
+{
+}
+
+void CShapedDialog::SetCaptionColors(COLORREF clrActive, COLORREF clrInactive)
+{
+    m_clrActive = clrActive;
+    m_clrInactive = clrInactive;
+}
+
+BOOL CShapedDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    return TRUE;
+}
+
+void CShapedDialog::OnSize(UINT nType, int cx, int cy)
+{
+    CDialog::OnSize(nType, cx, cy);
+    if (nType == SIZE_RESTORED) ApplyWindowShape();
+}
+
+// Hands the window a fresh copy of the region it had before it was shaped. The window system
+// owns whatever it is handed, so the saved region itself is never given away.
+void CShapedDialog::RestoreSavedRegion(BOOL bRedraw)
+{
+    CRgn copy;
+    copy.CopyRgn(&m_rgnSaved);
+    if (::SetWindowRgn(m_hWnd, (HRGN)copy.m_hObject, bRedraw)) copy.Detach();
+}
+
+void CShapedDialog::ApplyWindowShape()
+{
+    if (m_bRgnSaved) {
+        RestoreSavedRegion(TRUE);
+        RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    } else {
+        m_rgnSaved.CreateRectRgn(0, 0, 0, 0);
+        ::GetWindowRgn(m_hWnd, (HRGN)m_rgnSaved.m_hObject);
+        m_bRgnSaved = true;
+    }
+
+    CRect rc;
+    GetWindowRect(&rc);
+    ScreenToClient(&rc);
+
+    m_rgnShape.Detach(); // the previous shape belongs to the window system
+    if (!m_rgnShape.CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 32, 32)) return;
+    if (::SetWindowRgn(m_hWnd, (HRGN)m_rgnShape.m_hObject, TRUE)) m_rgnShape.Detach();
+    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CShapedDialog::OnDestroy()
+{
+    if (m_bRgnSaved) {
+        RestoreSavedRegion(FALSE);
+        m_rgnShape.Detach();
+        m_bRgnSaved = false;
+    }
+    CWnd::OnDestroy();
+}
+
+void CShapedDialog::OnLButtonDown(UINT nFlags, CPoint point)
+{
+    m_bDragging = TRUE;
+    ::SetCapture(m_hWnd);
+    ClientToScreen(&point);
+    m_ptLast = point;
+    CDialog::OnLButtonDown(nFlags, point);
+}
+
+void CShapedDialog::MoveBy(CPoint ptScreen)
+{
+    CRect rc;
+    GetWindowRect(&rc);
+    rc.OffsetRect(ptScreen - m_ptLast);
+    SetWindowPos(NULL, rc.left, rc.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    m_ptLast = ptScreen;
+}
+
+void CShapedDialog::OnMouseMove(UINT nFlags, CPoint point)
+{
+    if (m_bDragging) {
+        CPoint pt = point;
+        ClientToScreen(&pt);
+        MoveBy(pt);
+    }
+    CDialog::OnMouseMove(nFlags, point);
+}
+
+void CShapedDialog::OnLButtonUp(UINT nFlags, CPoint point)
+{
+    if (m_bDragging) {
+        CPoint pt = point;
+        ClientToScreen(&pt);
+        MoveBy(pt);
+        ::ReleaseCapture();
+        m_bDragging = FALSE;
+    }
+    CDialog::OnLButtonUp(nFlags, point);
+}
+
+void CShapedDialog::OnPaint()
+{
+    CPaintDC dc(this);
+
+    CString strTitle = "<未定義>";
+    if (CWnd* pCaption = GetDlgItem(IDC_CAPTION)) pCaption->GetWindowText(strTitle);
+
+    CRect rc;
+    GetClientRect(&rc);
+    rc.bottom = kCaptionHeight + 1;
+
+    COLORREF clrText;
+    if (m_bActive) {
+        dc.FillSolidRect(&rc, m_clrActive);
+        clrText = kClrTextDarkBlue;
+    } else {
+        dc.FillSolidRect(&rc, m_clrInactive);
+        clrText = kClrTextWhite;
+    }
+    CRect rcLine(0, kCaptionHeight, rc.right, kCaptionHeight + 1);
+    dc.FillSolidRect(&rcLine, kClrCaptionLine);
+
+    dc.SetBkMode(TRANSPARENT);
+    dc.SetTextColor(clrText);
+    dc.DrawText(strTitle, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void CShapedDialog::OnActivate(UINT nState, CWnd*, BOOL)
+{
+    m_bActive = (int)nState;
+    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}

@@ -1,0 +1,45 @@
+// Base of every dialog of the program: a caption strip painted across the top (the title is the
+// text of the hidden static 1010), a window region with rounded corners, and moving the window
+// by dragging its client area.
+#pragma once
+
+#include "afxwin.h"
+#include "Colors.h"
+#include "resource.h"
+
+class CShapedDialog : public CDialog {
+public:
+    CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd);
+
+    void SetCaptionColors(COLORREF clrActive, COLORREF clrInactive);
+
+    // Height of the coloured band; the black line lies just under it.
+    static const int kCaptionHeight = 18;
+
+protected:
+    BOOL OnInitDialog() override;
+
+    afx_msg void OnSize(UINT nType, int cx, int cy);
+    afx_msg void OnDestroy();
+    afx_msg void OnLButtonDown(UINT nFlags, CPoint point);
+    afx_msg void OnLButtonUp(UINT nFlags, CPoint point);
+    afx_msg void OnMouseMove(UINT nFlags, CPoint point);
+    afx_msg void OnPaint();
+    afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+
+    DECLARE_MESSAGE_MAP()
+
+    BOOL m_bDragging;
+    CPoint m_ptLast;
+    bool m_bRgnSaved;
+    CRgn m_rgnSaved;
+    CRgn m_rgnShape;
+    int m_bActive;
+    COLORREF m_clrInactive;
+    COLORREF m_clrActive;
+
+private:
+    void ApplyWindowShape();
+    void RestoreSavedRegion(BOOL bRedraw);
+    void MoveBy(CPoint ptScreen);
+};

@@ -1,0 +1,108 @@
+// The notification-area icon, the popup menu, the system-menu item, and hiding and restoring
+// the main window.
+#include "PhoneDlg.h"
+#include "TrayIcon.h"
+
+namespace {
+const UINT kTrayIconId = 1;
+
+// Sent to every top-level window when the shell's notification area has been rebuilt.
+UINT TaskbarCreatedMessage()
+{
+    static const UINT msg = ::RegisterWindowMessageA("TaskbarCreated");
+    return msg;
+}
+} // namespace
+
+void CPhoneDlg::AddTrayIcon()
+{
+    CString strTip;
+    strTip.LoadString(AFX_IDS_APP_TITLE);
+    CTrayIcon().AddIcon(m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, strTip);
+}
+
+void CPhoneDlg::RemoveTrayIcon() { CTrayIcon().DeleteIcon(m_hWnd, kTrayIconId); }
+
+void CPhoneDlg::AddSystemMenuItem()
+{
+    HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    if (!hSysMenu) return;
+    CString strAboutMenu;
+    strAboutMenu.LoadString(IDS_ABOUTBOX);
+    if (strAboutMenu.IsEmpty()) return;
+    ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, NULL);
+    ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAboutMenu);
+}
+
+LRESULT CPhoneDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TaskbarCreatedMessage() && message != 0) return OnTaskbarCreated(wParam, lParam);
+    return CShapedDialog::WindowProc(message, wParam, lParam);
+}
+
+// Without its icon a hidden window could never come back: put the icon in again.
+LRESULT CPhoneDlg::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    AddTrayIcon();
+    return 0;
+}
+
+LRESULT CPhoneDlg::OnTrayNotify(WPARAM, LPARAM lParam)
+{
+    switch ((UINT)lParam) {
+    case WM_RBUTTONDOWN: {
+        CPoint pt;
+        ::GetCursorPos(&pt);
+        SetForegroundWindow();
+        OnContextMenu(this, pt);
+        break;
+    }
+    case WM_LBUTTONDOWN:
+        SetForegroundWindow();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
+{
+    CMenu menu;
+    if (!menu.LoadMenu(IDR_MENU_TRAY)) return;
+    CMenu* pPopup = menu.GetSubMenu(0);
+    if (!pPopup) return;
+    pPopup->EnableMenuItem(ID_RESTORE, MF_BYCOMMAND | (m_bInTray ? MF_ENABLED : MF_GRAYED));
+
+    CRect rc;
+    GetClientRect(&rc);
+    ClientToScreen(&rc);
+    if (point.x == -1 && point.y == -1) {
+        // Asked for from the keyboard: the centre of the client area.
+        point.x = rc.left + (rc.right - rc.left) / 2;
+        point.y = rc.top + (rc.bottom - rc.top) / 2;
+    }
+    pPopup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, this);
+    menu.DestroyMenu();
+}
+
+void CPhoneDlg::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        OnAppAbout();
+        return;
+    }
+    CShapedDialog::OnSysCommand(nID, lParam);
+}
+
+void CPhoneDlg::OnHide()
+{
+    ShowWindow(SW_HIDE);
+    m_bInTray = true;
+}
+
+void CPhoneDlg::OnRestore()
+{
+    ShowWindow(SW_RESTORE);
+    m_bInTray = false;
+}
