@@ -1,0 +1,23 @@
+// Entry point of the Windows tests: an application object with the program's dialog colours
+// and Windows Sockets started, as the program itself has them.
+#include <gtest/gtest.h>
+
+#include "Colors.h"
+#include "afxsock.h"
+
+namespace {
+class CTestApp : public CWinApp {};
+CTestApp theTestApp;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    theTestApp.m_hInstance = ::GetModuleHandleA(NULL);
+    if (!AfxSocketInit()) {
+        fprintf(stderr, "Windows Sockets could not be started\n");
+        return 2;
+    }
+    theTestApp.SetDialogBkColor(kClrDialogBk, kClrDialogText);
+    return RUN_ALL_TESTS();
+}
