@@ -76,3 +76,8 @@ target_link_libraries(win_tests PRIVATE kelvaro_core gtest)
 target_include_directories(win_tests PRIVATE tests/win)
 add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
+
+# Screenshots of the windows on a real display (scripts/screenshots.sh); not part of the tests.
+add_executable(win_shots tests/shots/shots_test.cpp tests/win/test_util.cpp $<TARGET_OBJECTS:kelvaro_res>)
+target_link_libraries(win_shots PRIVATE kelvaro_core gtest)
+target_include_directories(win_shots PRIVATE tests/win)
