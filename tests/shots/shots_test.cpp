@@ -60,7 +60,7 @@ void SaveWindow(HWND hWnd, const std::string& name)
 std::string IniWith(const CTempDir& dir, const char* name, const char* port)
 {
     std::string path = dir.File("Kelvaro.ini");
-    WriteFileBytes(path, std::string("[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=") + name +
+    WriteFileBytes(path, std::string("[Setting]\r\nIP=127.0.0.1\r\nPort=") + port + "\r\nName=" + name +
                              "\r\nMinStart=0\r\n[Address]\r\nMax=2\r\nName1=会社\r\nIP1=192.0.2.10\r\n"
                              "Port1=32760\r\nName2=自宅\r\nIP2=192.0.2.20\r\nPort2=32760\r\n");
     return path;
