@@ -40,11 +40,18 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     return pWnd->Dispatch(message, wParam, lParam);
 }
 
+// Only the dialog window itself is linked, not a helper window the system may create first.
+static bool IsDialogClass(LPCSTR lpszClass)
+{
+    if (IS_INTRESOURCE(lpszClass)) return LOWORD((ULONG_PTR)lpszClass) == 0x8002; // WC_DIALOG
+    return lstrcmpiA(lpszClass, "#32770") == 0;
+}
+
 // The dialog's window is linked to its object as soon as it is created, before WM_NCCREATE,
 // so that the object sees every message, including the WM_SIZE sent during creation.
 static LRESULT CALLBACK AfxCbtHook(int nCode, WPARAM wParam, LPARAM lParam)
 {
-    if (nCode == HCBT_CREATEWND && g_pWndInit) {
+    if (nCode == HCBT_CREATEWND && g_pWndInit && IsDialogClass(((CBT_CREATEWNDA*)lParam)->lpcs->lpszClass)) {
         CWnd* pWnd = g_pWndInit;
         g_pWndInit = nullptr;
         pWnd->SubclassWindow((HWND)wParam);

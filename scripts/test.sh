@@ -9,6 +9,9 @@ fuzz_seconds=${FUZZ_SECONDS:-30}
 echo "== host unit tests"
 (cd build/host && ctest --output-on-failure)
 
+echo "== resources and documents"
+python3 tests/res/test_resources.py
+
 echo "== line-reader fuzzer (${fuzz_seconds} s)"
 mkdir -p build/fuzz/corpus
 clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
