@@ -126,6 +126,9 @@ protected:
     CCallSocket* m_pInSocket;
     CCallSocket* m_pBusySocket;
 
+    // The outgoing call's partner reported busy ("話し中" is its look).
+    bool m_bTurnedAway = false;
+
     // Reading state of each connection (greeting flag, bytes waiting for the rest of a line).
     CLineReader m_readerIn;
     CLineReader m_readerOut;

@@ -82,11 +82,13 @@ void CPhoneDlg::OnCall()
         DiscardSocketMessages(&m_sockCall);
         m_bCalling = false;
     }
+    m_bTurnedAway = false;
 
     if (!m_sockCall.Create(0, SOCK_STREAM, CAsyncSocket::AllEvents) ||
         !m_sockCall.AsyncSelect(CAsyncSocket::AllEvents)) {
         DWORD dwError = ::GetLastError();
         m_sockCall.Close();
+        ShowLookAfterCallEnded(); // an earlier attempt's dialling look may still show
         ShowSystemError(dwError);
         return;
     }
@@ -102,6 +104,7 @@ void CPhoneDlg::OnCall()
     } else {
         DWORD dwError = ::GetLastError();
         m_sockCall.Close();
+        ShowLookAfterCallEnded();
         ShowSystemError(dwError);
     }
 }
@@ -209,10 +212,13 @@ void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLa
     case CLineMessage::Answer:
         m_stcStatus.ShowWindow(SW_HIDE);
         m_bCalling = false;
+        if (&rFrom == &m_sockCall) m_bTurnedAway = false;
         break;
     case CLineMessage::Busy:
         m_stcStatus.SetWindowText(kStatusBusy);
         m_bCalling = false;
+        // Remembered so that the busy look comes back if another call shown meanwhile ends.
+        if (&rFrom == &m_sockCall) m_bTurnedAway = true;
         break;
     }
 }
@@ -302,6 +308,7 @@ void CPhoneDlg::EndOutgoingCall()
     DiscardSocketMessages(&m_sockCall);
     m_bOutConnected = false;
     m_bCalling = false;
+    m_bTurnedAway = false;
 }
 
 // The incoming call is over: close and delete its socket.
@@ -325,13 +332,15 @@ void CPhoneDlg::ShowLookAfterCallEnded()
         m_btnCall.EnableWindow(FALSE);
         m_btnHangUp.EnableWindow(TRUE);
         m_btnAnswer.EnableWindow(FALSE);
+        m_stcStatus.SetWindowText(m_bTurnedAway ? kStatusBusy : kStatusCalling);
+        m_stcStatus.ShowWindow(m_bCalling || m_bTurnedAway ? SW_SHOW : SW_HIDE);
+    } else {
+        // Idle, or still dialling an outgoing call (which hang-up cancels).
+        m_btnCall.EnableWindow(TRUE);
+        m_btnHangUp.EnableWindow(m_bCalling);
+        m_btnAnswer.EnableWindow(FALSE);
         m_stcStatus.SetWindowText(kStatusCalling);
         m_stcStatus.ShowWindow(m_bCalling ? SW_SHOW : SW_HIDE);
-    } else {
-        m_btnCall.EnableWindow(TRUE);
-        m_btnHangUp.EnableWindow(FALSE);
-        m_btnAnswer.EnableWindow(FALSE);
-        m_stcStatus.ShowWindow(SW_HIDE);
         m_lstSend.ResetContent();
         m_lstReceive.ResetContent();
         m_stcPartnerName.SetWindowText("");

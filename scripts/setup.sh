@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb x11-utils xdotool
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb x11-utils xdotool xclip
           fonts-ipafont-gothic imagemagick locales python3)
 missing=()
 for p in "${packages[@]}"; do

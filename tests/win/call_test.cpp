@@ -1,0 +1,1146 @@
+// Call control between main windows in one process over 127.0.0.1, and between a main window
+// and a raw peer that speaks (or garbles) the line protocol byte by byte.
+#include "test_util.h"
+
+#include <memory>
+#include <sstream>
+
+namespace {
+
+const char kCR = '\r';
+
+// A main window whose per-connection reading state is visible to the checks.
+class CCallTestDlg : public CTestPhoneDlg {
+public:
+    using CTestPhoneDlg::CTestPhoneDlg;
+    int InPendingBytes() const { return m_readerIn.PendingBytes(); }
+    int OutPendingBytes() const { return m_readerOut.PendingBytes(); }
+};
+
+// One copy of the program: its own folder, settings file (free port, own name) and window.
+struct Phone {
+    CTempDir dir;
+    std::unique_ptr<CCallTestDlg> dlg;
+    std::string name;
+
+    explicit Phone(const std::string& strName) : name(strName)
+    {
+        WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=" + strName + "\r\n");
+        dlg.reset(new CCallTestDlg(dir.File("Kelvaro.ini")));
+        created = dlg->Create() != FALSE;
+    }
+    ~Phone()
+    {
+        if (dlg) dlg->Close();
+    }
+    CCallTestDlg* operator->() { return dlg.get(); }
+    CCallTestDlg& operator*() { return *dlg; }
+    bool created = false;
+};
+
+std::string StatusName(const std::string& text)
+{
+    if (text == "呼び出し中") return "calling";
+    if (text == "話し中") return "busy";
+    return "other(" + text + ")";
+}
+
+// What the user sees of the call: the three buttons and the status display.
+std::string LookOf(CTestPhoneDlg& d)
+{
+    std::string s = "call:";
+    s += d.IsEnabled(IDC_BTN_CALL) ? "on" : "off";
+    s += " hangup:";
+    s += d.IsEnabled(IDC_BTN_HANGUP) ? "on" : "off";
+    s += " answer:";
+    s += d.IsEnabled(IDC_BTN_ANSWER) ? "on" : "off";
+    s += " status:";
+    s += d.IsVisible(IDC_STATIC_STATUS) ? StatusName(d.ItemText(IDC_STATIC_STATUS)) : "hidden";
+    return s;
+}
+
+// The call flags, for the state tables.
+std::string FlagsOf(CTestPhoneDlg& d)
+{
+    std::string s;
+    if (d.OutConnected()) s += "out ";
+    if (d.Calling()) s += "calling ";
+    if (d.InConnected()) s += "in ";
+    if (d.Ringing()) s += "ringing ";
+    if (s.empty()) s = "none";
+    else s.pop_back();
+    return s;
+}
+
+const char kIdle[] = "call:on hangup:off answer:off status:hidden";
+const char kDialling[] = "call:on hangup:on answer:off status:calling";
+const char kCalling[] = "call:off hangup:on answer:off status:calling";
+const char kTalking[] = "call:off hangup:on answer:off status:hidden";
+const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
+const char kRinging[] = "call:off hangup:on answer:on status:calling";
+
+std::string Quote(const std::string& bytes)
+{
+    std::ostringstream o;
+    o << '"';
+    for (unsigned char c : bytes) {
+        if (c == '\r') o << "\\r";
+        else if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') o << c;
+        else {
+            static const char hex[] = "0123456789abcdef";
+            o << "\\x" << hex[c >> 4] << hex[c & 15];
+        }
+    }
+    o << '"';
+    return o.str();
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < items.size(); ++i) s += (i ? ", " : "") + Quote(items[i]);
+    return s + "]";
+}
+
+std::string Boxes(const CModalCatcher& c)
+{
+    std::vector<std::string> texts;
+    for (const auto& b : c.boxes) texts.push_back(b.strText);
+    return Joined(texts);
+}
+
+std::string SystemText(DWORD dwError)
+{
+    char* p = nullptr;
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                               NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&p, 0, NULL);
+    std::string s = (n && p) ? std::string(p) : std::string();
+    if (p) ::LocalFree(p);
+    return s;
+}
+
+std::string PortText(UINT port) { return std::to_string(port); }
+
+// Points `from` at `to` and presses "かける".
+void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1")
+{
+    from->SetItemText(IDC_EDIT_ADDRESS, pszHost);
+    from->SetItemText(IDC_EDIT_PORT, PortText(to->ListeningPort()).c_str());
+    from->Click(IDC_BTN_CALL);
+}
+
+// A port on 127.0.0.1 where nothing listens: bound once by the system's choice, then released.
+UINT DeadPort()
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, (sockaddr*)&a, sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, (sockaddr*)&a, &len);
+    ::closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+// A TCP peer that is not the program: sends and reads raw bytes, pumping the window's messages
+// while it waits, so the window in the same thread keeps running.
+class CRawPeer {
+public:
+    CRawPeer() = default;
+    explicit CRawPeer(SOCKET s) : m_s(s) { NonBlocking(); }
+    ~CRawPeer() { Close(); }
+    CRawPeer(const CRawPeer&) = delete;
+    CRawPeer& operator=(const CRawPeer&) = delete;
+
+    bool Connect(UINT port)
+    {
+        m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons((u_short)port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_s, (sockaddr*)&a, sizeof a) == SOCKET_ERROR) return false;
+        NonBlocking();
+        return true;
+    }
+
+    // Sends all bytes, pumping while the socket's buffer is full. False on error or time-out.
+    bool Send(const std::string& bytes, DWORD dwTimeoutMs = 20000)
+    {
+        size_t done = 0;
+        bool failed = false;
+        PumpUntil(
+            [&] {
+                while (done < bytes.size()) {
+                    int chunk = (int)std::min<size_t>(bytes.size() - done, 64 * 1024);
+                    int n = ::send(m_s, bytes.data() + done, chunk, 0);
+                    if (n == SOCKET_ERROR) {
+                        if (::WSAGetLastError() != WSAEWOULDBLOCK) failed = true;
+                        return failed;
+                    }
+                    done += (size_t)n;
+                }
+                return true;
+            },
+            dwTimeoutMs);
+        return !failed && done == bytes.size();
+    }
+
+    // Collects what arrives until `n` bytes are there, the peer closes or the time is up.
+    std::string Read(size_t n, DWORD dwTimeoutMs = 5000)
+    {
+        PumpUntil([&] { Drain(); return m_in.size() >= n || m_bClosed; }, dwTimeoutMs);
+        std::string out = m_in.substr(0, std::min(n, m_in.size()));
+        m_in.erase(0, out.size());
+        return out;
+    }
+    // Everything that arrives within the time.
+    std::string ReadFor(DWORD dwMs)
+    {
+        PumpUntil([&] { Drain(); return m_bClosed; }, dwMs);
+        Drain();
+        std::string out;
+        out.swap(m_in);
+        return out;
+    }
+    // True when the other side has closed the connection within the time.
+    bool WaitClosed(DWORD dwTimeoutMs = 5000)
+    {
+        PumpUntil([&] { Drain(); return m_bClosed; }, dwTimeoutMs);
+        return m_bClosed;
+    }
+    // Ends the connection with a reset instead of an orderly close.
+    void Reset()
+    {
+        if (m_s == INVALID_SOCKET) return;
+        linger l = {1, 0};
+        ::setsockopt(m_s, SOL_SOCKET, SO_LINGER, (const char*)&l, sizeof l);
+        Close();
+    }
+    void Close()
+    {
+        if (m_s != INVALID_SOCKET) ::closesocket(m_s);
+        m_s = INVALID_SOCKET;
+    }
+    bool IsOpen() const { return m_s != INVALID_SOCKET; }
+
+private:
+    void NonBlocking()
+    {
+        u_long on = 1;
+        ::ioctlsocket(m_s, FIONBIO, &on);
+    }
+    void Drain()
+    {
+        char buf[4096];
+        for (;;) {
+            int n = ::recv(m_s, buf, sizeof buf, 0);
+            if (n > 0) {
+                m_in.append(buf, (size_t)n);
+                continue;
+            }
+            if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) m_bClosed = true;
+            return;
+        }
+    }
+
+    SOCKET m_s = INVALID_SOCKET;
+    std::string m_in;
+    bool m_bClosed = false;
+};
+
+// A raw listening peer on 127.0.0.1 for the window to call.
+class CRawListener {
+public:
+    CRawListener()
+    {
+        m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_s, (sockaddr*)&a, sizeof a);
+        ::listen(m_s, 5);
+        u_long on = 1;
+        ::ioctlsocket(m_s, FIONBIO, &on);
+        int len = sizeof a;
+        ::getsockname(m_s, (sockaddr*)&a, &len);
+        m_port = ntohs(a.sin_port);
+    }
+    ~CRawListener() { ::closesocket(m_s); }
+    UINT Port() const { return m_port; }
+    // The next connection, or null when none came in time.
+    std::unique_ptr<CRawPeer> Accept(DWORD dwTimeoutMs = 5000)
+    {
+        SOCKET c = INVALID_SOCKET;
+        PumpUntil([&] { c = ::accept(m_s, NULL, NULL); return c != INVALID_SOCKET; }, dwTimeoutMs);
+        if (c == INVALID_SOCKET) return nullptr;
+        return std::unique_ptr<CRawPeer>(new CRawPeer(c));
+    }
+
+private:
+    SOCKET m_s;
+    UINT m_port = 0;
+};
+
+std::string CalleeGreeting(const std::string& name) { return "a1" + name + kCR + "A" + name; }
+std::string CallerGreeting(const std::string& name) { return "i1" + name + kCR + "I" + name; }
+
+// Waits until the window shows the look; the message says what it showed instead.
+::testing::AssertionResult ReachesLook(CTestPhoneDlg& d, const std::string& look, DWORD dwMs = 5000)
+{
+    if (PumpUntil([&] { return LookOf(d) == look; }, dwMs)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "look is \"" << LookOf(d) << "\" (flags " << FlagsOf(d) << "), expected \""
+                                         << look << "\"";
+}
+
+class CallTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_nSocketsAtStart = CAsyncSocket::LiveCount(); }
+
+    // North calls south; both sides pumped until the greetings are through.
+    void Connect(Phone& north, Phone& south)
+    {
+        Dial(north, south);
+        ASSERT_TRUE(ReachesLook(*north, kCalling));
+        ASSERT_TRUE(ReachesLook(*south, kRinging));
+        ASSERT_TRUE(PumpUntil([&] {
+            return north->ItemText(IDC_STATIC_PARTNER) == south.name && south->ItemText(IDC_STATIC_PARTNER) == north.name;
+        })) << "partner names: caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER)) << ", callee shows "
+            << Quote(south->ItemText(IDC_STATIC_PARTNER));
+    }
+    // As Connect, then the callee answers.
+    void Talk(Phone& north, Phone& south)
+    {
+        Connect(north, south);
+        if (HasFatalFailure()) return;
+        south->Click(IDC_BTN_ANSWER);
+        ASSERT_TRUE(ReachesLook(*south, kTalking));
+        ASSERT_TRUE(ReachesLook(*north, kTalking));
+    }
+    // Types a line and presses Enter.
+    static void Say(Phone& p, const char* text)
+    {
+        p->SetItemText(IDC_EDIT_SEND, text);
+        p->Command(IDOK);
+    }
+    // Every socket opened during the test, besides the listening ones, is closed again.
+    ::testing::AssertionResult NoSocketLeft(int nListening, DWORD dwMs = 3000)
+    {
+        const int expected = m_nSocketsAtStart + nListening;
+        if (PumpUntil([&] { return CAsyncSocket::LiveCount() == expected; }, dwMs))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets open, expected " << expected
+                                             << " (" << nListening << " listening)";
+    }
+
+    int m_nSocketsAtStart = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Two windows through the states of a call.
+
+TEST_F(CallTest, DiallingThenCallingThenGreetingsExchanged)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    ASSERT_NE(south->ListeningPort(), 0u) << "the listening socket did not open on a free port";
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_EQ(FlagsOf(*north), "none");
+
+    Dial(north, south);
+    // Before any event: dialling, cancellable.
+    EXPECT_EQ(LookOf(*north), kDialling);
+    EXPECT_EQ(FlagsOf(*north), "calling");
+
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    EXPECT_EQ(FlagsOf(*north), "out calling");
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    EXPECT_EQ(FlagsOf(*south), "in ringing");
+    ASSERT_TRUE(PumpUntil([&] { return south->PartnerName() == CString(north.name.c_str()); }))
+        << "callee stored " << Quote(south->PartnerName().str());
+    ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == south.name; }))
+        << "caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER));
+    EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name);
+    EXPECT_TRUE(north->PartnerName().IsEmpty()) << "the caller keeps no partner name, got "
+                                                << Quote(north->PartnerName().str());
+    // The greetings change neither look.
+    PumpFor(200);
+    EXPECT_EQ(LookOf(*north), kCalling);
+    EXPECT_EQ(LookOf(*south), kRinging);
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Talk(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(FlagsOf(*north), "out");
+    EXPECT_EQ(FlagsOf(*south), "in");
+
+    Say(north, "こんにちは");
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
+        << "callee received " << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"こんにちは"}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"}));
+    EXPECT_EQ(north->ItemText(IDC_EDIT_SEND), "") << "the send edit is emptied after sending";
+
+    Say(south, "はい、南です");
+    Say(south, "second line");
+    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
+        << "caller received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"はい、南です", "second line"}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({"はい、南です", "second line"}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"})) << "the receiver's send list is untouched";
+    EXPECT_EQ(LookOf(*north), kTalking);
+    EXPECT_EQ(LookOf(*south), kTalking);
+
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(north->ListItems(IDC_LIST_SEND).empty() && north->ListItems(IDC_LIST_RECEIVE).empty())
+        << "lists after hang-up: send " << Joined(north->ListItems(IDC_LIST_SEND)) << ", receive "
+        << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "");
+
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_EQ(FlagsOf(*south), "none");
+    EXPECT_TRUE(south->ListItems(IDC_LIST_SEND).empty() && south->ListItems(IDC_LIST_RECEIVE).empty())
+        << "lists after the partner hung up: send " << Joined(south->ListItems(IDC_LIST_SEND)) << ", receive "
+        << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), "");
+    EXPECT_EQ(south->PartnerName(), CString(north.name.c_str())) << "the callee keeps the last caller's name";
+    EXPECT_EQ(south->InSocket(), nullptr);
+    EXPECT_TRUE(NoSocketLeft(2));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, HangUpByCalleeEndsCallerToo)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Talk(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    Say(north, "bye");
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+
+    south->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*south), kIdle);
+    EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty());
+    ASSERT_TRUE(ReachesLook(*north, kIdle));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(north->ListItems(IDC_LIST_SEND).empty()) << Joined(north->ListItems(IDC_LIST_SEND));
+    EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "");
+    EXPECT_TRUE(NoSocketLeft(2));
+
+    // The line is free again: a new call goes through.
+    Connect(north, south);
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, EnterWithEmptyTextDuringCallListsEmptyLineBothSides)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Talk(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    Say(south, "");
+    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
+        << "caller received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({""}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({""}));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, EnterWithoutEstablishedCallSendsNothingAndKeepsText)
+{
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    CRawListener listener;
+
+    // Idle.
+    Say(north, "not yet");
+    EXPECT_EQ(north->ItemText(IDC_EDIT_SEND), "not yet");
+    EXPECT_TRUE(north->ListItems(IDC_LIST_SEND).empty());
+    EXPECT_TRUE(::IsWindow(north->m_hWnd)) << "Enter closed the window";
+
+    // Calling: connected, not answered yet.
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+    north->Click(IDC_BTN_CALL);
+    auto peer = listener.Accept();
+    ASSERT_TRUE(peer) << "the call did not reach the listener";
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    Say(north, "still not");
+    EXPECT_EQ(peer->ReadFor(300), "") << "nothing goes out before the answer";
+    EXPECT_EQ(north->ItemText(IDC_EDIT_SEND), "still not");
+    EXPECT_TRUE(north->ListItems(IDC_LIST_SEND).empty());
+
+    // Answered: now it goes out, exactly as composed.
+    ASSERT_TRUE(peer->Send("C\r"));
+    ASSERT_TRUE(ReachesLook(*north, kTalking));
+    north->Command(IDOK);
+    EXPECT_EQ(Quote(peer->Read(11)), Quote("Sstill not\r"));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"still not"}));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, RefusingByHangUpWhileRinging)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Connect(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    south->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*south), kIdle);
+    EXPECT_EQ(FlagsOf(*south), "none");
+    EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), "");
+    ASSERT_TRUE(ReachesLook(*north, kIdle));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "");
+    EXPECT_TRUE(NoSocketLeft(2));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南"), west("西");
+    ASSERT_TRUE(north.created && south.created && west.created);
+
+    // While ringing: a raw caller gets exactly the busy message.
+    Connect(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    {
+        CRawPeer raw;
+        ASSERT_TRUE(raw.Connect(south->ListeningPort()));
+        EXPECT_EQ(Quote(raw.ReadFor(500)), Quote("B" + south.name + kCR));
+        EXPECT_EQ(LookOf(*south), kRinging);
+        EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name);
+    }
+
+    // While talking: a third window is turned away and shows it.
+    south->Click(IDC_BTN_ANSWER);
+    ASSERT_TRUE(ReachesLook(*north, kTalking));
+    Say(north, "before");
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+    Dial(west, south);
+    ASSERT_TRUE(ReachesLook(*west, kTurnedAway));
+    EXPECT_EQ(FlagsOf(*west), "out");
+    PumpFor(200);
+    EXPECT_EQ(LookOf(*south), kTalking);
+    EXPECT_EQ(FlagsOf(*south), "in");
+    EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name) << "the held call's partner is still shown";
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before"}));
+    EXPECT_EQ(LookOf(*north), kTalking);
+
+    // The turned-away caller may type: listed on its side, never shown at the callee.
+    Say(west, "anyone?");
+    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_SEND)), Joined({"anyone?"}));
+    PumpFor(300);
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before"}));
+    // The held call still carries lines.
+    Say(north, "after");
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
+        << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before", "after"}));
+
+    // The busy caller hangs up: only its socket goes; the held call stands.
+    west->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*west), kIdle);
+    ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "busy socket not deleted on close";
+    EXPECT_EQ(LookOf(*south), kTalking);
+    EXPECT_EQ(FlagsOf(*south), "in");
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, BothCallsStandAtOnce)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南"), west("西");
+    ASSERT_TRUE(north.created && south.created && west.created);
+
+    // North calls south; west calls north meanwhile.
+    Connect(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    Dial(west, north);
+    ASSERT_TRUE(ReachesLook(*west, kCalling));
+    ASSERT_TRUE(PumpUntil([&] { return north->Ringing(); }));
+    ASSERT_TRUE(ReachesLook(*north, kRinging));
+    EXPECT_EQ(FlagsOf(*north), "out calling in ringing");
+    ASSERT_TRUE(PumpUntil([&] { return west->ItemText(IDC_STATIC_PARTNER) == north.name; }))
+        << "west shows " << Quote(west->ItemText(IDC_STATIC_PARTNER));
+
+    // Both calls are answered.
+    south->Click(IDC_BTN_ANSWER);
+    north->Click(IDC_BTN_ANSWER);
+    ASSERT_TRUE(ReachesLook(*west, kTalking));
+    ASSERT_TRUE(PumpUntil([&] { return !north->Calling(); }));
+    EXPECT_EQ(FlagsOf(*north), "out in");
+    EXPECT_EQ(LookOf(*north), kTalking);
+
+    // A third caller is turned away by north; its leaving ends neither call.
+    {
+        CRawPeer busy;
+        ASSERT_TRUE(busy.Connect(north->ListeningPort()));
+        const std::string expected = "B" + north.name + kCR;
+        EXPECT_EQ(Quote(busy.Read(expected.size())), Quote(expected));
+        ASSERT_TRUE(PumpUntil([&] { return north->BusySocket() != nullptr; }));
+        busy.Close();
+        ASSERT_TRUE(PumpUntil([&] { return north->BusySocket() == nullptr; })) << "busy socket not deleted on close";
+        PumpFor(100);
+        EXPECT_EQ(FlagsOf(*north), "out in");
+        EXPECT_EQ(LookOf(*north), kTalking);
+    }
+
+    // Each partner's lines reach north; north's line reaches both.
+    Say(south, "from south");
+    Say(west, "from west");
+    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
+        << "north received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    auto got = north->ListItems(IDC_LIST_RECEIVE);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(Joined(got), Joined({"from south", "from west"}));
+    Say(north, "to both");
+    ASSERT_TRUE(PumpUntil([&] {
+        return south->ListItems(IDC_LIST_RECEIVE).size() == 1 && west->ListItems(IDC_LIST_RECEIVE).size() == 1;
+    })) << "south " << Joined(south->ListItems(IDC_LIST_RECEIVE)) << ", west " << Joined(west->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"to both"}));
+    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_RECEIVE)), Joined({"to both"}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"to both"})) << "listed once";
+
+    // South hangs up: only the outgoing call ends; north keeps talking to west.
+    south->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(PumpUntil([&] { return !north->OutConnected(); }));
+    PumpFor(100);
+    EXPECT_EQ(FlagsOf(*north), "in");
+    EXPECT_EQ(LookOf(*north), kTalking);
+    Say(west, "still here");
+    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 3; }))
+        << "north received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(north->ListItems(IDC_LIST_RECEIVE).back(), "still here");
+
+    // West hangs up: north is idle.
+    west->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(ReachesLook(*north, kIdle));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(north->ListItems(IDC_LIST_RECEIVE).empty());
+    EXPECT_TRUE(NoSocketLeft(3));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, IncomingCallEndingLeavesRingingOutgoingLook)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南"), west("西");
+    ASSERT_TRUE(north.created && south.created && west.created);
+    Connect(north, south); // north: calling south
+    ASSERT_FALSE(HasFatalFailure());
+    Dial(west, north);     // north: also ringing
+    ASSERT_TRUE(ReachesLook(*north, kRinging));
+    west->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(PumpUntil([&] { return !north->InConnected(); }));
+    PumpFor(100);
+    EXPECT_EQ(FlagsOf(*north), "out calling");
+    EXPECT_EQ(LookOf(*north), kCalling) << "the outgoing call that remains is still being set up";
+    south->Click(IDC_BTN_ANSWER);
+    ASSERT_TRUE(ReachesLook(*north, kTalking));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, TurnedAwayLookComesBackWhenIncomingCallEnds)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南"), west("西"), east("東");
+    ASSERT_TRUE(north.created && south.created && west.created && east.created);
+    Connect(west, south);       // south holds west's call
+    ASSERT_FALSE(HasFatalFailure());
+    Dial(north, south);         // north is turned away
+    ASSERT_TRUE(ReachesLook(*north, kTurnedAway));
+    Dial(east, north);          // north rings meanwhile
+    ASSERT_TRUE(ReachesLook(*north, kRinging));
+    EXPECT_EQ(FlagsOf(*north), "out in ringing");
+    east->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(PumpUntil([&] { return !north->InConnected(); }));
+    PumpFor(100);
+    EXPECT_EQ(FlagsOf(*north), "out");
+    EXPECT_EQ(LookOf(*north), kTurnedAway) << "the outgoing call that remains was turned away";
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Calls that fail or are withdrawn.
+
+TEST_F(CallTest, FailedCallShowsSystemTextAndReturnsToIdle)
+{
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
+    north->Click(IDC_BTN_CALL);
+    ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*north) == kIdle; }, 10000))
+        << "look " << LookOf(*north) << ", boxes " << Boxes(catcher);
+    PumpFor(300);
+    ASSERT_EQ(catcher.boxes.size(), 1u) << Boxes(catcher);
+    EXPECT_EQ(catcher.boxes[0].strText, SystemText(WSAECONNREFUSED));
+    EXPECT_EQ(catcher.boxes[0].strCaption, "Kelvaro");
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(NoSocketLeft(1));
+}
+
+TEST_F(CallTest, HostNameThatDoesNotResolveFailsWithoutFreezing)
+{
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    north->SetItemText(IDC_EDIT_ADDRESS, "no-such-host.invalid");
+    north->SetItemText(IDC_EDIT_PORT, "32760");
+    const DWORD start = ::GetTickCount();
+    north->Click(IDC_BTN_CALL);
+    const DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_LT(elapsed, 1000u) << "the call button blocked while the name was looked up";
+    EXPECT_EQ(LookOf(*north), kDialling);
+    ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*north) == kIdle; }, 20000))
+        << "look " << LookOf(*north) << ", boxes " << Boxes(catcher);
+    PumpFor(200);
+    ASSERT_EQ(catcher.boxes.size(), 1u) << Boxes(catcher);
+    EXPECT_FALSE(catcher.boxes[0].strText.empty());
+    EXPECT_EQ(catcher.boxes[0].strText, SystemText(WSAHOST_NOT_FOUND));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(NoSocketLeft(1));
+}
+
+TEST_F(CallTest, LocalhostByNameAndEmptyAddressReachTheCallee)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Dial(north, south, "localhost");
+    EXPECT_EQ(LookOf(*north), kDialling);
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == south.name; }));
+    north->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+
+    // An empty address means "localhost"; the edit stays empty.
+    north->SetItemText(IDC_EDIT_ADDRESS, "");
+    north->SetItemText(IDC_EDIT_PORT, PortText(south->ListeningPort()).c_str());
+    north->Click(IDC_BTN_CALL);
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    EXPECT_EQ(north->ItemText(IDC_EDIT_ADDRESS), "");
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, HangUpWhileDiallingCancels)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+
+    // A name look-up withdrawn before it completes: the callee never hears of it.
+    Dial(north, south, "localhost");
+    ASSERT_EQ(LookOf(*north), kDialling);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_EQ(FlagsOf(*north), "none");
+    PumpFor(1000);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_EQ(LookOf(*south), kIdle) << "flags " << FlagsOf(*south);
+
+    // A connect to a dead port withdrawn: no error text comes later.
+    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->Click(IDC_BTN_CALL);
+    north->Click(IDC_BTN_HANGUP);
+    PumpFor(1000);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoSocketLeft(2));
+}
+
+TEST_F(CallTest, CallingAgainWhilePendingStartsAfresh)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+
+    // First attempt to a dead port, replaced at once by a call to south: the first one's
+    // failure must not surface, and the second goes through.
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
+    north->Click(IDC_BTN_CALL);
+    EXPECT_EQ(LookOf(*north), kDialling);
+    Dial(north, south);
+    EXPECT_EQ(LookOf(*north), kDialling);
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == south.name; }));
+    PumpFor(500);
+    EXPECT_EQ(LookOf(*north), kCalling);
+    EXPECT_TRUE(catcher.boxes.empty()) << "the withdrawn attempt reported " << Boxes(catcher);
+    north->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+
+    // Two presses in a row: the first connection is closed, the second carries the call.
+    CRawListener listener;
+    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+    north->Click(IDC_BTN_CALL);
+    north->Click(IDC_BTN_CALL);
+    auto first = listener.Accept();
+    auto second = listener.Accept();
+    ASSERT_TRUE(first && second) << "both attempts should reach the listener";
+    EXPECT_TRUE(first->WaitClosed()) << "the earlier attempt's connection was left open";
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    ASSERT_TRUE(second->Send(CalleeGreeting("second") + "C\r"));
+    const std::string reply = CallerGreeting(north.name);
+    EXPECT_EQ(Quote(second->Read(reply.size())), Quote(reply));
+    ASSERT_TRUE(ReachesLook(*north, kTalking));
+    Say(north, "one call");
+    EXPECT_EQ(Quote(second->Read(10)), Quote("Sone call\r"));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_TRUE(second->WaitClosed());
+    EXPECT_TRUE(NoSocketLeft(2));
+}
+
+TEST_F(CallTest, ConnectFailingAtOnceAfterPendingAttemptRestoresIdleLook)
+{
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    CRawListener listener; // accepts in the backlog, never answers
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+    north->Click(IDC_BTN_CALL);
+    ASSERT_EQ(LookOf(*north), kDialling);
+
+    // Port text without digits is port 0, which no connect reaches.
+    north->SetItemText(IDC_EDIT_PORT, "none");
+    north->Click(IDC_BTN_CALL);
+    ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && !north->Calling(); }, 10000))
+        << "look " << LookOf(*north) << " flags " << FlagsOf(*north) << ", boxes " << Boxes(catcher);
+    PumpFor(300);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_EQ(catcher.boxes.size(), 1u) << Boxes(catcher);
+    EXPECT_TRUE(NoSocketLeft(1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A raw peer on the wire.
+
+TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
+{
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    CRawListener listener;
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+    north->Click(IDC_BTN_CALL);
+    auto peer = listener.Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(ReachesLook(*north, kCalling));
+    EXPECT_EQ(peer->ReadFor(200), "") << "the caller speaks only after the callee's greeting";
+
+    // Greeting, short form and answer in one segment.
+    ASSERT_TRUE(peer->Send(CalleeGreeting("south") + "C\r"));
+    const std::string expected = CallerGreeting(north.name);
+    EXPECT_EQ(Quote(peer->Read(expected.size())), Quote(expected));
+    ASSERT_TRUE(ReachesLook(*north, kTalking));
+    EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "south");
+    EXPECT_EQ(Quote(peer->ReadFor(300)), Quote("")) << "one caller greeting only";
+
+    Say(north, "");
+    EXPECT_EQ(Quote(peer->Read(2)), Quote("S\r"));
+    ASSERT_TRUE(peer->Send("Sone\rStwo\r"));
+    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
+        << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"one", "two"}));
+
+    peer->Close();
+    ASSERT_TRUE(ReachesLook(*north, kIdle));
+    EXPECT_TRUE(NoSocketLeft(1));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, CalleeSideExactBytes)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer peer;
+    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
+    const std::string greeting = CalleeGreeting(south.name);
+    EXPECT_EQ(Quote(peer.Read(greeting.size())), Quote(greeting));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(peer.Send(CallerGreeting("north")));
+    ASSERT_TRUE(PumpUntil([&] { return south->PartnerName() == CString("north"); }))
+        << "stored " << Quote(south->PartnerName().str());
+    EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), "north");
+    EXPECT_EQ(peer.ReadFor(200), "") << "the callee does not reply to the caller greeting";
+
+    south->Click(IDC_BTN_ANSWER);
+    EXPECT_EQ(Quote(peer.Read(2)), Quote("C\r"));
+    EXPECT_EQ(LookOf(*south), kTalking);
+    Say(south, "南より");
+    EXPECT_EQ(Quote(peer.Read(8)), Quote(std::string("S") + "南より" + kCR));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Faults from a raw peer. After each, the window is back in the state the tables give and no
+// socket is left open.
+
+TEST_F(CallTest, PeerResetMidMessage)
+{
+    CModalCatcher catcher;
+    Phone south("南"), north("北");
+    ASSERT_TRUE(south.created && north.created);
+
+    // A caller resets while the callee talks to it, in the middle of a line.
+    {
+        CRawPeer peer;
+        ASSERT_TRUE(peer.Connect(south->ListeningPort()));
+        ASSERT_TRUE(ReachesLook(*south, kRinging));
+        south->Click(IDC_BTN_ANSWER);
+        ASSERT_TRUE(peer.Send(CallerGreeting("north") + "Scomplete\rShal"));
+        ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+        peer.Reset();
+        ASSERT_TRUE(ReachesLook(*south, kIdle));
+        EXPECT_EQ(FlagsOf(*south), "none");
+        EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty()) << Joined(south->ListItems(IDC_LIST_RECEIVE));
+        EXPECT_EQ(south->InSocket(), nullptr);
+    }
+    // A callee resets in the middle of its greeting.
+    {
+        CRawListener listener;
+        north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+        north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+        north->Click(IDC_BTN_CALL);
+        auto peer = listener.Accept();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(ReachesLook(*north, kCalling));
+        ASSERT_TRUE(peer->Send("a1sou"));
+        PumpFor(100);
+        peer->Reset();
+        ASSERT_TRUE(ReachesLook(*north, kIdle));
+        EXPECT_EQ(FlagsOf(*north), "none");
+        EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "");
+    }
+    EXPECT_TRUE(NoSocketLeft(2));
+    // Both still work: a normal call between them.
+    Talk(north, south);
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, PeerClosingDuringGreetingDoesNotHideNextCaller)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    {
+        CRawPeer first;
+        ASSERT_TRUE(first.Connect(south->ListeningPort()));
+        ASSERT_TRUE(ReachesLook(*south, kRinging));
+        ASSERT_TRUE(first.Send(std::string("i1first") + kCR)); // long form only, then gone
+        ASSERT_TRUE(PumpUntil([&] { return south->PartnerName() == CString("first"); }));
+        first.Close();
+        ASSERT_TRUE(ReachesLook(*south, kIdle));
+    }
+    CRawPeer second;
+    ASSERT_TRUE(second.Connect(south->ListeningPort()));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(second.Send(CallerGreeting("second")));
+    ASSERT_TRUE(PumpUntil([&] { return south->ItemText(IDC_STATIC_PARTNER) == "second"; }))
+        << "the next caller's name was hidden; shows " << Quote(south->ItemText(IDC_STATIC_PARTNER));
+    EXPECT_EQ(south->PartnerName(), CString("second"));
+    second.Close();
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+
+    // The caller side likewise: a callee gone after its long form, then a full greeting.
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    CRawListener listener;
+    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
+    {
+        north->Click(IDC_BTN_CALL);
+        auto peer = listener.Accept();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(peer->Send(std::string("a1gone") + kCR));
+        const std::string reply = CallerGreeting(north.name);
+        EXPECT_EQ(Quote(peer->Read(reply.size())), Quote(reply));
+        peer->Close();
+        ASSERT_TRUE(ReachesLook(*north, kIdle));
+    }
+    north->Click(IDC_BTN_CALL);
+    auto peer = listener.Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->Send(CalleeGreeting("next")));
+    const std::string reply = CallerGreeting(north.name);
+    EXPECT_EQ(Quote(peer->Read(reply.size())), Quote(reply)) << "the caller greeting must answer the new callee";
+    ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == "next"; }))
+        << "shows " << Quote(north->ItemText(IDC_STATIC_PARTNER));
+    peer->Close();
+    ASSERT_TRUE(ReachesLook(*north, kIdle));
+    EXPECT_TRUE(NoSocketLeft(2));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, FiftyBusyCallersInARow)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    Talk(north, south);
+    ASSERT_FALSE(HasFatalFailure());
+    const int nDuringCall = CAsyncSocket::LiveCount();
+
+    std::unique_ptr<CRawPeer> previous;
+    const std::string busy = "B" + south.name + kCR;
+    for (int i = 0; i < 50; ++i) {
+        std::unique_ptr<CRawPeer> caller(new CRawPeer);
+        ASSERT_TRUE(caller->Connect(south->ListeningPort())) << "caller " << i;
+        ASSERT_EQ(Quote(caller->Read(busy.size())), Quote(busy)) << "caller " << i;
+        if (i % 2) {
+            ASSERT_TRUE(caller->Send("Signored\r")) << "caller " << i; // never read out
+        }
+        if (previous) {
+            EXPECT_TRUE(previous->WaitClosed()) << "busy caller " << i - 1 << " was not let go when " << i << " came";
+        }
+        ASSERT_TRUE(PumpUntil([&] { return CAsyncSocket::LiveCount() == nDuringCall + 1; }))
+            << "caller " << i << ": " << CAsyncSocket::LiveCount() << " sockets, expected " << nDuringCall + 1;
+        previous = std::move(caller);
+    }
+    PumpFor(200);
+    EXPECT_EQ(LookOf(*south), kTalking);
+    EXPECT_EQ(FlagsOf(*south), "in");
+    EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty()) << "busy callers' lines were shown: "
+                                                          << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    Say(north, "still talking");
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+
+    previous->Close();
+    ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "last busy socket not deleted";
+    north->Click(IDC_BTN_HANGUP);
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_TRUE(NoSocketLeft(2));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, OneMebibyteWithoutCRIsBoundedAndLineStaysUsable)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer peer;
+    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    south->Click(IDC_BTN_ANSWER);
+
+    const size_t nTotal = 1024 * 1024;
+    std::string flood = "S" + std::string(nTotal - 1, 'x');
+    int nMaxPending = 0;
+    size_t sent = 0;
+    while (sent < flood.size()) {
+        size_t chunk = std::min<size_t>(32 * 1024, flood.size() - sent);
+        ASSERT_TRUE(peer.Send(flood.substr(sent, chunk))) << "at byte " << sent;
+        sent += chunk;
+        PumpFor(5);
+        nMaxPending = std::max(nMaxPending, south->InPendingBytes());
+    }
+    // The window drains it all, holding no more than the bound meanwhile.
+    ASSERT_TRUE(peer.Send(std::string(1, kCR) + "Sdone" + kCR));
+    ASSERT_TRUE(PumpUntil([&] {
+        nMaxPending = std::max(nMaxPending, south->InPendingBytes());
+        auto items = south->ListItems(IDC_LIST_RECEIVE);
+        return !items.empty() && items.back() == "done";
+    }, 30000)) << "receive list has " << south->ListItems(IDC_LIST_RECEIVE).size() << " items";
+    const int nBound = CLineReader::kMaxPending;
+    EXPECT_LE(nMaxPending, nBound) << "bytes held waiting for a CR";
+    EXPECT_EQ(south->InPendingBytes(), 0);
+
+    // The waiting text was cut at the bound into one item; the rest, not a command, is dropped.
+    auto items = south->ListItems(IDC_LIST_RECEIVE);
+    ASSERT_EQ(items.size(), 2u) << "items of sizes " << (items.empty() ? 0 : items[0].size());
+    EXPECT_GE(items[0].size(), (size_t)nBound);
+    EXPECT_LE(items[0].size(), (size_t)nBound + 1024);
+    EXPECT_EQ(items[0].find_first_not_of('x'), std::string::npos);
+    EXPECT_EQ(LookOf(*south), kTalking);
+
+    peer.Close();
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_TRUE(NoSocketLeft(1));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, LineDeliveredOneByteAtATimeArrivesWhole)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer peer;
+    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+
+    // The caller greeting and a Japanese line, byte by byte, the window reading in between.
+    const std::string text = "ゆっくり届く行 slow";
+    const std::string bytes = CallerGreeting("北") + "S" + text + kCR;
+    for (char c : bytes) {
+        ASSERT_TRUE(peer.Send(std::string(1, c)));
+        PumpFor(15);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
+        << "received " << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    PumpFor(200);
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({text}));
+    EXPECT_EQ(south->PartnerName(), CString("北")) << "got " << Quote(south->PartnerName().str());
+    EXPECT_EQ(LookOf(*south), kRinging);
+
+    peer.Close();
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_TRUE(NoSocketLeft(1));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+TEST_F(CallTest, GarbageFromPeerChangesNothing)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer peer;
+    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    south->Click(IDC_BTN_ANSWER);
+    std::string garbage;
+    const char kJunk[] = {'\r', '\n', '\x81', '\x82', 'x', 'y', 'z', '\0', '\xff', '?', '\x81', '\r'};
+    for (int i = 0; i < 4096; ++i) garbage += kJunk[i % sizeof kJunk];
+    ASSERT_TRUE(peer.Send(garbage));
+    PumpFor(500); // a zero byte drops the rest of its read: let the junk be read on its own
+    ASSERT_TRUE(peer.Send(std::string(1, kCR) + "Safter" + kCR));
+    ASSERT_TRUE(PumpUntil([&] {
+        auto items = south->ListItems(IDC_LIST_RECEIVE);
+        return !items.empty() && items.back() == "after";
+    })) << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(LookOf(*south), kTalking);
+    EXPECT_EQ(FlagsOf(*south), "in");
+    peer.Close();
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_TRUE(NoSocketLeft(1));
+    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+}
+
+} // namespace
