@@ -14,7 +14,15 @@ struct SocketDispatcher {
     HWND hWnd = NULL;
     UINT nNextMsg = kFirstMsg;
     std::map<UINT, CAsyncSocket*> byMsg;
-    std::map<HANDLE, CAsyncSocket*> byLookup;
+    // A host-name look-up writes its result into its buffer from another thread when it
+    // completes, and cancelling it is not guaranteed to stop that (Wine does not). So the
+    // buffer belongs to the dispatcher until the completion message arrives; a socket closed
+    // meanwhile only leaves its entry without an owner.
+    struct Lookup {
+        CAsyncSocket* pSocket;
+        char* pBuf;
+    };
+    std::map<HANDLE, Lookup> byLookup;
 
     static SocketDispatcher& Get()
     {
@@ -61,7 +69,11 @@ struct SocketDispatcher {
         SocketDispatcher& d = Get();
         if (message == kLookupMsg) {
             auto it = d.byLookup.find((HANDLE)wParam);
-            if (it != d.byLookup.end()) it->second->LookupDone(WSAGETASYNCERROR(lParam));
+            if (it == d.byLookup.end()) return 0;
+            Lookup lookup = it->second;
+            d.byLookup.erase(it);
+            if (lookup.pSocket) lookup.pSocket->LookupDone(WSAGETASYNCERROR(lParam), lookup.pBuf);
+            delete[] lookup.pBuf;
             return 0;
         }
         if (message >= kFirstMsg && message <= kLastMsg) {
@@ -87,6 +99,10 @@ struct SocketDispatcher {
 namespace {
 int g_nLiveSockets = 0;
 
+// Ports arrive as numbers read from text with no range check; one that does not fit in 16 bits
+// is refused rather than cut down to another port.
+const UINT kMaxPort = 0xFFFF;
+
 void CleanupSockets() { ::WSACleanup(); }
 } // namespace
 
@@ -103,7 +119,6 @@ CAsyncSocket::CAsyncSocket() : m_hSocket(INVALID_SOCKET) {}
 CAsyncSocket::~CAsyncSocket()
 {
     if (m_hSocket != INVALID_SOCKET || m_hLookup) CAsyncSocket::Close();
-    delete[] m_pLookupBuf;
 }
 
 int CAsyncSocket::LiveCount() { return g_nLiveSockets; }
@@ -136,6 +151,10 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const 
 {
     if (m_hSocket != INVALID_SOCKET) {
         ::WSASetLastError(WSAEISCONN);
+        return FALSE;
+    }
+    if (nSocketPort > kMaxPort) {
+        ::WSASetLastError(WSAEINVAL);
         return FALSE;
     }
     SOCKET s = ::socket(AF_INET, nSocketType, 0);
@@ -185,6 +204,10 @@ BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort)
         ::WSASetLastError(WSAEALREADY);
         return FALSE;
     }
+    if (nHostPort > kMaxPort) {
+        ::WSASetLastError(WSAEINVAL);
+        return FALSE;
+    }
     if (!lpszHostAddress) lpszHostAddress = "";
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
@@ -192,12 +215,18 @@ BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort)
     addr.sin_addr.s_addr = ::inet_addr(lpszHostAddress);
     if (addr.sin_addr.s_addr == INADDR_NONE && lstrcmpA(lpszHostAddress, "255.255.255.255") != 0) {
         // A host name: look it up in the background; the connect follows in LookupDone.
-        if (!m_pLookupBuf) m_pLookupBuf = new char[MAXGETHOSTSTRUCT];
         SocketDispatcher& d = SocketDispatcher::Get();
-        m_hLookup = ::WSAAsyncGetHostByName(d.Window(), SocketDispatcher::kLookupMsg, lpszHostAddress,
-                                            m_pLookupBuf, MAXGETHOSTSTRUCT);
-        if (!m_hLookup) return FALSE;
-        d.byLookup[m_hLookup] = this;
+        char* pBuf = new char[MAXGETHOSTSTRUCT];
+        m_hLookup = ::WSAAsyncGetHostByName(d.Window(), SocketDispatcher::kLookupMsg, lpszHostAddress, pBuf,
+                                            MAXGETHOSTSTRUCT);
+        if (!m_hLookup) {
+            delete[] pBuf;
+            return FALSE;
+        }
+        // A handle in use again means the earlier request with it is over (cancelled).
+        auto old = d.byLookup.find(m_hLookup);
+        if (old != d.byLookup.end()) delete[] old->second.pBuf;
+        d.byLookup[m_hLookup] = { this, pBuf };
         m_nLookupPort = nHostPort;
         ::WSASetLastError(WSAEWOULDBLOCK);
         return FALSE;
@@ -205,13 +234,12 @@ BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort)
     return ::connect(m_hSocket, (sockaddr*)&addr, sizeof addr) != SOCKET_ERROR;
 }
 
-void CAsyncSocket::LookupDone(int nError)
+void CAsyncSocket::LookupDone(int nError, const char* pHostEnt)
 {
-    SocketDispatcher::Get().byLookup.erase(m_hLookup);
     m_hLookup = NULL;
     if (m_hSocket == INVALID_SOCKET) return;
     if (nError == 0) {
-        const hostent* he = (const hostent*)m_pLookupBuf;
+        const hostent* he = (const hostent*)pHostEnt;
         if (he->h_addrtype != AF_INET || !he->h_addr_list || !he->h_addr_list[0]) {
             nError = WSANO_DATA;
         } else {
@@ -255,8 +283,12 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags)
 void CAsyncSocket::Close()
 {
     if (m_hLookup) {
+        // The entry stays, without an owner, until the completion message frees the buffer. If
+        // the cancel does work, no message comes and the buffer is kept for good.
         ::WSACancelAsyncRequest(m_hLookup);
-        SocketDispatcher::Get().byLookup.erase(m_hLookup);
+        auto& lookups = SocketDispatcher::Get().byLookup;
+        auto it = lookups.find(m_hLookup);
+        if (it != lookups.end()) it->second.pSocket = nullptr;
         m_hLookup = NULL;
     }
     if (m_hSocket == INVALID_SOCKET) return;

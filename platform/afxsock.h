@@ -57,12 +57,11 @@ private:
     BOOL AttachHandle(SOCKET hSocket, long lEvent);
     void DetachHandle();
     void DeliverEvent(int nEvent, int nErrorCode);
-    void LookupDone(int nError);
+    void LookupDone(int nError, const char* pHostEnt);
 
     UINT m_nMsg = 0;            // notification message of the current handle
     UINT m_nAcceptedFrom = 0;   // notification message of the listener this socket came from
     long m_lEvent = 0;
     HANDLE m_hLookup = NULL;    // host-name look-up in progress
     UINT m_nLookupPort = 0;
-    char* m_pLookupBuf = nullptr;
 };

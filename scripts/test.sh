@@ -1,32 +1,68 @@
 #!/usr/bin/env bash
-# Runs every test layer: host unit tests (ASan/UBSan), the line-reader fuzzer for a bounded
-# time, the Windows tests under Wine, and end-to-end tests of the shipped program.
+# Runs every test layer: host unit tests (ASan/UBSan), the resource checks, the line-reader
+# fuzzer for a bounded time, the Windows tests under Wine, and end-to-end tests of the shipped
+# program. Ends with one line counting the tests of all layers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 fuzz_seconds=${FUZZ_SECONDS:-30}
+logs=build/test-logs
+mkdir -p "$logs"
+passed=0 failed=0 skipped=0
 
-echo "== host unit tests"
-(cd build/host && ctest --output-on-failure)
+# Adds the counts of a GoogleTest log ("[  PASSED  ] N tests." and friends).
+count_gtest() {
+    local p f s
+    p=$(grep -Eo '^\[  PASSED  \] [0-9]+' "$1" | awk '{s+=$NF} END {print s+0}')
+    f=$(grep -Eo '^\[  FAILED  \] [0-9]+ test' "$1" | awk '{s+=$(NF-1)} END {print s+0}')
+    s=$(grep -Eo '^\[  SKIPPED \] [0-9]+' "$1" | awk '{s+=$NF} END {print s+0}')
+    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+}
+# Adds the counts of a Python unittest log ("Ran N tests", "FAILED (failures=1, errors=2)").
+count_unittest() {
+    local n f s
+    n=$(grep -Eo '^Ran [0-9]+' "$1" | awk '{s+=$2} END {print s+0}')
+    f=$(grep -Eo '(failures|errors)=[0-9]+' "$1" | awk -F= '{s+=$2} END {print s+0}')
+    s=$(grep -Eo 'skipped=[0-9]+' "$1" | awk -F= '{s+=$2} END {print s+0}')
+    passed=$((passed + n - f - s)) failed=$((failed + f)) skipped=$((skipped + s))
+}
+status=0
+run_layer() { # name, log, command...
+    local name=$1 log=$2
+    shift 2
+    echo "== $name"
+    if "$@" >"$log" 2>&1; then tail -n 3 "$log"; else status=1; cat "$log"; echo "== $name FAILED"; fi
+}
 
-echo "== resources and documents"
-python3 tests/res/test_resources.py
+run_layer "host unit tests" "$logs/host.log" build/host/host_tests --gtest_color=no
+count_gtest "$logs/host.log"
+
+run_layer "resources and documents" "$logs/res.log" python3 tests/res/test_resources.py
+count_unittest "$logs/res.log"
 
 echo "== line-reader fuzzer (${fuzz_seconds} s)"
 mkdir -p build/fuzz/corpus
 clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -Iplatform -Icall tests/fuzz/line_reader_fuzz.cpp call/LineReader.cpp platform/afxstr.cpp \
     -o build/fuzz/line_reader_fuzz
-build/fuzz/line_reader_fuzz -max_total_time="$fuzz_seconds" -timeout=10 -print_final_stats=1 \
-    build/fuzz/corpus tests/fuzz/corpus 2>build/fuzz/fuzz.log || { tail -50 build/fuzz/fuzz.log; exit 1; }
-grep -E 'stat::number_of_executed_units' build/fuzz/fuzz.log || true
+if build/fuzz/line_reader_fuzz -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 \
+        -print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus >"$logs/fuzz.log" 2>&1; then
+    grep -E 'stat::number_of_executed_units' "$logs/fuzz.log" || true
+else
+    status=1; tail -50 "$logs/fuzz.log"; echo "== fuzzer FAILED"
+fi
 
 # One wineserver for the whole run keeps each Wine start cheap.
 export WINEPREFIX="$root/build/wine-test"
 /usr/lib/wine/wineserver -p30 2>/dev/null || true
 
-echo "== Windows tests under Wine"
-(cd build/win && ctest --output-on-failure)
+run_layer "Windows tests under Wine" "$logs/win.log" \
+    bash -c 'cd build/win && timeout 1200 ../../scripts/wine.sh ./win_tests.exe --gtest_color=no'
+count_gtest "$logs/win.log"
 
-echo "== end-to-end tests"
-python3 -m unittest discover -s tests/e2e -p 'test_*.py' -v
+run_layer "end-to-end tests" "$logs/e2e.log" \
+    timeout 900 python3 -m unittest discover -s tests/e2e -p 'test_*.py' -v
+count_unittest "$logs/e2e.log"
+
+echo "$passed passed, $failed failed, $skipped skipped"
+exit $status
