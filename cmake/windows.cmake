@@ -51,8 +51,8 @@ target_link_libraries(Kelvaro PRIVATE kelvaro_core)
 # The two documents go beside the program in Shift-JIS with CRLF line ends.
 foreach(doc readme history)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${doc}.txt
-        COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/docs/${doc}.txt' | iconv -f UTF-8 -t CP932 > '${CMAKE_BINARY_DIR}/${doc}.txt'"
-        DEPENDS ${CMAKE_SOURCE_DIR}/docs/${doc}.txt
+        COMMAND ${CMAKE_SOURCE_DIR}/scripts/convert_doc.sh ${CMAKE_SOURCE_DIR}/docs/${doc}.txt ${CMAKE_BINARY_DIR}/${doc}.txt
+        DEPENDS ${CMAKE_SOURCE_DIR}/docs/${doc}.txt ${CMAKE_SOURCE_DIR}/scripts/convert_doc.sh
         COMMENT "Converting ${doc}.txt to Shift-JIS")
     list(APPEND KELVARO_DOCS ${CMAKE_BINARY_DIR}/${doc}.txt)
 endforeach()
