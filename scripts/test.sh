@@ -13,17 +13,17 @@ passed=0 failed=0 skipped=0
 # Adds the counts of a GoogleTest log ("[  PASSED  ] N tests." and friends).
 count_gtest() {
     local p f s
-    p=$(grep -Eo '^\[  PASSED  \] [0-9]+' "$1" | awk '{s+=$NF} END {print s+0}')
-    f=$(grep -Eo '^\[  FAILED  \] [0-9]+ test' "$1" | awk '{s+=$(NF-1)} END {print s+0}')
-    s=$(grep -Eo '^\[  SKIPPED \] [0-9]+' "$1" | awk '{s+=$NF} END {print s+0}')
+    p=$({ grep -Eo '^\[  PASSED  \] [0-9]+' "$1" || true; } | awk '{s+=$NF} END {print s+0}')
+    f=$({ grep -Eo '^\[  FAILED  \] [0-9]+ test' "$1" || true; } | awk '{s+=$(NF-1)} END {print s+0}')
+    s=$({ grep -Eo '^\[  SKIPPED \] [0-9]+' "$1" || true; } | awk '{s+=$NF} END {print s+0}')
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 # Adds the counts of a Python unittest log ("Ran N tests", "FAILED (failures=1, errors=2)").
 count_unittest() {
     local n f s
-    n=$(grep -Eo '^Ran [0-9]+' "$1" | awk '{s+=$2} END {print s+0}')
-    f=$(grep -Eo '(failures|errors)=[0-9]+' "$1" | awk -F= '{s+=$2} END {print s+0}')
-    s=$(grep -Eo 'skipped=[0-9]+' "$1" | awk -F= '{s+=$2} END {print s+0}')
+    n=$({ grep -Eo '^Ran [0-9]+' "$1" || true; } | awk '{s+=$2} END {print s+0}')
+    f=$({ grep -Eo '(failures|errors)=[0-9]+' "$1" || true; } | awk -F= '{s+=$2} END {print s+0}')
+    s=$({ grep -Eo 'skipped=[0-9]+' "$1" || true; } | awk -F= '{s+=$2} END {print s+0}')
     passed=$((passed + n - f - s)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 status=0
