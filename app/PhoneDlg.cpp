@@ -95,12 +95,9 @@ BOOL CPhoneDlg::OnInitDialog()
 
     SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
 
-    m_brushLight.CreateSolidBrush(kClrBrushLight);
-    m_brushMedium.CreateSolidBrush(kClrBrushMedium);
-    m_brushDark.CreateSolidBrush(kClrBrushDark);
-    CRoundButton* buttons[] = { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion,
-                                &m_btnOff, &m_btnRegister, &m_btnHide, &m_btnDelete };
-    for (CRoundButton* pButton : buttons) pButton->SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
+                        { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister,
+                          &m_btnHide, &m_btnDelete });
 
     ReadSettings();
 
@@ -157,9 +154,7 @@ void CPhoneDlg::OnDestroy()
 
     RemoveTrayIcon();
 
-    m_brushLight.DeleteObject();
-    m_brushMedium.DeleteObject();
-    m_brushDark.DeleteObject();
+    DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
 
     CShapedDialog::OnDestroy();
 

@@ -39,6 +39,7 @@ add_library(kelvaro_core STATIC
     ui/TrayIcon.cpp
     ui/TrayMenu.cpp
     ui/AboutDlg.cpp
+    ui/WindowShape.cpp
     app/Paths.cpp)
 target_include_directories(kelvaro_core PUBLIC platform res app call phonebook ui)
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})

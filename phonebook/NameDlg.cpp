@@ -18,18 +18,12 @@ BOOL CNameDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
     SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
-    m_brushLight.CreateSolidBrush(kClrBrushLight);
-    m_brushMedium.CreateSolidBrush(kClrBrushMedium);
-    m_brushDark.CreateSolidBrush(kClrBrushDark);
-    m_btnOK.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
-    m_btnCancel.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark, { &m_btnOK, &m_btnCancel });
     return TRUE;
 }
 
 void CNameDlg::OnDestroy()
 {
-    m_brushLight.DeleteObject();
-    m_brushMedium.DeleteObject();
-    m_brushDark.DeleteObject();
+    DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
     CShapedDialog::OnDestroy();
 }

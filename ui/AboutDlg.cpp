@@ -58,12 +58,7 @@ BOOL CAboutDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
     SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
-    m_brushLight.CreateSolidBrush(kClrBrushLight);
-    m_brushMedium.CreateSolidBrush(kClrBrushMedium);
-    m_brushDark.CreateSolidBrush(kClrBrushDark);
-    m_btnOK.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
-    m_btnReadme.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
-    m_btnHistory.SetBrushes(&m_brushLight, &m_brushMedium, &m_brushDark);
+    CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark, { &m_btnOK, &m_btnReadme, &m_btnHistory });
     return TRUE;
 }
 
@@ -75,9 +70,7 @@ void CAboutDlg::OnHomePage() { OpenDocument(kHomePageUrl); }
 
 void CAboutDlg::OnDestroy()
 {
-    m_brushLight.DeleteObject();
-    m_brushMedium.DeleteObject();
-    m_brushDark.DeleteObject();
+    DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
     CShapedDialog::OnDestroy();
 }
 

@@ -1,5 +1,7 @@
 #include "RoundButton.h"
 
+#include "WindowShape.h"
+
 BEGIN_MESSAGE_MAP(CRoundButton, CButton)
     ON_WM_SIZE()
     ON_WM_DESTROY()
@@ -85,41 +87,14 @@ void CRoundButton::OnSize(UINT nType, int cx, int cy)
     if (nType == SIZE_RESTORED) ApplyWindowShape();
 }
 
-// The window system owns every region it is handed; the saved one is handed over as a copy.
-void CRoundButton::RestoreSavedRegion(BOOL bRedraw)
-{
-    CRgn copy;
-    copy.CopyRgn(&m_rgnSaved);
-    if (::SetWindowRgn(m_hWnd, (HRGN)copy.m_hObject, bRedraw)) copy.Detach();
-}
-
 void CRoundButton::ApplyWindowShape()
 {
-    if (m_bRgnSaved) {
-        RestoreSavedRegion(TRUE);
-        RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    } else {
-        m_rgnSaved.CreateRectRgn(0, 0, 0, 0);
-        ::GetWindowRgn(m_hWnd, (HRGN)m_rgnSaved.m_hObject);
-        m_bRgnSaved = true;
-    }
-
-    CRect rc;
-    GetWindowRect(&rc);
-    ScreenToClient(&rc);
-
-    m_rgnShape.Detach();
-    if (!m_rgnShape.CreateEllipticRgnIndirect(&rc)) return;
-    if (::SetWindowRgn(m_hWnd, (HRGN)m_rgnShape.m_hObject, TRUE)) m_rgnShape.Detach();
-    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    ApplyShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape },
+                     [](CRgn& rgn, const CRect& rc) { return rgn.CreateEllipticRgnIndirect(&rc); });
 }
 
 void CRoundButton::OnDestroy()
 {
-    if (m_bRgnSaved) {
-        RestoreSavedRegion(FALSE);
-        m_rgnShape.Detach();
-        m_bRgnSaved = false;
-    }
+    RestorePreShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape });
     CButton::OnDestroy();
 }

@@ -28,5 +28,4 @@ protected:
 
 private:
     void ApplyWindowShape();
-    void RestoreSavedRegion(BOOL bRedraw);
 };

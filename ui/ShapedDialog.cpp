@@ -1,5 +1,8 @@
 #include "ShapedDialog.h"
 
+#include "RoundButton.h"
+#include "WindowShape.h"
+
 BEGIN_MESSAGE_MAP(CShapedDialog, CDialog)
     ON_WM_SIZE()
     ON_WM_DESTROY()
@@ -38,43 +41,16 @@ void CShapedDialog::OnSize(UINT nType, int cx, int cy)
     if (nType == SIZE_RESTORED) ApplyWindowShape();
 }
 
-// Hands the window a fresh copy of the region it had before it was shaped. The window system
-// owns whatever it is handed, so the saved region itself is never given away.
-void CShapedDialog::RestoreSavedRegion(BOOL bRedraw)
-{
-    CRgn copy;
-    copy.CopyRgn(&m_rgnSaved);
-    if (::SetWindowRgn(m_hWnd, (HRGN)copy.m_hObject, bRedraw)) copy.Detach();
-}
-
 void CShapedDialog::ApplyWindowShape()
 {
-    if (m_bRgnSaved) {
-        RestoreSavedRegion(TRUE);
-        RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    } else {
-        m_rgnSaved.CreateRectRgn(0, 0, 0, 0);
-        ::GetWindowRgn(m_hWnd, (HRGN)m_rgnSaved.m_hObject);
-        m_bRgnSaved = true;
-    }
-
-    CRect rc;
-    GetWindowRect(&rc);
-    ScreenToClient(&rc);
-
-    m_rgnShape.Detach(); // the previous shape belongs to the window system
-    if (!m_rgnShape.CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 32, 32)) return;
-    if (::SetWindowRgn(m_hWnd, (HRGN)m_rgnShape.m_hObject, TRUE)) m_rgnShape.Detach();
-    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    ApplyShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape }, [](CRgn& rgn, const CRect& rc) {
+        return rgn.CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 32, 32);
+    });
 }
 
 void CShapedDialog::OnDestroy()
 {
-    if (m_bRgnSaved) {
-        RestoreSavedRegion(FALSE);
-        m_rgnShape.Detach();
-        m_bRgnSaved = false;
-    }
+    RestorePreShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape });
     CWnd::OnDestroy();
 }
 
@@ -149,4 +125,20 @@ void CShapedDialog::OnActivate(UINT nState, CWnd*, BOOL)
 {
     m_bActive = (int)nState;
     RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CShapedDialog::CreateButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark,
+                                        std::initializer_list<CRoundButton*> buttons)
+{
+    rLight.CreateSolidBrush(kClrBrushLight);
+    rMedium.CreateSolidBrush(kClrBrushMedium);
+    rDark.CreateSolidBrush(kClrBrushDark);
+    for (CRoundButton* pButton : buttons) pButton->SetBrushes(&rLight, &rMedium, &rDark);
+}
+
+void CShapedDialog::DeleteButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark)
+{
+    rLight.DeleteObject();
+    rMedium.DeleteObject();
+    rDark.DeleteObject();
 }

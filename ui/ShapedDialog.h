@@ -7,6 +7,10 @@
 #include "Colors.h"
 #include "resource.h"
 
+#include <initializer_list>
+
+class CRoundButton;
+
 class CShapedDialog : public CDialog {
 public:
     CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd);
@@ -29,6 +33,12 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
+    // The dialog's three button brushes (light, medium, dark of the colour scheme), created
+    // in OnInitDialog and lent in that order to each round button; deleted at WM_DESTROY.
+    static void CreateButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark,
+                                    std::initializer_list<CRoundButton*> buttons);
+    static void DeleteButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark);
+
     BOOL m_bDragging;
     CPoint m_ptLast;
     bool m_bRgnSaved;
@@ -40,6 +50,5 @@ protected:
 
 private:
     void ApplyWindowShape();
-    void RestoreSavedRegion(BOOL bRedraw);
     void MoveBy(CPoint ptScreen);
 };
