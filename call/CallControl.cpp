@@ -25,6 +25,29 @@ int SendBytes(CCallSocket& rSocket, const CString& strMessage)
     return 0;
 }
 
+// Appends a line to a list and widens the list's scrolling extent to its longest line, so the
+// horizontal scroll bar can reach the end of a long line.
+int AddLine(CListBox& rList, const CString& strLine)
+{
+    int nIndex = rList.AddString(strLine);
+    HDC hdc = ::GetDC(rList.m_hWnd);
+    HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)rList.SendMessage(WM_GETFONT));
+    SIZE size = {};
+    ::GetTextExtentPoint32A(hdc, strLine, strLine.GetLength(), &size);
+    ::SelectObject(hdc, hOld);
+    ::ReleaseDC(rList.m_hWnd, hdc);
+    int nExtent = size.cx + 2 * ::GetSystemMetrics(SM_CXEDGE);
+    if (nExtent > (int)rList.SendMessage(LB_GETHORIZONTALEXTENT))
+        rList.SendMessage(LB_SETHORIZONTALEXTENT, (WPARAM)nExtent);
+    return nIndex;
+}
+
+void ClearLines(CListBox& rList)
+{
+    rList.ResetContent();
+    rList.SendMessage(LB_SETHORIZONTALEXTENT, 0);
+}
+
 } // namespace
 
 void CPhoneDlg::ShowSystemError(DWORD dwError)
@@ -197,7 +220,7 @@ void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLa
 {
     switch (msg.kind) {
     case CLineMessage::Text:
-        rnLastIndex = m_lstReceive.AddString(msg.strPayload);
+        rnLastIndex = AddLine(m_lstReceive, msg.strPayload);
         break;
     case CLineMessage::CalleeName:
         m_stcPartnerName.SetWindowText(msg.strPayload);
@@ -294,7 +317,7 @@ void CPhoneDlg::OnOK()
         if (e) { if (!nError) nError = e; } else bSent = true;
     }
     if (bSent) {
-        int nIndex = m_lstSend.AddString(strText);
+        int nIndex = AddLine(m_lstSend, strText);
         m_lstSend.SetTopIndex(nIndex);
         m_edtSend.SetWindowText("");
     }
@@ -341,8 +364,8 @@ void CPhoneDlg::ShowLookAfterCallEnded()
         m_btnAnswer.EnableWindow(FALSE);
         m_stcStatus.SetWindowText(kStatusCalling);
         m_stcStatus.ShowWindow(m_bCalling ? SW_SHOW : SW_HIDE);
-        m_lstSend.ResetContent();
-        m_lstReceive.ResetContent();
+        ClearLines(m_lstSend);
+        ClearLines(m_lstReceive);
         m_stcPartnerName.SetWindowText("");
     }
 }
