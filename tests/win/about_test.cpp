@@ -8,8 +8,6 @@
 
 namespace {
 
-const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
-
 struct ShellCall {
     HWND hWnd;
     bool bVerb;
@@ -66,8 +64,7 @@ class AboutTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WriteFileBytes(m_dir.File("Kelvaro.ini"), kPortZero);
-        m_pDlg.reset(new CTestPhoneDlg(m_dir.File("Kelvaro.ini")));
+        m_pDlg.reset(new CPhoneDlgInTempDir(kPortZero));
         ASSERT_TRUE(m_pDlg->Create());
     }
     void TearDown() override
@@ -88,8 +85,7 @@ protected:
         return nBoxes;
     }
 
-    CTempDir m_dir;
-    std::unique_ptr<CTestPhoneDlg> m_pDlg;
+    std::unique_ptr<CPhoneDlgInTempDir> m_pDlg;
     ShellRecorder m_shell;
 };
 

@@ -26,9 +26,7 @@ int Extent(const CTestPhoneDlg& dlg, int nID)
 
 TEST(ReceivedLines, LongLineWidensTheScrollExtentAndHangUpResetsIt)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nPort=0\r\nName=south\r\n");
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg("[Setting]\r\nPort=0\r\nName=south\r\n");
     ASSERT_TRUE(dlg.Create());
     SOCKET peer = ConnectTo(dlg.ListeningPort());
     ASSERT_NE(peer, INVALID_SOCKET);

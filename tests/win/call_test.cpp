@@ -109,6 +109,13 @@ std::string Boxes(const CModalCatcher& c)
     return Joined(texts);
 }
 
+// No message box came up; the message lists those that did.
+::testing::AssertionResult NoBoxes(const CModalCatcher& c)
+{
+    if (c.boxes.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "unexpected message boxes " << Boxes(c);
+}
+
 std::string SystemText(DWORD dwError)
 {
     char* p = nullptr;
@@ -121,13 +128,15 @@ std::string SystemText(DWORD dwError)
 
 std::string PortText(UINT port) { return std::to_string(port); }
 
-// Points `from` at `to` and presses "かける".
-void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1")
+// Points `from` at a port and presses "かける".
+void Dial(Phone& from, UINT nPort, const char* pszHost = "127.0.0.1")
 {
     from->SetItemText(IDC_EDIT_ADDRESS, pszHost);
-    from->SetItemText(IDC_EDIT_PORT, PortText(to->ListeningPort()).c_str());
+    from->SetItemText(IDC_EDIT_PORT, PortText(nPort).c_str());
     from->Click(IDC_BTN_CALL);
 }
+// Points `from` at `to` and presses "かける".
+void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1") { Dial(from, to->ListeningPort(), pszHost); }
 
 // A port on 127.0.0.1 where nothing listens: bound once by the system's choice, then released.
 UINT DeadPort()
@@ -294,29 +303,49 @@ std::string CallerGreeting(const std::string& name) { return "i1" + name + kCR +
                                          << look << "\"";
 }
 
+// Waits until the window's receive list holds n lines; the message shows what it holds.
+::testing::AssertionResult ReceivesLines(Phone& p, size_t n)
+{
+    if (PumpUntil([&] { return p->ListItems(IDC_LIST_RECEIVE).size() == n; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "received " << Joined(p->ListItems(IDC_LIST_RECEIVE)) << ", expected " << n
+                                         << " lines";
+}
+
+// A raw caller connects to the window's listening port and the window rings.
+::testing::AssertionResult CallsIn(CRawPeer& caller, Phone& callee)
+{
+    if (!caller.Connect(callee->ListeningPort()))
+        return ::testing::AssertionFailure() << "no connection to port " << callee->ListeningPort() << ", error "
+                                             << ::WSAGetLastError();
+    return ReachesLook(*callee, kRinging);
+}
+
 class CallTest : public ::testing::Test {
 protected:
     void SetUp() override { m_nSocketsAtStart = CAsyncSocket::LiveCount(); }
 
-    // North calls south; both sides pumped until the greetings are through.
-    void Connect(Phone& north, Phone& south)
+    // North calls south; both sides pumped until the greetings are through. Stops at the first
+    // step that does not come.
+    static ::testing::AssertionResult Connect(Phone& north, Phone& south)
     {
         Dial(north, south);
-        ASSERT_TRUE(ReachesLook(*north, kCalling));
-        ASSERT_TRUE(ReachesLook(*south, kRinging));
-        ASSERT_TRUE(PumpUntil([&] {
+        if (::testing::AssertionResult r = ReachesLook(*north, kCalling); !r) return r;
+        if (::testing::AssertionResult r = ReachesLook(*south, kRinging); !r) return r;
+        const bool bNamesShown = PumpUntil([&] {
             return north->ItemText(IDC_STATIC_PARTNER) == south.name && south->ItemText(IDC_STATIC_PARTNER) == north.name;
-        })) << "partner names: caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER)) << ", callee shows "
-            << Quote(south->ItemText(IDC_STATIC_PARTNER));
+        });
+        if (bNamesShown) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "partner names: caller shows "
+                                             << Quote(north->ItemText(IDC_STATIC_PARTNER)) << ", callee shows "
+                                             << Quote(south->ItemText(IDC_STATIC_PARTNER));
     }
     // As Connect, then the callee answers.
-    void Talk(Phone& north, Phone& south)
+    static ::testing::AssertionResult Talk(Phone& north, Phone& south)
     {
-        Connect(north, south);
-        if (HasFatalFailure()) return;
+        if (::testing::AssertionResult r = Connect(north, south); !r) return r;
         south->Click(IDC_BTN_ANSWER);
-        ASSERT_TRUE(ReachesLook(*south, kTalking));
-        ASSERT_TRUE(ReachesLook(*north, kTalking));
+        if (::testing::AssertionResult r = ReachesLook(*south, kTalking); !r) return r;
+        return ReachesLook(*north, kTalking);
     }
     // Types a line and presses Enter.
     static void Say(Phone& p, const char* text)
@@ -332,6 +361,20 @@ protected:
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets open, expected " << expected
                                              << " (" << nListening << " listening)";
+    }
+    // How a test ends after the last call: the window is idle again (the rest is not checked
+    // when it never gets there), only the listening sockets are open, and no box came up.
+    ::testing::AssertionResult EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher)
+    {
+        ::testing::AssertionResult idle = ReachesLook(*p, kIdle);
+        if (!idle) return idle;
+        ::testing::AssertionResult sockets = NoSocketLeft(nListening);
+        ::testing::AssertionResult boxes = NoBoxes(catcher);
+        if (sockets && boxes) return ::testing::AssertionSuccess();
+        ::testing::AssertionResult failure = ::testing::AssertionFailure();
+        if (!sockets) failure << sockets.message() << (boxes ? "" : "; ");
+        if (!boxes) failure << boxes.message();
+        return failure;
     }
 
     int m_nSocketsAtStart = 0;
@@ -369,7 +412,7 @@ TEST_F(CallTest, DiallingThenCallingThenGreetingsExchanged)
     PumpFor(200);
     EXPECT_EQ(LookOf(*north), kCalling);
     EXPECT_EQ(LookOf(*south), kRinging);
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
@@ -377,22 +420,19 @@ TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
     CModalCatcher catcher;
     Phone north("北"), south("南");
     ASSERT_TRUE(north.created && south.created);
-    Talk(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Talk(north, south));
     EXPECT_EQ(FlagsOf(*north), "out");
     EXPECT_EQ(FlagsOf(*south), "in");
 
     Say(north, "こんにちは");
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
-        << "callee received " << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(south, 1));
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"こんにちは"}));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"}));
     EXPECT_EQ(north->ItemText(IDC_EDIT_SEND), "") << "the send edit is emptied after sending";
 
     Say(south, "はい、南です");
     Say(south, "second line");
-    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
-        << "caller received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(north, 2));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"はい、南です", "second line"}));
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({"はい、南です", "second line"}));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"})) << "the receiver's send list is untouched";
@@ -416,7 +456,7 @@ TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
     EXPECT_EQ(south->PartnerName(), CString(north.name.c_str())) << "the callee keeps the last caller's name";
     EXPECT_EQ(south->InSocket(), nullptr);
     EXPECT_TRUE(NoSocketLeft(2));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, HangUpByCalleeEndsCallerToo)
@@ -424,10 +464,9 @@ TEST_F(CallTest, HangUpByCalleeEndsCallerToo)
     CModalCatcher catcher;
     Phone north("北"), south("南");
     ASSERT_TRUE(north.created && south.created);
-    Talk(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Talk(north, south));
     Say(north, "bye");
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+    ASSERT_TRUE(ReceivesLines(south, 1));
 
     south->Click(IDC_BTN_HANGUP);
     EXPECT_EQ(LookOf(*south), kIdle);
@@ -439,8 +478,8 @@ TEST_F(CallTest, HangUpByCalleeEndsCallerToo)
     EXPECT_TRUE(NoSocketLeft(2));
 
     // The line is free again: a new call goes through.
-    Connect(north, south);
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(Connect(north, south));
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, EnterWithEmptyTextDuringCallListsEmptyLineBothSides)
@@ -448,14 +487,12 @@ TEST_F(CallTest, EnterWithEmptyTextDuringCallListsEmptyLineBothSides)
     CModalCatcher catcher;
     Phone north("北"), south("南");
     ASSERT_TRUE(north.created && south.created);
-    Talk(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Talk(north, south));
     Say(south, "");
-    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
-        << "caller received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(north, 1));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({""}));
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({""}));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, EnterWithoutEstablishedCallSendsNothingAndKeepsText)
@@ -472,9 +509,7 @@ TEST_F(CallTest, EnterWithoutEstablishedCallSendsNothingAndKeepsText)
     EXPECT_TRUE(::IsWindow(north->m_hWnd)) << "Enter closed the window";
 
     // Calling: connected, not answered yet.
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
-    north->Click(IDC_BTN_CALL);
+    Dial(north, listener.Port());
     auto peer = listener.Accept();
     ASSERT_TRUE(peer) << "the call did not reach the listener";
     ASSERT_TRUE(ReachesLook(*north, kCalling));
@@ -489,7 +524,7 @@ TEST_F(CallTest, EnterWithoutEstablishedCallSendsNothingAndKeepsText)
     north->Command(IDOK);
     EXPECT_EQ(Quote(peer->Read(11)), Quote("Sstill not\r"));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"still not"}));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, RefusingByHangUpWhileRinging)
@@ -497,8 +532,7 @@ TEST_F(CallTest, RefusingByHangUpWhileRinging)
     CModalCatcher catcher;
     Phone north("北"), south("南");
     ASSERT_TRUE(north.created && south.created);
-    Connect(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Connect(north, south));
     south->Click(IDC_BTN_HANGUP);
     EXPECT_EQ(LookOf(*south), kIdle);
     EXPECT_EQ(FlagsOf(*south), "none");
@@ -507,7 +541,7 @@ TEST_F(CallTest, RefusingByHangUpWhileRinging)
     EXPECT_EQ(FlagsOf(*north), "none");
     EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "");
     EXPECT_TRUE(NoSocketLeft(2));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
@@ -517,8 +551,7 @@ TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
     ASSERT_TRUE(north.created && south.created && west.created);
 
     // While ringing: a raw caller gets exactly the busy message.
-    Connect(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Connect(north, south));
     {
         CRawPeer raw;
         ASSERT_TRUE(raw.Connect(south->ListeningPort()));
@@ -531,7 +564,7 @@ TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
     south->Click(IDC_BTN_ANSWER);
     ASSERT_TRUE(ReachesLook(*north, kTalking));
     Say(north, "before");
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+    ASSERT_TRUE(ReceivesLines(south, 1));
     Dial(west, south);
     ASSERT_TRUE(ReachesLook(*west, kTurnedAway));
     EXPECT_EQ(FlagsOf(*west), "out");
@@ -549,8 +582,7 @@ TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before"}));
     // The held call still carries lines.
     Say(north, "after");
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
-        << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(south, 2));
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before", "after"}));
 
     // The busy caller hangs up: only its socket goes; the held call stands.
@@ -559,7 +591,7 @@ TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
     ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "busy socket not deleted on close";
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, BothCallsStandAtOnce)
@@ -569,8 +601,7 @@ TEST_F(CallTest, BothCallsStandAtOnce)
     ASSERT_TRUE(north.created && south.created && west.created);
 
     // North calls south; west calls north meanwhile.
-    Connect(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Connect(north, south));
     Dial(west, north);
     ASSERT_TRUE(ReachesLook(*west, kCalling));
     ASSERT_TRUE(PumpUntil([&] { return north->Ringing(); }));
@@ -604,8 +635,7 @@ TEST_F(CallTest, BothCallsStandAtOnce)
     // Each partner's lines reach north; north's line reaches both.
     Say(south, "from south");
     Say(west, "from west");
-    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
-        << "north received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(north, 2));
     auto got = north->ListItems(IDC_LIST_RECEIVE);
     std::sort(got.begin(), got.end());
     EXPECT_EQ(Joined(got), Joined({"from south", "from west"}));
@@ -624,8 +654,7 @@ TEST_F(CallTest, BothCallsStandAtOnce)
     EXPECT_EQ(FlagsOf(*north), "in");
     EXPECT_EQ(LookOf(*north), kTalking);
     Say(west, "still here");
-    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 3; }))
-        << "north received " << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(north, 3));
     EXPECT_EQ(north->ListItems(IDC_LIST_RECEIVE).back(), "still here");
 
     // West hangs up: north is idle.
@@ -634,7 +663,7 @@ TEST_F(CallTest, BothCallsStandAtOnce)
     EXPECT_EQ(FlagsOf(*north), "none");
     EXPECT_TRUE(north->ListItems(IDC_LIST_RECEIVE).empty());
     EXPECT_TRUE(NoSocketLeft(3));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, IncomingCallEndingLeavesRingingOutgoingLook)
@@ -642,9 +671,8 @@ TEST_F(CallTest, IncomingCallEndingLeavesRingingOutgoingLook)
     CModalCatcher catcher;
     Phone north("北"), south("南"), west("西");
     ASSERT_TRUE(north.created && south.created && west.created);
-    Connect(north, south); // north: calling south
-    ASSERT_FALSE(HasFatalFailure());
-    Dial(west, north);     // north: also ringing
+    ASSERT_TRUE(Connect(north, south)); // north: calling south
+    Dial(west, north);                  // north: also ringing
     ASSERT_TRUE(ReachesLook(*north, kRinging));
     west->Click(IDC_BTN_HANGUP);
     ASSERT_TRUE(PumpUntil([&] { return !north->InConnected(); }));
@@ -653,7 +681,7 @@ TEST_F(CallTest, IncomingCallEndingLeavesRingingOutgoingLook)
     EXPECT_EQ(LookOf(*north), kCalling) << "the outgoing call that remains is still being set up";
     south->Click(IDC_BTN_ANSWER);
     ASSERT_TRUE(ReachesLook(*north, kTalking));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, TurnedAwayLookComesBackWhenIncomingCallEnds)
@@ -661,11 +689,10 @@ TEST_F(CallTest, TurnedAwayLookComesBackWhenIncomingCallEnds)
     CModalCatcher catcher;
     Phone north("北"), south("南"), west("西"), east("東");
     ASSERT_TRUE(north.created && south.created && west.created && east.created);
-    Connect(west, south);       // south holds west's call
-    ASSERT_FALSE(HasFatalFailure());
-    Dial(north, south);         // north is turned away
+    ASSERT_TRUE(Connect(west, south)); // south holds west's call
+    Dial(north, south);                // north is turned away
     ASSERT_TRUE(ReachesLook(*north, kTurnedAway));
-    Dial(east, north);          // north rings meanwhile
+    Dial(east, north);                 // north rings meanwhile
     ASSERT_TRUE(ReachesLook(*north, kRinging));
     EXPECT_EQ(FlagsOf(*north), "out in ringing");
     east->Click(IDC_BTN_HANGUP);
@@ -675,7 +702,7 @@ TEST_F(CallTest, TurnedAwayLookComesBackWhenIncomingCallEnds)
     EXPECT_EQ(LookOf(*north), kTurnedAway) << "the outgoing call that remains was turned away";
     north->Click(IDC_BTN_HANGUP);
     EXPECT_EQ(LookOf(*north), kIdle);
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -686,9 +713,7 @@ TEST_F(CallTest, FailedCallShowsSystemTextAndReturnsToIdle)
     CModalCatcher catcher;
     Phone north("北");
     ASSERT_TRUE(north.created);
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
-    north->Click(IDC_BTN_CALL);
+    Dial(north, DeadPort());
     ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*north) == kIdle; }, 10000))
         << "look " << LookOf(*north) << ", boxes " << Boxes(catcher);
     PumpFor(300);
@@ -740,7 +765,7 @@ TEST_F(CallTest, LocalhostByNameAndEmptyAddressReachTheCallee)
     north->Click(IDC_BTN_CALL);
     ASSERT_TRUE(ReachesLook(*south, kRinging));
     EXPECT_EQ(north->ItemText(IDC_EDIT_ADDRESS), "");
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, HangUpWhileDiallingCancels)
@@ -760,13 +785,11 @@ TEST_F(CallTest, HangUpWhileDiallingCancels)
     EXPECT_EQ(LookOf(*south), kIdle) << "flags " << FlagsOf(*south);
 
     // A connect to a dead port withdrawn: no error text comes later.
-    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->Click(IDC_BTN_CALL);
+    Dial(north, DeadPort());
     north->Click(IDC_BTN_HANGUP);
     PumpFor(1000);
     EXPECT_EQ(LookOf(*north), kIdle);
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
     EXPECT_TRUE(NoSocketLeft(2));
 }
 
@@ -778,9 +801,7 @@ TEST_F(CallTest, CallingAgainWhilePendingStartsAfresh)
 
     // First attempt to a dead port, replaced at once by a call to south: the first one's
     // failure must not surface, and the second goes through.
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->SetItemText(IDC_EDIT_PORT, PortText(DeadPort()).c_str());
-    north->Click(IDC_BTN_CALL);
+    Dial(north, DeadPort());
     EXPECT_EQ(LookOf(*north), kDialling);
     Dial(north, south);
     EXPECT_EQ(LookOf(*north), kDialling);
@@ -809,7 +830,7 @@ TEST_F(CallTest, CallingAgainWhilePendingStartsAfresh)
     ASSERT_TRUE(ReachesLook(*north, kTalking));
     Say(north, "one call");
     EXPECT_EQ(Quote(second->Read(10)), Quote("Sone call\r"));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
     north->Click(IDC_BTN_HANGUP);
     EXPECT_TRUE(second->WaitClosed());
     EXPECT_TRUE(NoSocketLeft(2));
@@ -821,9 +842,7 @@ TEST_F(CallTest, ConnectFailingAtOnceAfterPendingAttemptRestoresIdleLook)
     Phone north("北");
     ASSERT_TRUE(north.created);
     CRawListener listener; // accepts in the backlog, never answers
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
-    north->Click(IDC_BTN_CALL);
+    Dial(north, listener.Port());
     ASSERT_EQ(LookOf(*north), kDialling);
 
     // Port text without digits is port 0, which no connect reaches.
@@ -847,9 +866,7 @@ TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
     Phone north("北");
     ASSERT_TRUE(north.created);
     CRawListener listener;
-    north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-    north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
-    north->Click(IDC_BTN_CALL);
+    Dial(north, listener.Port());
     auto peer = listener.Accept();
     ASSERT_TRUE(peer);
     ASSERT_TRUE(ReachesLook(*north, kCalling));
@@ -866,14 +883,11 @@ TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
     Say(north, "");
     EXPECT_EQ(Quote(peer->Read(2)), Quote("S\r"));
     ASSERT_TRUE(peer->Send("Sone\rStwo\r"));
-    ASSERT_TRUE(PumpUntil([&] { return north->ListItems(IDC_LIST_RECEIVE).size() == 2; }))
-        << Joined(north->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(north, 2));
     EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"one", "two"}));
 
     peer->Close();
-    ASSERT_TRUE(ReachesLook(*north, kIdle));
-    EXPECT_TRUE(NoSocketLeft(1));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(north, 1, catcher));
 }
 
 TEST_F(CallTest, CalleeSideExactBytes)
@@ -897,7 +911,7 @@ TEST_F(CallTest, CalleeSideExactBytes)
     EXPECT_EQ(LookOf(*south), kTalking);
     Say(south, "南より");
     EXPECT_EQ(Quote(peer.Read(8)), Quote(std::string("S") + "南より" + kCR));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -913,11 +927,10 @@ TEST_F(CallTest, PeerResetMidMessage)
     // A caller resets while the callee talks to it, in the middle of a line.
     {
         CRawPeer peer;
-        ASSERT_TRUE(peer.Connect(south->ListeningPort()));
-        ASSERT_TRUE(ReachesLook(*south, kRinging));
+        ASSERT_TRUE(CallsIn(peer, south));
         south->Click(IDC_BTN_ANSWER);
         ASSERT_TRUE(peer.Send(CallerGreeting("north") + "Scomplete\rShal"));
-        ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+        ASSERT_TRUE(ReceivesLines(south, 1));
         peer.Reset();
         ASSERT_TRUE(ReachesLook(*south, kIdle));
         EXPECT_EQ(FlagsOf(*south), "none");
@@ -927,9 +940,7 @@ TEST_F(CallTest, PeerResetMidMessage)
     // A callee resets in the middle of its greeting.
     {
         CRawListener listener;
-        north->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
-        north->SetItemText(IDC_EDIT_PORT, PortText(listener.Port()).c_str());
-        north->Click(IDC_BTN_CALL);
+        Dial(north, listener.Port());
         auto peer = listener.Accept();
         ASSERT_TRUE(peer);
         ASSERT_TRUE(ReachesLook(*north, kCalling));
@@ -942,8 +953,8 @@ TEST_F(CallTest, PeerResetMidMessage)
     }
     EXPECT_TRUE(NoSocketLeft(2));
     // Both still work: a normal call between them.
-    Talk(north, south);
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(Talk(north, south));
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 TEST_F(CallTest, PeerClosingDuringGreetingDoesNotHideNextCaller)
@@ -953,16 +964,14 @@ TEST_F(CallTest, PeerClosingDuringGreetingDoesNotHideNextCaller)
     ASSERT_TRUE(south.created);
     {
         CRawPeer first;
-        ASSERT_TRUE(first.Connect(south->ListeningPort()));
-        ASSERT_TRUE(ReachesLook(*south, kRinging));
+        ASSERT_TRUE(CallsIn(first, south));
         ASSERT_TRUE(first.Send(std::string("i1first") + kCR)); // long form only, then gone
         ASSERT_TRUE(PumpUntil([&] { return south->PartnerName() == CString("first"); }));
         first.Close();
         ASSERT_TRUE(ReachesLook(*south, kIdle));
     }
     CRawPeer second;
-    ASSERT_TRUE(second.Connect(south->ListeningPort()));
-    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(CallsIn(second, south));
     ASSERT_TRUE(second.Send(CallerGreeting("second")));
     ASSERT_TRUE(PumpUntil([&] { return south->ItemText(IDC_STATIC_PARTNER) == "second"; }))
         << "the next caller's name was hidden; shows " << Quote(south->ItemText(IDC_STATIC_PARTNER));
@@ -995,9 +1004,7 @@ TEST_F(CallTest, PeerClosingDuringGreetingDoesNotHideNextCaller)
     ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == "next"; }))
         << "shows " << Quote(north->ItemText(IDC_STATIC_PARTNER));
     peer->Close();
-    ASSERT_TRUE(ReachesLook(*north, kIdle));
-    EXPECT_TRUE(NoSocketLeft(2));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(north, 2, catcher));
 }
 
 TEST_F(CallTest, FiftyBusyCallersInARow)
@@ -1005,8 +1012,7 @@ TEST_F(CallTest, FiftyBusyCallersInARow)
     CModalCatcher catcher;
     Phone north("北"), south("南");
     ASSERT_TRUE(north.created && south.created);
-    Talk(north, south);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(Talk(north, south));
     const int nDuringCall = CAsyncSocket::LiveCount();
 
     std::unique_ptr<CRawPeer> previous;
@@ -1031,14 +1037,12 @@ TEST_F(CallTest, FiftyBusyCallersInARow)
     EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty()) << "busy callers' lines were shown: "
                                                           << Joined(south->ListItems(IDC_LIST_RECEIVE));
     Say(north, "still talking");
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }));
+    ASSERT_TRUE(ReceivesLines(south, 1));
 
     previous->Close();
     ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "last busy socket not deleted";
     north->Click(IDC_BTN_HANGUP);
-    ASSERT_TRUE(ReachesLook(*south, kIdle));
-    EXPECT_TRUE(NoSocketLeft(2));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(south, 2, catcher));
 }
 
 TEST_F(CallTest, OneMebibyteWithoutCRIsBoundedAndLineStaysUsable)
@@ -1047,8 +1051,7 @@ TEST_F(CallTest, OneMebibyteWithoutCRIsBoundedAndLineStaysUsable)
     Phone south("南");
     ASSERT_TRUE(south.created);
     CRawPeer peer;
-    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
-    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(CallsIn(peer, south));
     south->Click(IDC_BTN_ANSWER);
 
     const size_t nTotal = 1024 * 1024;
@@ -1082,9 +1085,7 @@ TEST_F(CallTest, OneMebibyteWithoutCRIsBoundedAndLineStaysUsable)
     EXPECT_EQ(LookOf(*south), kTalking);
 
     peer.Close();
-    ASSERT_TRUE(ReachesLook(*south, kIdle));
-    EXPECT_TRUE(NoSocketLeft(1));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
 }
 
 TEST_F(CallTest, LineDeliveredOneByteAtATimeArrivesWhole)
@@ -1093,8 +1094,7 @@ TEST_F(CallTest, LineDeliveredOneByteAtATimeArrivesWhole)
     Phone south("南");
     ASSERT_TRUE(south.created);
     CRawPeer peer;
-    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
-    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(CallsIn(peer, south));
 
     // The caller greeting and a Japanese line, byte by byte, the window reading in between.
     const std::string text = "ゆっくり届く行 slow";
@@ -1103,17 +1103,14 @@ TEST_F(CallTest, LineDeliveredOneByteAtATimeArrivesWhole)
         ASSERT_TRUE(peer.Send(std::string(1, c)));
         PumpFor(15);
     }
-    ASSERT_TRUE(PumpUntil([&] { return south->ListItems(IDC_LIST_RECEIVE).size() == 1; }))
-        << "received " << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    ASSERT_TRUE(ReceivesLines(south, 1));
     PumpFor(200);
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({text}));
     EXPECT_EQ(south->PartnerName(), CString("北")) << "got " << Quote(south->PartnerName().str());
     EXPECT_EQ(LookOf(*south), kRinging);
 
     peer.Close();
-    ASSERT_TRUE(ReachesLook(*south, kIdle));
-    EXPECT_TRUE(NoSocketLeft(1));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
 }
 
 TEST_F(CallTest, GarbageFromPeerChangesNothing)
@@ -1122,8 +1119,7 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
     Phone south("南");
     ASSERT_TRUE(south.created);
     CRawPeer peer;
-    ASSERT_TRUE(peer.Connect(south->ListeningPort()));
-    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    ASSERT_TRUE(CallsIn(peer, south));
     south->Click(IDC_BTN_ANSWER);
     std::string garbage;
     const char kJunk[] = {'\r', '\n', '\x81', '\x82', 'x', 'y', 'z', '\0', '\xff', '?', '\x81', '\r'};
@@ -1138,9 +1134,7 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
     peer.Close();
-    ASSERT_TRUE(ReachesLook(*south, kIdle));
-    EXPECT_TRUE(NoSocketLeft(1));
-    EXPECT_TRUE(catcher.boxes.empty()) << "unexpected message boxes " << Boxes(catcher);
+    EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
 }
 
 } // namespace

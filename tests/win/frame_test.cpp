@@ -12,8 +12,6 @@
 
 namespace {
 
-const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
-
 // Runs fn on a thread of its own whose windows live on a desktop of their own, so that no
 // other program's window can cover them while their pixels are read.
 void OnOwnDesktop(const std::function<void()>& fn)
@@ -125,9 +123,7 @@ void Repaint(HWND hWnd) { ::RedrawWindow(hWnd, NULL, NULL, RDW_INVALIDATE | RDW_
 TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
 {
     OnOwnDesktop([] {
-        CTempDir dir;
-        WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-        CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+        CPhoneDlgInTempDir dlg(kPortZero);
         ASSERT_TRUE(dlg.Create());
         const HWND h = dlg.m_hWnd;
         Repaint(h);
@@ -189,9 +185,7 @@ TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
 
 TEST(FramePixels, RoundedRegionCutsTheCornersOnly)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     RECT rc;
     ::GetWindowRect(dlg.m_hWnd, &rc);
@@ -209,9 +203,7 @@ TEST(FramePixels, RoundedRegionCutsTheCornersOnly)
 
 TEST(FrameDrag, DraggingTheBodyMovesTheWindowByTheMouseDelta)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     const HWND h = dlg.m_hWnd;
     ::SetWindowPos(h, NULL, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -344,9 +336,7 @@ TEST_F(RoundButtonPixels, OtherControlTypesDrawNothing)
 TEST(RoundButtonWindows, ProgramButtonsShowTheirFaceOnTheBody)
 {
     OnOwnDesktop([] {
-        CTempDir dir;
-        WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-        CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+        CPhoneDlgInTempDir dlg(kPortZero);
         ASSERT_TRUE(dlg.Create());
         Repaint(dlg.m_hWnd);
         const std::string body = Rgb(RGB(193, 255, 214));

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
-
 std::string SystemText(DWORD dwError)
 {
     char* psz = nullptr;
@@ -22,11 +20,9 @@ std::string SystemText(DWORD dwError)
 
 TEST(MainWindowIdle, EveryControlIsInItsIdleState)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=Taro\r\n"
-                                            "[Address]\r\nMax=1\r\nName1=Office\r\nIP1=127.0.0.2\r\nPort1=4000\r\n");
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg("[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=Taro\r\n"
+                           "[Address]\r\nMax=1\r\nName1=Office\r\nIP1=127.0.0.2\r\nPort1=4000\r\n");
     ASSERT_TRUE(dlg.Create());
 
     EXPECT_TRUE(dlg.IsEnabled(IDC_EDIT_ADDRESS));
@@ -71,9 +67,7 @@ TEST(MainWindowIdle, EveryControlIsInItsIdleState)
 
 TEST(MainWindowIdle, SystemMenuEndsWithTheVersionItem)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     HMENU hSys = ::GetSystemMenu(dlg.m_hWnd, FALSE);
     if (!hSys) {
@@ -93,10 +87,8 @@ TEST(MainWindowIdle, SystemMenuEndsWithTheVersionItem)
 
 TEST(MainWindowIdle, EnterWhileIdleNeverClosesAndSendsNothing)
 {
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     dlg.SetItemText(IDC_EDIT_SEND, "hello");
     dlg.Command(IDOK);
@@ -129,11 +121,8 @@ TEST(MainWindowIdle, PortTakenGivesTheSystemTextOnceAndTheWindowStillWorks)
     ::getsockname(s, (sockaddr*)&addr, &len);
     const unsigned nPort = ntohs(addr.sin_port);
 
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, "[Setting]\r\nPort=" + std::to_string(nPort) + "\r\n");
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg("[Setting]\r\nPort=" + std::to_string(nPort) + "\r\n");
     ASSERT_TRUE(dlg.Create());
     PumpFor(100);
     EXPECT_EQ(dlg.ListeningPort(), 0u);
@@ -153,16 +142,14 @@ TEST(MainWindowIdle, PortTakenGivesTheSystemTextOnceAndTheWindowStillWorks)
     dlg.SetItemText(IDC_EDIT_MYNAME, "StillHere");
     dlg.Close();
     ::closesocket(s);
-    EXPECT_NE(ReadFileBytes(ini).find("Name=StillHere\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dlg.IniFile()).find("Name=StillHere\r\n"), std::string::npos);
 }
 
 TEST(MainWindowIdle, LeavesNoDrawingObjectsBehind)
 {
     const int nBefore = CGdiObject::LiveCount();
     {
-        CTempDir dir;
-        WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-        CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+        CPhoneDlgInTempDir dlg(kPortZero);
         ASSERT_TRUE(dlg.Create());
         ::RedrawWindow(dlg.m_hWnd, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         ::SendMessageA(dlg.m_hWnd, WM_ACTIVATE, WA_INACTIVE, 0);

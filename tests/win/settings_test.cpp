@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
-
 // True when nothing on this machine holds the TCP port.
 bool PortIsFree(u_short nPort)
 {
@@ -67,10 +65,8 @@ TEST(SettingsFile, WithoutAFileTheDefaultsShowAndTheDefaultPortListens)
 
 TEST(SettingsFile, CloseWritesTheTenLinesOfANewFileInOrder)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, kPortZero);
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg(kPortZero);
+    const std::string ini = dlg.IniFile();
     ASSERT_TRUE(dlg.Create());
     dlg.SetItemText(IDC_EDIT_ADDRESS, "192.168.1.20");
     dlg.SetItemText(IDC_EDIT_PORT, "32760");
@@ -87,13 +83,10 @@ TEST(SettingsFile, CloseWritesTheTenLinesOfANewFileInOrder)
 
 TEST(SettingsFile, EmptyPortAndShortPhonebookTakeTheirDefaults)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    // Port present but empty shows 32760; do not listen there, another test may.
-    WriteFileBytes(ini, "[Setting]\r\nIP=10.0.0.7\r\nPort=\r\nName=Hanako\r\n"
-                        "[Address]\r\nMax=3\r\nName1=Office\r\nIP1=10.0.0.8\r\nPort1=4000\r\n");
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(ini);
+    // Port present but empty shows 32760; do not listen there, another test may.
+    CPhoneDlgInTempDir dlg("[Setting]\r\nIP=10.0.0.7\r\nPort=\r\nName=Hanako\r\n"
+                           "[Address]\r\nMax=3\r\nName1=Office\r\nIP1=10.0.0.8\r\nPort1=4000\r\n");
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_PORT), "32760");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "10.0.0.7");
@@ -109,32 +102,27 @@ TEST(SettingsFile, EmptyPortAndShortPhonebookTakeTheirDefaults)
     dlg.SetItemText(IDC_EDIT_PORT, "0");
     dlg.Close();
     // The defaults become real entries, and Max tells how many there are.
-    const std::string got = ReadFileBytes(ini);
+    const std::string got = ReadFileBytes(dlg.IniFile());
     EXPECT_NE(got.find("Name3=?\r\nIP3=localhost\r\nPort3=32760\r\n"), std::string::npos) << Printable(got);
     EXPECT_NE(got.find("Max=3\r\n"), std::string::npos) << Printable(got);
 }
 
 TEST(SettingsFile, MinStartFiveStartsHiddenAndIsWrittenBackAsOne)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, "[Setting]\r\nPort=0\r\nMinStart=5\r\n");
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg("[Setting]\r\nPort=0\r\nMinStart=5\r\n");
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(::SendMessageA(dlg.Item(IDC_CHK_MINSTART), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_TRUE(PumpUntil([&] { return !dlg.IsWindowVisible(); }, 3000)) << "the window stayed on screen";
     EXPECT_TRUE(dlg.InTray());
     dlg.Close();
-    const std::string got = ReadFileBytes(ini);
+    const std::string got = ReadFileBytes(dlg.IniFile());
     EXPECT_NE(got.find("MinStart=1\r\n"), std::string::npos) << Printable(got);
 }
 
 TEST(SettingsFile, CheckBoxStateAtCloseIsWhatIsSaved)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, kPortZero);
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg(kPortZero);
+    const std::string ini = dlg.IniFile();
     ASSERT_TRUE(dlg.Create());
     dlg.Click(IDC_CHK_MINSTART);
     dlg.Click(IDC_CHK_MINSTART);
@@ -147,14 +135,13 @@ TEST(SettingsFile, CheckBoxStateAtCloseIsWhatIsSaved)
 
 TEST(SettingsFile, LongOwnNameSurvivesARoundTripWhole)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
     std::string name;
     while (name.size() < 990) name += "電話abc";
     name += "0123456789";
     name.resize(1000);
     ASSERT_EQ(name.size(), 1000u);
-    WriteFileBytes(ini, std::string(kPortZero) + "Name=" + name + "\r\n");
+    CIniFolder folder(std::string(kPortZero) + "Name=" + name + "\r\n");
+    const std::string ini = folder.IniFile();
     {
         CTestPhoneDlg dlg(ini);
         ASSERT_TRUE(dlg.Create());
@@ -171,16 +158,13 @@ TEST(SettingsFile, LongOwnNameSurvivesARoundTripWhole)
 
 TEST(SettingsFile, DamagedFileGivesWhatCanBeReadAndDefaultsForTheRest)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
     std::string bytes = "[Setting]\r\nPort=0\r\nIP=10.1.2.3\r\nthis line has no equals sign\r\nName=Taro\r\n";
     bytes += "[Address\r\nMax=2\r\nName1=Broken\r\n";
     bytes += std::string("\x01\x02\xff\xfe\x00\x00\x7f\x80garbage\x00\r\n", 19);
     bytes += "Name=AfterGarbage\r\n";
     bytes += std::string("\x00\x00\x00\xff", 4);
-    WriteFileBytes(ini, bytes);
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg(bytes);
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "10.1.2.3");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), "Taro");
@@ -190,7 +174,7 @@ TEST(SettingsFile, DamagedFileGivesWhatCanBeReadAndDefaultsForTheRest)
     EXPECT_TRUE(catcher.boxes.empty()) << "first box: " << catcher.boxes[0].strText;
     dlg.Close();
     // What was read is written back in a readable form.
-    CTestPhoneDlg again(ini);
+    CTestPhoneDlg again(dlg.IniFile());
     ASSERT_TRUE(again.Create());
     EXPECT_EQ(again.ItemText(IDC_EDIT_ADDRESS), "10.1.2.3");
     EXPECT_EQ(again.ItemText(IDC_EDIT_MYNAME), "Taro");
@@ -199,10 +183,9 @@ TEST(SettingsFile, DamagedFileGivesWhatCanBeReadAndDefaultsForTheRest)
 
 TEST(SettingsFile, UnwritableFileGivesOneSystemMessageAndStaysUnchanged)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
     const std::string before = std::string(kPortZero) + "Name=Old\r\n";
-    WriteFileBytes(ini, before);
+    CIniFolder folder(before);
+    const std::string ini = folder.IniFile();
     CModalCatcher catcher;
     {
         CTestPhoneDlg dlg(ini);
@@ -232,9 +215,8 @@ class SettingsClose : public ::testing::TestWithParam<int> {};
 
 TEST_P(SettingsClose, EndsTheWindowAndDestructionWritesOnce)
 {
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, kPortZero);
+    CIniFolder folder(kPortZero);
+    const std::string ini = folder.IniFile();
     auto dlg = std::make_unique<CTestPhoneDlg>(ini);
     ASSERT_TRUE(dlg->Create());
     dlg->SetItemText(IDC_EDIT_MYNAME, "Jiro");

@@ -218,16 +218,22 @@ protected:
         if (!s.GetSockName(addr, port)) return 0;
         return port;
     }
+    // Opens an outgoing socket that reports to the owner.
+    static bool Open(CCallSocket& s, CWnd* pOwner)
+    {
+        s.SetOwner(pOwner);
+        return s.Create(0) != FALSE;
+    }
     // Opens an outgoing socket and starts its connect; false when it failed at once.
     bool StartConnect(CCallSocket& s, CWnd* pOwner, const char* host, UINT port)
     {
-        s.SetOwner(pOwner);
-        if (!s.Create(0)) return false;
+        if (!Open(s, pOwner)) return false;
         if (s.Connect(host, port)) return true;
         return ::WSAGetLastError() == WSAEWOULDBLOCK;
     }
 
-    // Listener, connector and accepted socket, connected, with their first events handled.
+    // Listener, connector and accepted socket, connected, with their first events handled and
+    // everything already forwarded to the owner dispatched.
     void Connected(CSockOwner& owner, CCallSocket& listener, CCallSocket& client, CCallSocket& accepted)
     {
         UINT port = Listen(listener, &owner);
@@ -239,6 +245,7 @@ protected:
         ASSERT_TRUE(listener.Accept(accepted)) << "accept failed: " << ::WSAGetLastError();
         ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_SEND, &accepted); }))
             << "accepted socket events: [" << owner.For(&accepted) << "]";
+        Settle(100);
     }
 
     int m_nStartSockets = 0;
@@ -310,7 +317,6 @@ TEST_F(CallSocketTest, PeerCloseReachesTheOtherSideAfterItsData)
         CCallSocket listener, client, accepted;
         Connected(owner, listener, client, accepted);
         if (HasFatalFailure()) return;
-        Settle(100);
         size_t mark = owner.events.size();
         ASSERT_TRUE(SendAll(accepted, "bye\r\n"));
         accepted.Close();
@@ -330,7 +336,6 @@ TEST_F(CallSocketTest, PeerCloseReachesTheOtherSideAfterItsData)
         CCallSocket listener, client, accepted;
         Connected(owner, listener, client, accepted);
         if (HasFatalFailure()) return;
-        Settle(100);
         size_t mark = owner.events.size();
         client.Close();
         ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CLOSE, &accepted); }))
@@ -383,8 +388,7 @@ TEST_F(CallSocketTest, HostNamesAreResolvedWithoutBlocking)
         CCallSocket listener, client;
         UINT port = Listen(listener, &owner);
         ASSERT_NE(port, 0u);
-        client.SetOwner(&owner);
-        ASSERT_TRUE(client.Create(0));
+        ASSERT_TRUE(Open(client, &owner));
         BOOL now = client.Connect("localhost", port);
         int err = ::WSAGetLastError();
         EXPECT_TRUE(now || err == WSAEWOULDBLOCK) << "Connect(localhost) failed with " << err;
@@ -397,8 +401,7 @@ TEST_F(CallSocketTest, HostNamesAreResolvedWithoutBlocking)
     {
         CSockOwner owner;
         CCallSocket client;
-        client.SetOwner(&owner);
-        ASSERT_TRUE(client.Create(0));
+        ASSERT_TRUE(Open(client, &owner));
         EXPECT_FALSE(client.Connect("no-such-host.invalid", 32760));
         ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client); }, 15000)) << "no connect event";
         EXPECT_EQ(client.GetConnectError(), WSAHOST_NOT_FOUND) << "expected 11001 (host not found)";
@@ -410,13 +413,11 @@ TEST_F(CallSocketTest, HostNamesAreResolvedWithoutBlocking)
     {
         CSockOwner owner;
         std::unique_ptr<CCallSocket> client(new CCallSocket);
-        client->SetOwner(&owner);
-        ASSERT_TRUE(client->Create(0));
+        ASSERT_TRUE(Open(*client, &owner));
         client->Connect("no-such-host.invalid", 32760);
         client.reset();
         std::unique_ptr<CCallSocket> next(new CCallSocket); // may take the freed memory
-        next->SetOwner(&owner);
-        ASSERT_TRUE(next->Create(0));
+        ASSERT_TRUE(Open(*next, &owner));
         Settle(1500);
         EXPECT_TRUE(owner.events.empty()) << owner.events.size() << " events after the socket was deleted, first "
                                           << (owner.events.empty() ? "" : MsgName(owner.events[0].msg));
@@ -451,8 +452,6 @@ TEST_F(CallSocketTest, ClosedSocketsLateNotificationsReachNobody)
     Connected(owner, listener, client, *accepted);
     if (HasFatalFailure()) return;
 
-    Settle(100); // everything already forwarded to the owner is handled
-
     // The peer closes: the accepted socket's close notification is queued, not yet handled.
     // (A stale close is the harmful kind: it would end somebody else's call.)
     client.Close();
@@ -467,8 +466,7 @@ TEST_F(CallSocketTest, ClosedSocketsLateNotificationsReachNobody)
     bool bSameHandle = false;
     for (auto& f : fresh) {
         f.reset(new CCallSocket);
-        f->SetOwner(&owner);
-        ASSERT_TRUE(f->Create(0));
+        ASSERT_TRUE(Open(*f, &owner));
         bSameHandle = bSameHandle || f->m_hSocket == hOld;
     }
     RecordProperty("same_handle", bSameHandle ? "yes" : "no");
@@ -493,7 +491,6 @@ TEST_F(CallSocketTest, ReopenedSocketGetsNoneOfItsOldConnectionsEvents)
     CCallSocket listener, client, accepted;
     Connected(owner, listener, client, accepted);
     if (HasFatalFailure()) return;
-    Settle(100);
     accepted.Close();
     ASSERT_TRUE(WaitForQueuedNotification()) << "no close notification got queued";
     client.Close();
@@ -512,8 +509,7 @@ TEST_F(CallSocketTest, SocketDeletedDuringLookupLeavesNoWriteBehind)
     std::vector<std::unique_ptr<char[]>> blocks;
     for (int round = 0; round < 5; ++round) {
         std::unique_ptr<CCallSocket> client(new CCallSocket);
-        client->SetOwner(&owner);
-        ASSERT_TRUE(client->Create(0));
+        ASSERT_TRUE(Open(*client, &owner));
         client->Connect("localhost", 9);
         client.reset();
         // Take the freed memory back, marked, as the heap hands it out again.
@@ -548,8 +544,7 @@ TEST_F(CallSocketTest, PortsOutOfRangeFailInsteadOfWrappingAround)
 
     for (const char* host : { "127.0.0.1", "localhost" }) {
         CCallSocket client;
-        client.SetOwner(&owner);
-        ASSERT_TRUE(client.Create(0));
+        ASSERT_TRUE(Open(client, &owner));
         ::WSASetLastError(0);
         EXPECT_FALSE(client.Connect(host, 0x10000 + port)) << host;
         EXPECT_EQ(::WSAGetLastError(), WSAEINVAL) << host << ": expected 10022 (invalid argument)";

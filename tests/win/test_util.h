@@ -109,6 +109,34 @@ private:
     CString m_strTestIniPath;
 };
 
+// The settings text that makes the listening socket take a free port.
+const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
+
+// A fresh folder with a settings file "Kelvaro.ini" holding the given text.
+class CIniFolder {
+public:
+    explicit CIniFolder(const std::string& strIniText) : m_ini(m_dir.File("Kelvaro.ini"))
+    {
+        WriteFileBytes(m_ini, strIniText);
+    }
+    const std::string& IniFile() const { return m_ini; }
+
+private:
+    CTempDir m_dir;
+    std::string m_ini;
+};
+
+// The main window on a settings file of its own written from the given text; the folder goes
+// after the window. Create() still makes the window, as for CTestPhoneDlg.
+class CPhoneDlgInTempDir : private CIniFolder, public CTestPhoneDlg {
+public:
+    explicit CPhoneDlgInTempDir(const std::string& strIniText)
+        : CIniFolder(strIniText), CTestPhoneDlg(CIniFolder::IniFile())
+    {
+    }
+    using CIniFolder::IniFile;
+};
+
 // Shift-JIS bytes of a UTF-8 literal written in a test (the test sources are compiled with
 // the same character-set options as the program, so plain literals are Shift-JIS already).
 std::vector<std::string> ToVector(const CStringList& list);

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kPortZero[] = "[Setting]\r\nPort=0\r\n";
-
 struct IconCall {
     DWORD dwMessage;
     NOTIFYICONDATAA data;
@@ -97,9 +95,7 @@ const std::vector<UINT> kMenuIds = { ID_RESTORE, 0, ID_README, ID_HISTORY, ID_AP
 TEST(TrayIcon, AddedAtStartWithItsRecordAndRemovedAtClose)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     ASSERT_EQ(g_iconCalls.size(), 1u);
     const IconCall& add = g_iconCalls[0];
@@ -138,9 +134,7 @@ TEST(TrayIcon, LongTipIsCutWithoutSplittingACharacter)
 TEST(TrayIcon, RebuiltNotificationAreaGetsTheIconAgain)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     dlg.Click(IDC_BTN_HIDE);
     ::SendMessageA(dlg.m_hWnd, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
@@ -153,9 +147,7 @@ TEST(TrayIcon, RebuiltNotificationAreaGetsTheIconAgain)
 TEST(TrayIcon, HideAndRestoreKeepTheIcon)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     dlg.Click(IDC_BTN_HIDE);
     EXPECT_FALSE(dlg.IsWindowVisible());
@@ -177,9 +169,7 @@ TEST(TrayIcon, HideAndRestoreKeepTheIcon)
 TEST(TrayIcon, PopupGraysRestoreWhileShownAndEnablesItWhileHidden)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
 
     MenuSeen shown = OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN);
@@ -199,9 +189,7 @@ TEST(TrayIcon, PopupGraysRestoreWhileShownAndEnablesItWhileHidden)
 TEST(TrayIcon, KeyboardContextMenuOpensAtTheClientCentre)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     ::SetWindowPos(dlg.m_hWnd, NULL, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT rc;
@@ -223,10 +211,7 @@ TEST(TrayIcon, KeyboardContextMenuOpensAtTheClientCentre)
 TEST(TrayIcon, ExitFromThePopupWhileHiddenWritesSettingsAndRemovesTheIcon)
 {
     IconRecorder rec;
-    CTempDir dir;
-    const std::string ini = dir.File("Kelvaro.ini");
-    WriteFileBytes(ini, kPortZero);
-    CTestPhoneDlg dlg(ini);
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     dlg.SetItemText(IDC_EDIT_MYNAME, "Hidden");
     dlg.Click(IDC_BTN_HIDE);
@@ -235,15 +220,13 @@ TEST(TrayIcon, ExitFromThePopupWhileHiddenWritesSettingsAndRemovesTheIcon)
     ::DestroyWindow(dlg.m_hWnd);
     EXPECT_EQ(rec.Count(NIM_DELETE), 1);
     EXPECT_EQ(g_iconCalls.back().dwMessage, (DWORD)NIM_DELETE);
-    EXPECT_NE(ReadFileBytes(ini).find("Name=Hidden\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dlg.IniFile()).find("Name=Hidden\r\n"), std::string::npos);
 }
 
 TEST(TrayIcon, MinStartStartsHiddenWithTheIconAndRestoreEnabled)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nPort=0\r\nMinStart=1\r\n");
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg("[Setting]\r\nPort=0\r\nMinStart=1\r\n");
     ASSERT_TRUE(dlg.Create());
     ASSERT_TRUE(PumpUntil([&] { return dlg.InTray(); }, 3000));
     EXPECT_FALSE(dlg.IsWindowVisible());
@@ -258,9 +241,7 @@ TEST(TrayIcon, MinStartStartsHiddenWithTheIconAndRestoreEnabled)
 TEST(TrayIcon, MinimiseIsNotHiding)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     ::SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     PumpFor(20);
@@ -273,10 +254,8 @@ TEST(TrayIcon, MinimiseIsNotHiding)
 TEST(TrayIcon, CallWhileHiddenShowsTheNoticeThenTheWindow)
 {
     IconRecorder rec;
-    CTempDir dir;
-    WriteFileBytes(dir.File("Kelvaro.ini"), kPortZero);
     CModalCatcher catcher;
-    CTestPhoneDlg dlg(dir.File("Kelvaro.ini"));
+    CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
     const UINT nPort = dlg.ListeningPort();
     ASSERT_NE(nPort, 0u);
