@@ -33,6 +33,17 @@ bool WriteValue(const char* pszSection, const char* pszKey, const CString& strVa
     return false;
 }
 
+// Key names of phonebook entry n (counted from 1).
+struct EntryKeys {
+    explicit EntryKeys(int n)
+    {
+        name.Format("Name%d", n);
+        ip.Format("IP%d", n);
+        port.Format("Port%d", n);
+    }
+    CString name, ip, port;
+};
+
 } // namespace
 
 CString CPhoneDlg::SettingsPath() const
@@ -64,14 +75,11 @@ void CPhoneDlg::ReadSettings()
     m_cmbPhonebook.ResetContent();
     m_cmbPhonebook.AddString("IPアドレス指定");
     for (int n = 1; n <= nCount; ++n) {
-        CString keyName, keyIP, keyPort;
-        keyName.Format("Name%d", n);
-        keyIP.Format("IP%d", n);
-        keyPort.Format("Port%d", n);
-        CString strName = ReadValue(kSectionAddress, keyName, "?", m_strIniPath);
+        const EntryKeys keys(n);
+        CString strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
         m_listNames.AddTail(strName);
-        m_listAddresses.AddTail(ReadValue(kSectionAddress, keyIP, "localhost", m_strIniPath));
-        m_listPorts.AddTail(ReadValue(kSectionAddress, keyPort, "32760", m_strIniPath));
+        m_listAddresses.AddTail(ReadValue(kSectionAddress, keys.ip, "localhost", m_strIniPath));
+        m_listPorts.AddTail(ReadValue(kSectionAddress, keys.port, "32760", m_strIniPath));
         m_cmbPhonebook.AddString(strName);
     }
     m_cmbPhonebook.SetCurSel(0);
@@ -92,14 +100,10 @@ void CPhoneDlg::WriteSettings()
     POSITION posIP = m_listAddresses.GetHeadPosition();
     POSITION posPort = m_listPorts.GetHeadPosition();
     while (posName && posIP && posPort) {
-        ++n;
-        CString keyName, keyIP, keyPort;
-        keyName.Format("Name%d", n);
-        keyIP.Format("IP%d", n);
-        keyPort.Format("Port%d", n);
-        WriteValue(kSectionAddress, keyName, m_listNames.GetNext(posName), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keyIP, m_listAddresses.GetNext(posIP), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keyPort, m_listPorts.GetNext(posPort), m_strIniPath, dwError);
+        const EntryKeys keys(++n);
+        WriteValue(kSectionAddress, keys.name, m_listNames.GetNext(posName), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.ip, m_listAddresses.GetNext(posIP), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.port, m_listPorts.GetNext(posPort), m_strIniPath, dwError);
     }
     CString strMax;
     strMax.Format("%d", n);

@@ -274,24 +274,25 @@ int CWnd::GetWindowText(CString& rString) const
     return got;
 }
 
-BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
+// Changes one of the window's style words; with flags, the frame is told of the change.
+static BOOL ModifyStyleWord(HWND hWnd, int nIndex, DWORD dwRemove, DWORD dwAdd, UINT nFlags)
 {
-    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
+    LONG_PTR style = ::GetWindowLongPtrA(hWnd, nIndex);
     LONG_PTR next = (style & ~(LONG_PTR)dwRemove) | dwAdd;
     if (style == next) return FALSE;
-    ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, next);
-    if (nFlags) ::SetWindowPos(m_hWnd, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
+    ::SetWindowLongPtrA(hWnd, nIndex, next);
+    if (nFlags) ::SetWindowPos(hWnd, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
     return TRUE;
+}
+
+BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
+{
+    return ModifyStyleWord(m_hWnd, GWL_STYLE, dwRemove, dwAdd, nFlags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
 {
-    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE);
-    LONG_PTR next = (style & ~(LONG_PTR)dwRemove) | dwAdd;
-    if (style == next) return FALSE;
-    ::SetWindowLongPtrA(m_hWnd, GWL_EXSTYLE, next);
-    if (nFlags) ::SetWindowPos(m_hWnd, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
-    return TRUE;
+    return ModifyStyleWord(m_hWnd, GWL_EXSTYLE, dwRemove, dwAdd, nFlags);
 }
 
 void CWnd::ClientToScreen(LPRECT lpRect) const
@@ -421,28 +422,27 @@ BOOL CButton::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* pResul
     return TRUE;
 }
 
-void CListBox::GetText(int nIndex, CString& rString) const
+// Text of a list or combo item, asked for with the control's length and text messages.
+static void GetItemText(const CWnd& wnd, UINT nLenMsg, UINT nTextMsg, int nIndex, CString& rString)
 {
-    int n = (int)SendMessage(LB_GETTEXTLEN, (WPARAM)nIndex);
+    int n = (int)wnd.SendMessage(nLenMsg, (WPARAM)nIndex);
     if (n < 0) {
         rString.Empty();
         return;
     }
     char* p = rString.GetBuffer(n + 1);
-    int got = (int)SendMessage(LB_GETTEXT, (WPARAM)nIndex, (LPARAM)p);
+    int got = (int)wnd.SendMessage(nTextMsg, (WPARAM)nIndex, (LPARAM)p);
     rString.ReleaseBuffer(got < 0 ? 0 : got);
+}
+
+void CListBox::GetText(int nIndex, CString& rString) const
+{
+    GetItemText(*this, LB_GETTEXTLEN, LB_GETTEXT, nIndex, rString);
 }
 
 void CComboBox::GetLBText(int nIndex, CString& rString) const
 {
-    int n = (int)SendMessage(CB_GETLBTEXTLEN, (WPARAM)nIndex);
-    if (n < 0) {
-        rString.Empty();
-        return;
-    }
-    char* p = rString.GetBuffer(n + 1);
-    int got = (int)SendMessage(CB_GETLBTEXT, (WPARAM)nIndex, (LPARAM)p);
-    rString.ReleaseBuffer(got < 0 ? 0 : got);
+    GetItemText(*this, CB_GETLBTEXTLEN, CB_GETLBTEXT, nIndex, rString);
 }
 
 // ---------------------------------------------------------------------------------------------

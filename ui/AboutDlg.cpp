@@ -81,11 +81,7 @@ void CPhoneDlg::OpenDocument(CString strTarget) { OpenDocumentFrom(m_hWnd, strTa
 void CPhoneDlg::OnHistory() { OpenDocument(DocumentPath(kHistoryFormat)); }
 void CPhoneDlg::OnReadme() { OpenDocument(DocumentPath(kReadmeFormat)); }
 
-void CPhoneDlg::OnVersion()
-{
-    CAboutDlg dlg;
-    dlg.DoModal();
-}
+void CPhoneDlg::OnVersion() { OnAppAbout(); }
 
 void CPhoneDlg::OnAppAbout()
 {
