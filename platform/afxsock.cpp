@@ -1,5 +1,7 @@
 #include "afxsock.h"
 
+#include <ws2tcpip.h>
+
 #include <cstdlib>
 #include <map>
 
@@ -305,14 +307,44 @@ BOOL CAsyncSocket::IOCtl(long lCommand, DWORD* lpArgument)
     return ok;
 }
 
+namespace {
+// An address as text: dotted IPv4 (also for an IPv4-mapped IPv6 address), IPv6 whole.
+BOOL AddressText(const sockaddr_storage& ss, CString& rAddress, UINT& rPort)
+{
+    char text[INET6_ADDRSTRLEN + 16] = "";
+    if (ss.ss_family == AF_INET) {
+        const sockaddr_in& a = (const sockaddr_in&)ss;
+        ::inet_ntop(AF_INET, (void*)&a.sin_addr, text, sizeof text);
+        rPort = ntohs(a.sin_port);
+    } else if (ss.ss_family == AF_INET6) {
+        const sockaddr_in6& a = (const sockaddr_in6&)ss;
+        if (IN6_IS_ADDR_V4MAPPED(&a.sin6_addr))
+            ::inet_ntop(AF_INET, (void*)&a.sin6_addr.s6_addr[12], text, sizeof text);
+        else
+            ::inet_ntop(AF_INET6, (void*)&a.sin6_addr, text, sizeof text);
+        rPort = ntohs(a.sin6_port);
+    } else {
+        return FALSE;
+    }
+    rAddress = text;
+    return TRUE;
+}
+} // namespace
+
 BOOL CAsyncSocket::GetSockName(CString& rSocketAddress, UINT& rSocketPort)
 {
-    sockaddr_in addr = {};
-    int len = sizeof addr;
-    if (::getsockname(m_hSocket, (sockaddr*)&addr, &len) == SOCKET_ERROR) return FALSE;
-    rSocketAddress = ::inet_ntoa(addr.sin_addr);
-    rSocketPort = ntohs(addr.sin_port);
-    return TRUE;
+    sockaddr_storage ss = {};
+    int len = sizeof ss;
+    if (::getsockname(m_hSocket, (sockaddr*)&ss, &len) == SOCKET_ERROR) return FALSE;
+    return AddressText(ss, rSocketAddress, rSocketPort);
+}
+
+BOOL CAsyncSocket::GetPeerName(CString& rPeerAddress, UINT& rPeerPort)
+{
+    sockaddr_storage ss = {};
+    int len = sizeof ss;
+    if (::getpeername(m_hSocket, (sockaddr*)&ss, &len) == SOCKET_ERROR) return FALSE;
+    return AddressText(ss, rPeerAddress, rPeerPort);
 }
 
 void CAsyncSocket::DeliverEvent(int nEvent, int nErrorCode)

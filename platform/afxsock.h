@@ -38,7 +38,10 @@ public:
     // opened again.
     virtual void Close();
     BOOL IOCtl(long lCommand, DWORD* lpArgument);
+    // The local and the remote address of the socket as text and port. An IPv6 address is
+    // given whole; an IPv4 address that reaches an IPv6 socket is given in its dotted form.
     BOOL GetSockName(CString& rSocketAddress, UINT& rSocketPort);
+    BOOL GetPeerName(CString& rPeerAddress, UINT& rPeerPort);
 
     static int GetLastError() { return ::WSAGetLastError(); }
     // Sockets currently open through this class in the process (for leak checks).

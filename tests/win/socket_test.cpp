@@ -280,6 +280,13 @@ TEST_F(CallSocketTest, ConnectAcceptAndBytesUnchangedBothWays)
     EXPECT_EQ(got.size(), bytes.size());
     EXPECT_TRUE(got == bytes) << "client to server: " << Hexdump(got, FirstDifference(got, bytes));
 
+    // Each side names the other: the accepted socket's peer is the client's own address.
+    CString clientAddr, peerAddr;
+    UINT clientPort = 0, peerPort = 0;
+    ASSERT_TRUE(client.GetSockName(clientAddr, clientPort));
+    ASSERT_TRUE(accepted->GetPeerName(peerAddr, peerPort));
+    EXPECT_EQ(peerAddr.str() + ":" + std::to_string(peerPort), "127.0.0.1:" + std::to_string(clientPort));
+
     // And back.
     ASSERT_TRUE(SendAll(*accepted, bytes));
     std::string back;
