@@ -29,6 +29,7 @@ add_library(kelvaro_core STATIC
     platform/afxsock.cpp
     call/CallSocket.cpp
     call/LineReader.cpp
+    call/SendQueue.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
     app/Settings.cpp
