@@ -4,9 +4,9 @@ HOST    := $(BUILD)/host
 WIN     := $(BUILD)/win
 FUZZ    := $(BUILD)/fuzz
 JOBS    ?= 2
-FUZZ_SECONDS ?= 30
+FUZZ_SECONDS ?= 1800
 
-.PHONY: all setup build test test-host test-fuzz test-win test-e2e run screenshots demo clean
+.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz run screenshots demo clean
 
 all: build
 
@@ -25,6 +25,10 @@ build: setup $(HOST)/CMakeCache.txt $(WIN)/CMakeCache.txt
 
 test: build
 	@scripts/test.sh
+
+# Each fuzzer for FUZZ_SECONDS, growing its corpus under build/fuzz/.
+fuzz: setup
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
 run: build
 	@scripts/run.sh

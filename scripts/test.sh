@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Runs every test layer: host unit tests (ASan/UBSan), the resource checks, the line-reader
-# fuzzer for a bounded time, the Windows tests under Wine, and end-to-end tests of the shipped
-# program. Ends with one line counting the tests of all layers.
+# Runs every test layer: host unit tests (ASan/UBSan), the resource checks, the two fuzzers
+# for a bounded time (TEST_FUZZ_SECONDS each, 15 by default), the Windows tests under Wine,
+# and end-to-end tests of the shipped program. Ends with one line counting the tests of all
+# layers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${TEST_FUZZ_SECONDS:-15}
 logs=build/test-logs
 mkdir -p "$logs"
 passed=0 failed=0 skipped=0
@@ -40,16 +41,11 @@ count_gtest "$logs/host.log"
 run_layer "resources and documents" "$logs/res.log" python3 tests/res/test_resources.py
 count_unittest "$logs/res.log"
 
-echo "== line-reader fuzzer (${fuzz_seconds} s)"
-mkdir -p build/fuzz/corpus
-clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -Iplatform -Icall tests/fuzz/line_reader_fuzz.cpp call/LineReader.cpp platform/afxstr.cpp \
-    -o build/fuzz/line_reader_fuzz
-if build/fuzz/line_reader_fuzz -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 \
-        -print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus >"$logs/fuzz.log" 2>&1; then
-    grep -E 'stat::number_of_executed_units' "$logs/fuzz.log" || true
+echo "== fuzzers (${fuzz_seconds} s each)"
+if scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.log" 2>&1; then
+    cat "$logs/fuzz.log"
 else
-    status=1; tail -50 "$logs/fuzz.log"; echo "== fuzzer FAILED"
+    status=1; tail -60 "$logs/fuzz.log"; echo "== fuzzers FAILED"
 fi
 
 # One wineserver for the whole run keeps each Wine start cheap.
