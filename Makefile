@@ -6,7 +6,7 @@ FUZZ    := $(BUILD)/fuzz
 JOBS    ?= 2
 FUZZ_SECONDS ?= 1800
 
-.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz run screenshots demo clean
+.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz dist run screenshots demo clean
 
 all: build
 
@@ -23,8 +23,13 @@ build: setup $(HOST)/CMakeCache.txt $(WIN)/CMakeCache.txt
 	cmake --build $(HOST) -j$(JOBS)
 	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs win_tests
 
-test: build
+test: build dist
 	@scripts/test.sh
+
+# The download for Windows users: build/dist/Kelvaro-VERSION-win64.zip.
+dist: setup $(WIN)/CMakeCache.txt
+	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs
+	@scripts/dist.sh
 
 # Each fuzzer for FUZZ_SECONDS, growing its corpus under build/fuzz/.
 fuzz: setup
@@ -40,4 +45,4 @@ demo: build
 	@scripts/demo.sh
 
 clean:
-	rm -rf $(HOST) $(WIN) $(FUZZ)
+	rm -rf $(HOST) $(WIN) $(FUZZ) $(BUILD)/dist

@@ -77,13 +77,17 @@ def reset(sock):
 class KelvaroProcess:
     """One copy of the program in its own folder."""
 
-    def __init__(self, port, name=NAME, extra=b""):
-        if not os.path.isfile(EXE):
-            raise AssertionError("Kelvaro.exe not found at %s: build it first (make build)" % EXE)
-        self.dir = tempfile.mkdtemp(prefix="kelvaro-e2e-")
-        # A name of its own, so that ending it by image name reaches this copy only.
-        self.image = "Kelvaro-e2e-%d-%d.exe" % (os.getpid(), port)
-        shutil.copy(EXE, os.path.join(self.dir, self.image))
+    def __init__(self, port, name=NAME, extra=b"", folder=None):
+        if folder:
+            # A Kelvaro.exe already in place (unpacked from the download), run as it lies.
+            self.dir, self.image = folder, "Kelvaro.exe"
+        else:
+            if not os.path.isfile(EXE):
+                raise AssertionError("Kelvaro.exe not found at %s: build it first (make build)" % EXE)
+            self.dir = tempfile.mkdtemp(prefix="kelvaro-e2e-")
+            # A name of its own, so that ending it by image name reaches this copy only.
+            self.image = "Kelvaro-e2e-%d-%d.exe" % (os.getpid(), port)
+            shutil.copy(EXE, os.path.join(self.dir, self.image))
         self.ini = os.path.join(self.dir, "Kelvaro.ini")
         self.port = port
         with open(self.ini, "wb") as f:
