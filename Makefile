@@ -6,7 +6,7 @@ FUZZ    := $(BUILD)/fuzz
 JOBS    ?= 2
 FUZZ_SECONDS ?= 1800
 
-.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz dist run screenshots demo clean
+.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz dist soak run screenshots demo clean
 
 all: build
 
@@ -30,6 +30,10 @@ test: build dist
 dist: setup $(WIN)/CMakeCache.txt
 	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs
 	@scripts/dist.sh
+
+# The soak and fault tests at their full counts (make test runs them with small ones).
+soak: build
+	cd $(WIN) && KELVARO_SOAK=1 timeout 3600 ../../scripts/wine.sh ./win_tests.exe --gtest_color=no --gtest_filter='SoakTest.*'
 
 # Each fuzzer for FUZZ_SECONDS, growing its corpus under build/fuzz/.
 fuzz: setup

@@ -4,20 +4,6 @@
 
 #include "NameDlg.h"
 
-namespace {
-
-std::string SystemText(DWORD dwError)
-{
-    char* psz = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
-                     dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&psz, 0, NULL);
-    std::string s = psz ? psz : "";
-    if (psz) ::LocalFree(psz);
-    return s;
-}
-
-} // namespace
-
 TEST(MainWindowIdle, EveryControlIsInItsIdleState)
 {
     CModalCatcher catcher;

@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <algorithm>
+#include <sstream>
 
 bool PumpUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs)
 {
@@ -217,4 +218,297 @@ std::vector<std::string> ToVector(const CStringList& list)
     POSITION pos = list.GetHeadPosition();
     while (pos) out.push_back(list.GetNext(pos).str());
     return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Phone::Phone(const std::string& strName) : name(strName)
+{
+    WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=" + strName + "\r\n");
+    dlg.reset(new CCallTestDlg(dir.File("Kelvaro.ini")));
+    created = dlg->Create() != FALSE;
+}
+
+Phone::~Phone()
+{
+    if (dlg) dlg->Close();
+}
+
+static std::string StatusName(const std::string& text)
+{
+    if (text == "呼び出し中") return "calling";
+    if (text == "話し中") return "busy";
+    return "other(" + text + ")";
+}
+
+std::string LookOf(CTestPhoneDlg& d)
+{
+    std::string s = "call:";
+    s += d.IsEnabled(IDC_BTN_CALL) ? "on" : "off";
+    s += " hangup:";
+    s += d.IsEnabled(IDC_BTN_HANGUP) ? "on" : "off";
+    s += " answer:";
+    s += d.IsEnabled(IDC_BTN_ANSWER) ? "on" : "off";
+    s += " status:";
+    s += d.IsVisible(IDC_STATIC_STATUS) ? StatusName(d.ItemText(IDC_STATIC_STATUS)) : "hidden";
+    return s;
+}
+
+std::string FlagsOf(CTestPhoneDlg& d)
+{
+    std::string s;
+    if (d.OutConnected()) s += "out ";
+    if (d.Calling()) s += "calling ";
+    if (d.InConnected()) s += "in ";
+    if (d.Ringing()) s += "ringing ";
+    if (s.empty()) s = "none";
+    else s.pop_back();
+    return s;
+}
+
+std::string Quote(const std::string& bytes)
+{
+    std::ostringstream o;
+    o << '"';
+    for (unsigned char c : bytes) {
+        if (c == '\r') o << "\\r";
+        else if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') o << c;
+        else {
+            static const char hex[] = "0123456789abcdef";
+            o << "\\x" << hex[c >> 4] << hex[c & 15];
+        }
+    }
+    o << '"';
+    return o.str();
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < items.size(); ++i) s += (i ? ", " : "") + Quote(items[i]);
+    return s + "]";
+}
+
+std::string Boxes(const CModalCatcher& c)
+{
+    std::vector<std::string> texts;
+    for (const auto& b : c.boxes) texts.push_back(b.strText);
+    return Joined(texts);
+}
+
+::testing::AssertionResult NoBoxes(const CModalCatcher& c)
+{
+    if (c.boxes.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "unexpected message boxes " << Boxes(c);
+}
+
+std::string SystemText(DWORD dwError)
+{
+    char* p = nullptr;
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                               NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&p, 0, NULL);
+    std::string s = (n && p) ? std::string(p) : std::string();
+    if (p) ::LocalFree(p);
+    return s;
+}
+
+void Dial(Phone& from, UINT nPort, const char* pszHost)
+{
+    from->SetItemText(IDC_EDIT_ADDRESS, pszHost);
+    from->SetItemText(IDC_EDIT_PORT, PortText(nPort).c_str());
+    from->Click(IDC_BTN_CALL);
+}
+
+UINT DeadPort()
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, (sockaddr*)&a, sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, (sockaddr*)&a, &len);
+    ::closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool CRawPeer::Connect(UINT port)
+{
+    m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((u_short)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(m_s, (sockaddr*)&a, sizeof a) == SOCKET_ERROR) return false;
+    NonBlocking();
+    return true;
+}
+
+bool CRawPeer::Send(const std::string& bytes, DWORD dwTimeoutMs)
+{
+    size_t done = 0;
+    bool failed = false;
+    PumpUntil(
+        [&] {
+            while (done < bytes.size()) {
+                int chunk = (int)std::min<size_t>(bytes.size() - done, 64 * 1024);
+                int n = ::send(m_s, bytes.data() + done, chunk, 0);
+                if (n == SOCKET_ERROR) {
+                    if (::WSAGetLastError() != WSAEWOULDBLOCK) failed = true;
+                    return failed;
+                }
+                done += (size_t)n;
+            }
+            return true;
+        },
+        dwTimeoutMs);
+    return !failed && done == bytes.size();
+}
+
+std::string CRawPeer::Read(size_t n, DWORD dwTimeoutMs)
+{
+    PumpUntil([&] { Drain(); return m_in.size() >= n || m_bClosed; }, dwTimeoutMs);
+    std::string out = m_in.substr(0, std::min(n, m_in.size()));
+    m_in.erase(0, out.size());
+    return out;
+}
+
+std::string CRawPeer::ReadFor(DWORD dwMs)
+{
+    PumpUntil([&] { Drain(); return m_bClosed; }, dwMs);
+    Drain();
+    std::string out;
+    out.swap(m_in);
+    return out;
+}
+
+bool CRawPeer::WaitClosed(DWORD dwTimeoutMs)
+{
+    PumpUntil([&] { Drain(); return m_bClosed; }, dwTimeoutMs);
+    return m_bClosed;
+}
+
+void CRawPeer::Reset()
+{
+    if (m_s == INVALID_SOCKET) return;
+    linger l = {1, 0};
+    ::setsockopt(m_s, SOL_SOCKET, SO_LINGER, (const char*)&l, sizeof l);
+    Close();
+}
+
+void CRawPeer::Close()
+{
+    if (m_s != INVALID_SOCKET) ::closesocket(m_s);
+    m_s = INVALID_SOCKET;
+}
+
+void CRawPeer::NonBlocking()
+{
+    u_long on = 1;
+    ::ioctlsocket(m_s, FIONBIO, &on);
+}
+
+void CRawPeer::Drain()
+{
+    char buf[4096];
+    for (;;) {
+        int n = ::recv(m_s, buf, sizeof buf, 0);
+        if (n > 0) {
+            m_in.append(buf, (size_t)n);
+            continue;
+        }
+        if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) m_bClosed = true;
+        return;
+    }
+}
+
+CRawListener::CRawListener()
+{
+    m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_s, (sockaddr*)&a, sizeof a);
+    ::listen(m_s, 5);
+    u_long on = 1;
+    ::ioctlsocket(m_s, FIONBIO, &on);
+    int len = sizeof a;
+    ::getsockname(m_s, (sockaddr*)&a, &len);
+    m_port = ntohs(a.sin_port);
+}
+
+std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
+{
+    SOCKET c = INVALID_SOCKET;
+    PumpUntil([&] { c = ::accept(m_s, NULL, NULL); return c != INVALID_SOCKET; }, dwTimeoutMs);
+    if (c == INVALID_SOCKET) return nullptr;
+    return std::unique_ptr<CRawPeer>(new CRawPeer(c));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+::testing::AssertionResult ReachesLook(CTestPhoneDlg& d, const std::string& look, DWORD dwMs)
+{
+    if (PumpUntil([&] { return LookOf(d) == look; }, dwMs)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "look is \"" << LookOf(d) << "\" (flags " << FlagsOf(d) << "), expected \""
+                                         << look << "\"";
+}
+
+::testing::AssertionResult ReceivesLines(Phone& p, size_t n)
+{
+    if (PumpUntil([&] { return p->ListItems(IDC_LIST_RECEIVE).size() == n; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "received " << Joined(p->ListItems(IDC_LIST_RECEIVE)) << ", expected " << n
+                                         << " lines";
+}
+
+::testing::AssertionResult CallsIn(CRawPeer& caller, Phone& callee)
+{
+    if (!caller.Connect(callee->ListeningPort()))
+        return ::testing::AssertionFailure() << "no connection to port " << callee->ListeningPort() << ", error "
+                                             << ::WSAGetLastError();
+    return ReachesLook(*callee, kRinging);
+}
+
+::testing::AssertionResult CCallFixture::Connect(Phone& north, Phone& south)
+{
+    Dial(north, south);
+    if (::testing::AssertionResult r = ReachesLook(*north, kCalling); !r) return r;
+    if (::testing::AssertionResult r = ReachesLook(*south, kRinging); !r) return r;
+    const bool bNamesShown = PumpUntil([&] {
+        return north->ItemText(IDC_STATIC_PARTNER) == south.name && south->ItemText(IDC_STATIC_PARTNER) == north.name;
+    });
+    if (bNamesShown) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "partner names: caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER))
+                                         << ", callee shows " << Quote(south->ItemText(IDC_STATIC_PARTNER));
+}
+
+::testing::AssertionResult CCallFixture::Talk(Phone& north, Phone& south)
+{
+    if (::testing::AssertionResult r = Connect(north, south); !r) return r;
+    south->Click(IDC_BTN_ANSWER);
+    if (::testing::AssertionResult r = ReachesLook(*south, kTalking); !r) return r;
+    return ReachesLook(*north, kTalking);
+}
+
+::testing::AssertionResult CCallFixture::NoSocketLeft(int nListening, DWORD dwMs)
+{
+    const int expected = m_nSocketsAtStart + nListening;
+    if (PumpUntil([&] { return CAsyncSocket::LiveCount() == expected; }, dwMs)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets open, expected " << expected << " ("
+                                         << nListening << " listening)";
+}
+
+::testing::AssertionResult CCallFixture::EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher)
+{
+    ::testing::AssertionResult idle = ReachesLook(*p, kIdle);
+    if (!idle) return idle;
+    ::testing::AssertionResult sockets = NoSocketLeft(nListening);
+    ::testing::AssertionResult boxes = NoBoxes(catcher);
+    if (sockets && boxes) return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    if (!sockets) failure << sockets.message() << (boxes ? "" : "; ");
+    if (!boxes) failure << boxes.message();
+    return failure;
 }

@@ -8,6 +8,7 @@
 #include "afxsock.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,3 +141,142 @@ public:
 // Shift-JIS bytes of a UTF-8 literal written in a test (the test sources are compiled with
 // the same character-set options as the program, so plain literals are Shift-JIS already).
 std::vector<std::string> ToVector(const CStringList& list);
+
+// ---------------------------------------------------------------------------------------------
+// Calls: main windows and raw peers talking over 127.0.0.1.
+
+const char kCR = '\r';
+
+// A main window whose per-connection reading state is visible to the checks.
+class CCallTestDlg : public CTestPhoneDlg {
+public:
+    using CTestPhoneDlg::CTestPhoneDlg;
+    int InPendingBytes() const { return m_readerIn.PendingBytes(); }
+    int OutPendingBytes() const { return m_readerOut.PendingBytes(); }
+};
+
+// One copy of the program: its own folder, settings file (free port, own name) and window.
+struct Phone {
+    CTempDir dir;
+    std::unique_ptr<CCallTestDlg> dlg;
+    std::string name;
+    bool created = false;
+
+    explicit Phone(const std::string& strName);
+    ~Phone();
+    CCallTestDlg* operator->() { return dlg.get(); }
+    CCallTestDlg& operator*() { return *dlg; }
+};
+
+// What the user sees of the call: the three buttons and the status display.
+std::string LookOf(CTestPhoneDlg& d);
+// The call flags, for the state tables.
+std::string FlagsOf(CTestPhoneDlg& d);
+
+const char kIdle[] = "call:on hangup:off answer:off status:hidden";
+const char kDialling[] = "call:on hangup:on answer:off status:calling";
+const char kCalling[] = "call:off hangup:on answer:off status:calling";
+const char kTalking[] = "call:off hangup:on answer:off status:hidden";
+const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
+const char kRinging[] = "call:off hangup:on answer:on status:calling";
+
+// Bytes in double quotes, CR as \r and the rest outside printable ASCII as \xNN.
+std::string Quote(const std::string& bytes);
+std::string Joined(const std::vector<std::string>& items);
+// The texts of the message boxes caught so far.
+std::string Boxes(const CModalCatcher& c);
+// No message box came up; the message lists those that did.
+::testing::AssertionResult NoBoxes(const CModalCatcher& c);
+// The system's message text for an error code (empty when it has none).
+std::string SystemText(DWORD dwError);
+inline std::string PortText(UINT port) { return std::to_string(port); }
+
+// Points `from` at a port and presses "かける".
+void Dial(Phone& from, UINT nPort, const char* pszHost = "127.0.0.1");
+// Points `from` at `to` and presses "かける".
+inline void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1") { Dial(from, to->ListeningPort(), pszHost); }
+// A port on 127.0.0.1 where nothing listens: bound once by the system's choice, then released.
+UINT DeadPort();
+
+// A TCP peer that is not the program: sends and reads raw bytes, pumping the window's messages
+// while it waits, so the window in the same thread keeps running.
+class CRawPeer {
+public:
+    CRawPeer() = default;
+    explicit CRawPeer(SOCKET s) : m_s(s) { NonBlocking(); }
+    ~CRawPeer() { Close(); }
+    CRawPeer(const CRawPeer&) = delete;
+    CRawPeer& operator=(const CRawPeer&) = delete;
+
+    bool Connect(UINT port);
+    // Sends all bytes, pumping while the socket's buffer is full. False on error or time-out.
+    bool Send(const std::string& bytes, DWORD dwTimeoutMs = 20000);
+    // Collects what arrives until `n` bytes are there, the peer closes or the time is up.
+    std::string Read(size_t n, DWORD dwTimeoutMs = 5000);
+    // Everything that arrives within the time.
+    std::string ReadFor(DWORD dwMs);
+    // True when the other side has closed the connection within the time.
+    bool WaitClosed(DWORD dwTimeoutMs = 5000);
+    // Ends the connection with a reset instead of an orderly close.
+    void Reset();
+    void Close();
+    bool IsOpen() const { return m_s != INVALID_SOCKET; }
+
+private:
+    void NonBlocking();
+    void Drain();
+
+    SOCKET m_s = INVALID_SOCKET;
+    std::string m_in;
+    bool m_bClosed = false;
+};
+
+// A raw listening peer on 127.0.0.1 for the window to call.
+class CRawListener {
+public:
+    CRawListener();
+    ~CRawListener() { ::closesocket(m_s); }
+    UINT Port() const { return m_port; }
+    // The next connection, or null when none came in time.
+    std::unique_ptr<CRawPeer> Accept(DWORD dwTimeoutMs = 5000);
+
+private:
+    SOCKET m_s;
+    UINT m_port = 0;
+};
+
+inline std::string CalleeGreeting(const std::string& name) { return "a1" + name + kCR + "A" + name; }
+inline std::string CallerGreeting(const std::string& name) { return "i1" + name + kCR + "I" + name; }
+
+// Waits until the window shows the look; the message says what it showed instead.
+::testing::AssertionResult ReachesLook(CTestPhoneDlg& d, const std::string& look, DWORD dwMs = 5000);
+// Waits until the window's receive list holds n lines; the message shows what it holds.
+::testing::AssertionResult ReceivesLines(Phone& p, size_t n);
+// A raw caller connects to the window's listening port and the window rings.
+::testing::AssertionResult CallsIn(CRawPeer& caller, Phone& callee);
+
+// Tests of calls: the sockets open at the start are counted, so that each test can check it
+// left none behind.
+class CCallFixture : public ::testing::Test {
+protected:
+    void SetUp() override { m_nSocketsAtStart = CAsyncSocket::LiveCount(); }
+
+    // North calls south; both sides pumped until the greetings are through. Stops at the first
+    // step that does not come.
+    static ::testing::AssertionResult Connect(Phone& north, Phone& south);
+    // As Connect, then the callee answers.
+    static ::testing::AssertionResult Talk(Phone& north, Phone& south);
+    // Types a line and presses Enter.
+    static void Say(Phone& p, const char* text)
+    {
+        p->SetItemText(IDC_EDIT_SEND, text);
+        p->Command(IDOK);
+    }
+    // Every socket opened during the test, besides the listening ones, is closed again.
+    ::testing::AssertionResult NoSocketLeft(int nListening, DWORD dwMs = 3000);
+    // How a test ends after the last call: the window is idle again (the rest is not checked
+    // when it never gets there), only the listening sockets are open, and no box came up.
+    ::testing::AssertionResult EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher);
+
+    int m_nSocketsAtStart = 0;
+};
