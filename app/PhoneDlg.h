@@ -16,9 +16,10 @@ public:
     explicit CPhoneDlg(CWnd* pParent = NULL);
     ~CPhoneDlg() override;
 
-    // Shows the system's message text for an error code in the application's message box;
-    // nothing when the system has no text for it.
+    // Shows the text for an error code in the application's message box: the system's text,
+    // or where the system has none, a text of our own with the number.
     static void ShowSystemError(DWORD dwError);
+    static CString ErrorText(DWORD dwError);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

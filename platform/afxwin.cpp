@@ -497,11 +497,50 @@ INT_PTR CDialog::DoModal()
 {
     m_bModeless = false;
     m_bEnded = false;
+    m_nEndResult = -1;
+    HWND hOwner = OwnerWindow();
     HookWindowCreate(this);
-    INT_PTR result = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), OwnerWindow(),
-                                       AfxDlgProc, 0);
+    HWND hWnd = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hOwner, AfxDlgProc, 0);
     UnhookWindowCreate();
-    return result;
+    if (!hWnd) return -1;
+
+    // The owner takes no input while the dialog runs.
+    const bool bOwnerWasEnabled = hOwner && ::IsWindowEnabled(hOwner);
+    if (bOwnerWasEnabled) ::EnableWindow(hOwner, FALSE);
+    RunModalLoop(hWnd);
+    if (bOwnerWasEnabled) ::EnableWindow(hOwner, TRUE);
+    if (::IsWindow(hWnd)) ::DestroyWindow(hWnd);
+    return m_nEndResult;
+}
+
+// Dispatches messages until EndDialog. A dialog not yet on screen is shown when the queue
+// first runs empty; one that was visible when the loop began and has been hidden since (by a
+// command posted during initialisation, say) stays hidden. The system's own dialog loop shows
+// it regardless, which is why the program runs its own.
+void CDialog::RunModalLoop(HWND hWnd)
+{
+    bool bShowOnIdle = !::IsWindowVisible(hWnd);
+    while (!m_bEnded && ::IsWindow(hWnd)) {
+        MSG msg;
+        if (!::PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (bShowOnIdle) {
+                bShowOnIdle = false;
+                ::ShowWindow(hWnd, SW_SHOWNORMAL);
+                continue;
+            }
+            ::WaitMessage();
+            continue;
+        }
+        if (msg.message == WM_QUIT) {
+            // Leave the quit for the loop outside.
+            ::PostQuitMessage((int)msg.wParam);
+            break;
+        }
+        if (!::IsDialogMessageA(hWnd, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+    }
 }
 
 BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
@@ -521,10 +560,8 @@ void CDialog::EndDialog(int nResult)
 {
     m_bEnded = true;
     m_nEndResult = nResult;
-    if (m_bModeless)
-        ::ShowWindow(m_hWnd, SW_HIDE);
-    else
-        ::EndDialog(m_hWnd, nResult);
+    // A modeless dialog only hides (the caller destroys it); a modal run ends in its loop.
+    if (m_bModeless) ::ShowWindow(m_hWnd, SW_HIDE);
 }
 
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate)

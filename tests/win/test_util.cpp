@@ -302,15 +302,7 @@ std::string Boxes(const CModalCatcher& c)
     return ::testing::AssertionFailure() << "unexpected message boxes " << Boxes(c);
 }
 
-std::string SystemText(DWORD dwError)
-{
-    char* p = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                               NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&p, 0, NULL);
-    std::string s = (n && p) ? std::string(p) : std::string();
-    if (p) ::LocalFree(p);
-    return s;
-}
+std::string SystemText(DWORD dwError) { return CPhoneDlg::ErrorText(dwError).str(); }
 
 void Dial(Phone& from, UINT nPort, const char* pszHost)
 {

@@ -187,7 +187,7 @@ std::string Joined(const std::vector<std::string>& items);
 std::string Boxes(const CModalCatcher& c);
 // No message box came up; the message lists those that did.
 ::testing::AssertionResult NoBoxes(const CModalCatcher& c);
-// The system's message text for an error code (empty when it has none).
+// The text the program shows for an error code (the system's, or its own where none).
 std::string SystemText(DWORD dwError);
 inline std::string PortText(UINT port) { return std::to_string(port); }
 
