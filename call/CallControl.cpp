@@ -11,10 +11,11 @@ const char kStatusBusy[] = "話し中";
 const char kDefaultAddress[] = "localhost";
 const char kDefaultPort[] = "32760";
 
-// How long one turn of reading and listing may hold the window during a flood, and how much
-// one read takes.
+// How long one turn of reading and listing may hold the window during a flood, how many lines
+// it lists at most, and how much one read takes (a read of short lines is many lines).
 const DWORD kReceiveTurnMs = 8;
-const int kReadSize = 64 * 1024;
+const size_t kReceiveTurnLines = 2000;
+const int kReadSize = 16 * 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
 
 // Told when a line does not fit in what may wait for a partner that does not read.
@@ -412,7 +413,7 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
                 break;
             }
         }
-        if (::GetTickCount() - dwStart >= kReceiveTurnMs) break;
+        if (batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
     }
     if (bGone) return;
     ListReceived(batch);
