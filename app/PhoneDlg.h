@@ -4,10 +4,12 @@
 #pragma once
 
 #include "CallSocket.h"
-#include "LineReader.h"
+#include "Connection.h"
 #include "RoundButton.h"
 #include "ShapedDialog.h"
 #include "resource.h"
+
+#include <vector>
 
 #define WM_TRAYNOTIFY (WM_USER + 2)
 
@@ -46,6 +48,7 @@ protected:
     afx_msg LRESULT OnSockAccept(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockReceive(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockClose(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockSend(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockIgnore(WPARAM wParam, LPARAM lParam);
 
     // Phonebook (phonebook/).
@@ -79,7 +82,15 @@ protected:
     void ShowLookAfterCallEnded();
     void DeleteSocket(CCallSocket*& rpSocket);
     void DiscardSocketMessages(const CCallSocket* pSocket);
-    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLastIndex);
+    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom);
+    CConnection* ConnectionOf(const CCallSocket* pSocket);
+    int SendOn(CCallSocket& rSocket, const CString& strMessage);
+    static void ReportSendError(int nError);
+    void ReceiveTurn(CCallSocket& rSocket, CConnection& rConn);
+    void ListReceived(std::vector<CString>& batch);
+    void ScheduleReceive(CCallSocket* pSocket, bool bByTimer);
+    static void CALLBACK ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
+    void EndCallOn(const CCallSocket* pSocket);
     void AddTrayIcon();
     void RemoveTrayIcon();
     void AddSystemMenuItem();
@@ -130,7 +141,8 @@ protected:
     // The outgoing call's partner reported busy ("話し中" is its look).
     bool m_bTurnedAway = false;
 
-    // Reading state of each connection (greeting flag, bytes waiting for the rest of a line).
-    CLineReader m_readerIn;
-    CLineReader m_readerOut;
+    // Reading and sending state of each call's connection.
+    CConnection m_connIn;
+    CConnection m_connOut;
+    std::vector<char> m_receiveBuffer;
 };

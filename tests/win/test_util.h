@@ -151,8 +151,8 @@ const char kCR = '\r';
 class CCallTestDlg : public CTestPhoneDlg {
 public:
     using CTestPhoneDlg::CTestPhoneDlg;
-    int InPendingBytes() const { return m_readerIn.PendingBytes(); }
-    int OutPendingBytes() const { return m_readerOut.PendingBytes(); }
+    int InPendingBytes() const { return m_connIn.reader.PendingBytes(); }
+    int OutPendingBytes() const { return m_connOut.reader.PendingBytes(); }
 };
 
 // One copy of the program: its own folder, settings file (free port, own name) and window.
