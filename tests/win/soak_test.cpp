@@ -1,9 +1,10 @@
-// Soak and faults: many callers, many calls, peers that reset anywhere in the greetings. After
-// each round the open sockets and GDI objects are back where they started and the window shows
-// what the state tables give. The counts are small in the normal run; KELVARO_SOAK=1 (make
-// soak) runs the full ones.
+// Soak and faults: many callers, many calls, peers that reset anywhere in the greetings, a
+// partner that stops reading while megabytes are typed. After each round the open sockets and
+// GDI objects are back where they started and the window shows what the state tables give.
+// The counts are small in the normal run; KELVARO_SOAK=1 (make soak) runs the full ones.
 #include "test_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -206,6 +207,87 @@ TEST_F(SoakTest, PeerResetsAtEveryByteOfBothGreetings)
     }
     EXPECT_TRUE(NoBoxes(catcher));
     Report("resets in the greetings", nRounds);
+}
+
+TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    Mark();
+    CRawPeer peer;
+    ASSERT_TRUE(peer.Connect(south->ListeningPort(), 64 * 1024)) << "error " << ::WSAGetLastError();
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    // Buffers of a size Windows gives by default: left alone, Linux lets the window's socket
+    // take up to 4 MiB beyond what the partner reads, and the queue would never fill.
+    int nBuffer = 64 * 1024;
+    ASSERT_EQ(::setsockopt(south->InSocket()->m_hSocket, SOL_SOCKET, SO_SNDBUF, (const char*)&nBuffer, sizeof nBuffer), 0);
+    ASSERT_TRUE(peer.Send(CallerGreeting("北")));
+    south->Click(IDC_BTN_ANSWER);
+    ASSERT_TRUE(ReachesLook(*south, kTalking));
+
+    // Lines of 16 KiB are typed and sent with Enter. The partner reads nothing, except a few
+    // times in the full run, when it takes a piece that ends inside a line.
+    std::string expected = CalleeGreeting(south.name) + "C\r", got;
+    std::vector<std::string> listed;
+    std::string lastRefused;
+    const size_t nTyped = (size_t)Rounds(2, 8) << 20;
+    const size_t nPieces = (size_t)Rounds(0, 3);
+    size_t nDone = 0, nPieceAt = nTyped / (nPieces + 1);
+    int nRefused = 0, nLine = 0;
+    while (nDone < nTyped) {
+        const std::string line = std::to_string(nLine) + ":" + std::string(16 * 1024 - 8, (char)('a' + nLine % 26));
+        ++nLine;
+        const size_t nBoxes = catcher.boxes.size();
+        Say(south, line.c_str());
+        nDone += line.size();
+        if (catcher.boxes.size() > nBoxes) {
+            ++nRefused;
+            lastRefused = line;
+            ASSERT_EQ(catcher.boxes.size(), nBoxes + 1);
+            ASSERT_NE(catcher.boxes.back().strText.find("相手が受信していません"), std::string::npos)
+                << catcher.boxes.back().strText;
+            ASSERT_TRUE(south->ItemText(IDC_EDIT_SEND) == line) << "the refused line " << nLine - 1 << " left the edit";
+        } else {
+            listed.push_back(line);
+            expected += "S" + line + kCR;
+            ASSERT_EQ(south->ItemText(IDC_EDIT_SEND), "") << "line " << nLine - 1;
+        }
+        ASSERT_LE(south->InQueued(), CSendQueue::kMaxQueued) << "line " << nLine - 1;
+        if (nPieces && nDone >= nPieceAt) {
+            nPieceAt += nTyped / (nPieces + 1);
+            got += peer.Read(300001, 10000);
+        }
+    }
+    EXPECT_GT(nRefused, 0) << "no line was refused with " << nTyped << " bytes typed; queued " << south->InQueued();
+    EXPECT_GE(expected.size() - got.size(), CSendQueue::kMaxQueued - 16 * 1024) << "refused before the queue was full";
+    const std::vector<std::string> shown = south->ListItems(IDC_LIST_SEND);
+    ASSERT_EQ(shown.size(), listed.size()) << "a refused line was listed, or a sent one was not";
+    EXPECT_TRUE(shown == listed) << "the send list differs from the lines sent";
+
+    // The window still takes what the partner says meanwhile.
+    ASSERT_TRUE(peer.Send("Sstill there\r"));
+    ASSERT_TRUE(ReceivesLines(south, 1));
+
+    // Once the partner reads, it gets every listed line whole and in order, and nothing else.
+    got += peer.Read(expected.size() - got.size(), 60000);
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the bytes differ from byte "
+                                 << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
+    EXPECT_EQ(peer.ReadFor(300), "") << "something of a refused line went out";
+
+    // The queue has drained: the last refused line goes now, whole.
+    Say(south, lastRefused.c_str());
+    EXPECT_EQ(south->ItemText(IDC_EDIT_SEND), "");
+    const std::string again = "S" + lastRefused + kCR;
+    EXPECT_TRUE(peer.Read(again.size(), 10000) == again) << "the line sent again did not arrive whole";
+    Report("16 KiB lines typed to a partner that does not read", nLine);
+    std::printf("[ soak     ] of which %d sent, %d refused\n", (int)listed.size(), nRefused);
+
+    peer.Close();
+    EXPECT_TRUE(IsIdle(south));
+    EXPECT_TRUE(BackToMark());
+    EXPECT_EQ(catcher.boxes.size(), (size_t)nRefused) << Boxes(catcher);
 }
 
 } // namespace

@@ -162,9 +162,9 @@ void CTestPhoneDlg::Close()
 
 std::string CTestPhoneDlg::ItemText(int nID) const
 {
-    char buf[4096] = "";
-    ::GetWindowTextA(Item(nID), buf, sizeof buf);
-    return buf;
+    std::string s((size_t)::GetWindowTextLengthA(Item(nID)) + 1, '\0');
+    s.resize((size_t)::GetWindowTextA(Item(nID), &s[0], (int)s.size()));
+    return s;
 }
 
 std::vector<std::string> CTestPhoneDlg::ListItems(int nID) const
@@ -326,9 +326,11 @@ UINT DeadPort()
 
 // ---------------------------------------------------------------------------------------------
 
-bool CRawPeer::Connect(UINT port)
+bool CRawPeer::Connect(UINT port, int nReceiveBuffer)
 {
     m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (nReceiveBuffer)
+        ::setsockopt(m_s, SOL_SOCKET, SO_RCVBUF, (const char*)&nReceiveBuffer, sizeof nReceiveBuffer);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons((u_short)port);

@@ -153,6 +153,8 @@ public:
     using CTestPhoneDlg::CTestPhoneDlg;
     int InPendingBytes() const { return m_connIn.reader.PendingBytes(); }
     int OutPendingBytes() const { return m_connOut.reader.PendingBytes(); }
+    // Bytes waiting to be sent on each call's connection.
+    size_t InQueued() const { return m_connIn.queue.Queued(); }
 };
 
 // One copy of the program: its own folder, settings file (free port, own name) and window.
@@ -208,7 +210,8 @@ public:
     CRawPeer(const CRawPeer&) = delete;
     CRawPeer& operator=(const CRawPeer&) = delete;
 
-    bool Connect(UINT port);
+    // Connects to the port on 127.0.0.1; a receive buffer size other than 0 is set first.
+    bool Connect(UINT port, int nReceiveBuffer = 0);
     // Sends all bytes, pumping while the socket's buffer is full. False on error or time-out.
     bool Send(const std::string& bytes, DWORD dwTimeoutMs = 20000);
     // Collects what arrives until `n` bytes are there, the peer closes or the time is up.
