@@ -801,44 +801,6 @@ TEST_F(CallTest, CloseDuringAFloodEndsTheCallOnlyAfterEveryLineIsListed)
     EXPECT_EQ(added.strLast, "line " + std::to_string(n - 1));
 }
 
-TEST_F(CallTest, PartnerThatStopsReadingGetsWholeLinesAndTheOverflowIsRefused)
-{
-    CModalCatcher catcher;
-    Phone south("南");
-    ASSERT_TRUE(south.created);
-    CRawPeer peer;
-    ASSERT_TRUE(CallsIn(peer, south));
-    ASSERT_TRUE(peer.Send("i1north\rInorth"));
-    ASSERT_TRUE(PumpUntil([&] { return south->PartnerName() == "north"; }));
-    south->Click(IDC_BTN_ANSWER);
-
-    // The partner reads nothing while lines are typed, until one is refused.
-    const std::string filler(20000, 'x');
-    std::string typed;
-    int nTyped = 0;
-    while (catcher.boxes.empty() && nTyped < 2000) {
-        typed = std::to_string(nTyped++) + filler;
-        south->SetItemText(IDC_EDIT_SEND, typed.c_str());
-        ::SendMessageA(south->m_hWnd, WM_COMMAND, IDOK, 0);
-    }
-    ASSERT_EQ(catcher.boxes.size(), 1u) << "no line was refused after " << nTyped << " lines";
-    EXPECT_NE(catcher.boxes[0].strText.find("相手が受信していません"), std::string::npos) << catcher.boxes[0].strText;
-    const std::vector<std::string> listed = south->ListItems(IDC_LIST_SEND);
-    EXPECT_EQ(listed.size(), (size_t)nTyped - 1) << "the refused line must not be listed";
-    CString strLeft;
-    CWnd::FromHandle(south->Item(IDC_EDIT_SEND))->GetWindowText(strLeft);
-    EXPECT_TRUE(strLeft.str() == typed) << "the refused line must stay in the edit";
-    EXPECT_GE(listed.size() * filler.size(), CSendQueue::kMaxQueued) << "refused before the queue was full";
-
-    // Once it reads, the partner gets every listed line whole and in order, and nothing else.
-    std::string expected = ComposeCalleeGreeting("南").str() + ComposeAnswer().str();
-    for (const std::string& line : listed) expected += "S" + line + "\r";
-    const std::string got = peer.Read(expected.size(), 30000);
-    EXPECT_EQ(got.size(), expected.size());
-    EXPECT_TRUE(got == expected) << "the bytes differ from byte " << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
-    EXPECT_EQ(peer.ReadFor(300), "") << "nothing of the refused line may follow";
-}
-
 TEST_F(CallTest, GarbageFromPeerChangesNothing)
 {
     CModalCatcher catcher;
