@@ -138,18 +138,17 @@ void Dial(Phone& from, UINT nPort, const char* pszHost = "127.0.0.1")
 // Points `from` at `to` and presses "かける".
 void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1") { Dial(from, to->ListeningPort(), pszHost); }
 
-// A port on 127.0.0.1 where nothing listens: bound once by the system's choice, then released.
-UINT DeadPort()
+// A loopback port of the family where nothing listens: bound once by the system's choice, then
+// released.
+UINT DeadPort(int nFamily = AF_INET)
 {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, (sockaddr*)&a, sizeof a);
+    SOCKET s = ::socket(nFamily, SOCK_STREAM, 0);
+    SOCKADDR_STORAGE a = Loopback(nFamily);
+    ::bind(s, (sockaddr*)&a, AddressLength(a));
     int len = sizeof a;
     ::getsockname(s, (sockaddr*)&a, &len);
     ::closesocket(s);
-    return ntohs(a.sin_port);
+    return ntohs(((sockaddr_in&)a).sin_port); // the port is at the same place in both families
 }
 
 // A TCP peer that is not the program: sends and reads raw bytes, pumping the window's messages
@@ -162,14 +161,11 @@ public:
     CRawPeer(const CRawPeer&) = delete;
     CRawPeer& operator=(const CRawPeer&) = delete;
 
-    bool Connect(UINT port)
+    bool Connect(UINT port, int nFamily = AF_INET)
     {
-        m_s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons((u_short)port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_s, (sockaddr*)&a, sizeof a) == SOCKET_ERROR) return false;
+        m_s = ::socket(nFamily, SOCK_STREAM, 0);
+        SOCKADDR_STORAGE a = Loopback(nFamily, port);
+        if (::connect(m_s, (sockaddr*)&a, AddressLength(a)) == SOCKET_ERROR) return false;
         NonBlocking();
         return true;
     }
@@ -326,9 +322,9 @@ protected:
 
     // North calls south; both sides pumped until the greetings are through. Stops at the first
     // step that does not come.
-    static ::testing::AssertionResult Connect(Phone& north, Phone& south)
+    static ::testing::AssertionResult Connect(Phone& north, Phone& south, const char* pszHost = "127.0.0.1")
     {
-        Dial(north, south);
+        Dial(north, south, pszHost);
         if (::testing::AssertionResult r = ReachesLook(*north, kCalling); !r) return r;
         if (::testing::AssertionResult r = ReachesLook(*south, kRinging); !r) return r;
         const bool bNamesShown = PumpUntil([&] {
@@ -340,9 +336,9 @@ protected:
                                              << Quote(south->ItemText(IDC_STATIC_PARTNER));
     }
     // As Connect, then the callee answers.
-    static ::testing::AssertionResult Talk(Phone& north, Phone& south)
+    static ::testing::AssertionResult Talk(Phone& north, Phone& south, const char* pszHost = "127.0.0.1")
     {
-        if (::testing::AssertionResult r = Connect(north, south); !r) return r;
+        if (::testing::AssertionResult r = Connect(north, south, pszHost); !r) return r;
         south->Click(IDC_BTN_ANSWER);
         if (::testing::AssertionResult r = ReachesLook(*south, kTalking); !r) return r;
         return ReachesLook(*north, kTalking);
@@ -1135,6 +1131,79 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
     EXPECT_EQ(FlagsOf(*south), "in");
     peer.Close();
     EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
+}
+
+// ---------------------------------------------------------------------------------------------
+// IPv6: the same calls over ::1.
+
+TEST_F(CallTest, Ipv6CallsWithExactBytesAndBusyCallersOnBothFamilies)
+{
+    SKIP_WITHOUT_IPV6();
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    {
+        CRawPeer caller; // called over ::1: the callee greeting, byte for byte
+        ASSERT_TRUE(caller.Connect(south->ListeningPort(), AF_INET6));
+        const std::string greeting = CalleeGreeting(south.name);
+        EXPECT_EQ(Quote(caller.Read(greeting.size())), Quote(greeting));
+    }
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    ASSERT_TRUE(Talk(north, south, "[::1]"));
+    Say(north, "北から");
+    ASSERT_TRUE(ReceivesLines(south, 1));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "北から" }));
+
+    // Further callers on either family hear that the line is busy; the call goes on.
+    const std::string busy = "B" + south.name + kCR;
+    for (int nFamily : { AF_INET6, AF_INET }) {
+        CRawPeer caller;
+        ASSERT_TRUE(caller.Connect(south->ListeningPort(), nFamily)) << "family " << nFamily;
+        EXPECT_EQ(Quote(caller.Read(busy.size())), Quote(busy)) << "family " << nFamily;
+    }
+    EXPECT_EQ(LookOf(*south), kTalking);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_TRUE(EndsIdleAndClean(south, 2, catcher));
+}
+
+TEST_F(CallTest, RefusedIpv6CallShowsTheSystemTextAndIsIdle)
+{
+    SKIP_WITHOUT_IPV6();
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    // With a zone the text is still a numeric address; a look-up would say "host not found".
+    Dial(north, DeadPort(AF_INET6), "::1%1");
+    ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*north) == kIdle; }, 10000))
+        << "look " << LookOf(*north) << ", boxes " << Boxes(catcher);
+    PumpFor(300);
+    ASSERT_EQ(catcher.boxes.size(), 1u) << Boxes(catcher);
+    EXPECT_EQ(catcher.boxes[0].strText, SystemText(WSAECONNREFUSED));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(NoSocketLeft(1));
+}
+
+TEST_F(CallTest, HangUpDuringLookUpThenCallingAgainIgnoresTheLateResult)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    CLocalhostLookup lookup(true);
+    Dial(north, south, "localhost");
+    EXPECT_EQ(LookOf(*north), kDialling);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_TRUE(NoSocketLeft(2));
+
+    // A new call while the withdrawn look-up still runs; its result must not touch this one.
+    ASSERT_TRUE(Connect(north, south));
+    lookup.Release();
+    PumpFor(500);
+    EXPECT_EQ(LookOf(*north), kCalling);
+    EXPECT_EQ(LookOf(*south), kRinging);
+    EXPECT_EQ(south->BusySocket(), nullptr) << "a second connection reached the callee";
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_TRUE(EndsIdleAndClean(north, 2, catcher));
 }
 
 } // namespace

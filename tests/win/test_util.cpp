@@ -218,3 +218,74 @@ std::vector<std::string> ToVector(const CStringList& list)
     while (pos) out.push_back(list.GetNext(pos).str());
     return out;
 }
+
+// ---------------------------------------------------------------------------------------------
+
+SOCKADDR_STORAGE Loopback(int nFamily, UINT nPort)
+{
+    SOCKADDR_STORAGE ss = {};
+    if (nFamily == AF_INET6) {
+        sockaddr_in6& a = (sockaddr_in6&)ss;
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_loopback;
+        a.sin6_port = htons((u_short)nPort);
+    } else {
+        sockaddr_in& a = (sockaddr_in&)ss;
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons((u_short)nPort);
+    }
+    return ss;
+}
+
+int AddressLength(const SOCKADDR_STORAGE& rAddress)
+{
+    return rAddress.ss_family == AF_INET6 ? (int)sizeof(sockaddr_in6) : (int)sizeof(sockaddr_in);
+}
+
+const std::string& NoIPv6Loopback()
+{
+    static const std::string reason = [] {
+        SOCKADDR_STORAGE a = Loopback(AF_INET6);
+        int len = sizeof a;
+        SOCKET l = ::socket(AF_INET6, SOCK_STREAM, 0), c = ::socket(AF_INET6, SOCK_STREAM, 0);
+        const bool ok = l != INVALID_SOCKET && !::bind(l, (sockaddr*)&a, AddressLength(a)) && !::listen(l, 1) &&
+                        !::getsockname(l, (sockaddr*)&a, &len) && !::connect(c, (sockaddr*)&a, AddressLength(a));
+        const std::string why = ok ? "" : "cannot listen on ::1 and connect to it, error " + std::to_string(::WSAGetLastError());
+        ::closesocket(c);
+        ::closesocket(l);
+        return why;
+    }();
+    return reason;
+}
+
+namespace {
+HANDLE LookupGate()
+{
+    static HANDLE h = ::CreateEventA(NULL, TRUE, TRUE, NULL);
+    return h;
+}
+
+int LocalhostAsWindows(const char* pszHost, std::vector<SOCKADDR_STORAGE>& rAddresses)
+{
+    ::WaitForSingleObject(LookupGate(), 10000);
+    if (lstrcmpiA(pszHost, "localhost") != 0) return WSAHOST_NOT_FOUND;
+    rAddresses = { Loopback(AF_INET6), Loopback(AF_INET) };
+    return 0;
+}
+} // namespace
+
+CLocalhostLookup::CLocalhostLookup(bool bHold)
+{
+    if (bHold) ::ResetEvent(LookupGate());
+    else ::SetEvent(LookupGate());
+    CAsyncSocket::SetHostLookup(LocalhostAsWindows);
+}
+
+CLocalhostLookup::~CLocalhostLookup()
+{
+    Release();
+    CAsyncSocket::SetHostLookup(nullptr);
+}
+
+void CLocalhostLookup::Release() { ::SetEvent(LookupGate()); }

@@ -140,3 +140,25 @@ public:
 // Shift-JIS bytes of a UTF-8 literal written in a test (the test sources are compiled with
 // the same character-set options as the program, so plain literals are Shift-JIS already).
 std::vector<std::string> ToVector(const CStringList& list);
+
+// ---------------------------------------------------------------------------------------------
+// IPv6
+
+// Why the IPv6 loopback (::1) cannot be used on this machine; empty when it can.
+const std::string& NoIPv6Loopback();
+#define SKIP_WITHOUT_IPV6()                                                                        \
+    if (!NoIPv6Loopback().empty()) GTEST_SKIP() << "no IPv6 loopback here: " << NoIPv6Loopback()
+
+// The loopback address of the family (127.0.0.1 or ::1) with the port.
+SOCKADDR_STORAGE Loopback(int nFamily, UINT nPort = 0);
+int AddressLength(const SOCKADDR_STORAGE& rAddress);
+
+// While it lives, host names are looked up as Windows looks up "localhost": ::1, then
+// 127.0.0.1; other names are not found. With bHold, each look-up waits until Release (at most
+// 10 s), so that a test can act while one is under way.
+class CLocalhostLookup {
+public:
+    explicit CLocalhostLookup(bool bHold = false);
+    ~CLocalhostLookup();
+    void Release();
+};
