@@ -146,7 +146,7 @@ void CPhoneDlg::OpenListeningSocket()
     UINT nPort = (UINT)std::atoi(m_strPort);
     if (!m_sockListen.Create(nPort, SOCK_STREAM, CAsyncSocket::AllEvents) ||
         !m_sockListen.AsyncSelect(CAsyncSocket::AllEvents) ||
-        ::listen(m_sockListen.m_hSocket, 5) == SOCKET_ERROR) {
+        !m_sockListen.Listen(5)) {
         ShowSystemError(::GetLastError());
     }
 }

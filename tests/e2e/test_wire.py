@@ -1,4 +1,4 @@
-"""The shipped Kelvaro.exe under Wine, met by a raw TCP peer on 127.0.0.1.
+"""The shipped Kelvaro.exe under Wine, met by a raw TCP peer on 127.0.0.1 (and on ::1).
 
 Each test copies the program into a fresh folder with its own Kelvaro.ini (a free port and a
 Shift-JIS name), starts it on the headless Wine prefix and checks the bytes on the wire. Every
@@ -96,20 +96,20 @@ class KelvaroProcess:
         self.proc = subprocess.Popen([WINE, self.image], cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
 
-    def first_connection(self):
+    def first_connection(self, host="127.0.0.1"):
         """Polls until the program accepts; the connection that got through is the first call."""
         end = time.monotonic() + START_LIMIT
         while time.monotonic() < end:
             if self.proc.poll() is not None:
                 raise AssertionError("Kelvaro ended at start with code %s" % self.proc.returncode)
             try:
-                return socket.create_connection(("127.0.0.1", self.port), timeout=IO_LIMIT)
+                return socket.create_connection((host, self.port), timeout=IO_LIMIT)
             except OSError:
                 time.sleep(0.2)
         raise AssertionError("Kelvaro did not listen on port %d within %.0f s" % (self.port, START_LIMIT))
 
-    def connect(self):
-        return socket.create_connection(("127.0.0.1", self.port), timeout=IO_LIMIT)
+    def connect(self, host="127.0.0.1"):
+        return socket.create_connection((host, self.port), timeout=IO_LIMIT)
 
     def running(self):
         return self.proc.poll() is None
@@ -248,6 +248,38 @@ class WireTest(unittest.TestCase):
         for want in (b"IP=127.0.0.1", b"Port=%d" % self.kelvaro.port, b"Name=" + NAME, b"MinStart=0"):
             self.assertIn(want, lines, "settings after the end: %r lacks %r" % (text, want))
         self.assertLess(lines.index(b"[Setting]"), lines.index(b"IP=127.0.0.1"))
+
+
+def no_ipv6_loopback():
+    """Why ::1 cannot be used here; None when it can."""
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::1", 0))
+            s.listen(1)
+            socket.create_connection(s.getsockname()[:2], timeout=IO_LIMIT).close()
+    except OSError as e:
+        return "no IPv6 loopback here: %s" % e
+    return None
+
+
+class WireIPv6Test(unittest.TestCase):
+    def test_called_over_ipv6_greeting_then_busy_on_both_families(self):
+        reason = no_ipv6_loopback()
+        if reason:
+            self.skipTest(reason)
+        kelvaro = KelvaroProcess(free_port())
+        self.addCleanup(kelvaro.kill)
+        first = kelvaro.first_connection("::1")
+        self.addCleanup(first.close)
+        expected = b"a1" + NAME + CR + b"A" + NAME
+        self.assertEqual(read_exactly(first, len(expected)), expected, "callee greeting over ::1")
+        first.sendall(b"i1north\rInorth")
+        busy = b"B" + NAME + CR
+        for host in ("::1", "127.0.0.1"):
+            caller = kelvaro.connect(host)
+            self.addCleanup(caller.close)
+            self.assertEqual(read_exactly(caller, len(busy)), busy, "busy message to a caller on " + host)
+        self.assertEqual(read_for(first, 0.3), b"", "the held call is untouched by busy callers")
 
 
 if __name__ == "__main__":

@@ -825,4 +825,77 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
     EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
 }
 
+// ---------------------------------------------------------------------------------------------
+// IPv6: the same calls over ::1.
+
+TEST_F(CallTest, Ipv6CallsWithExactBytesAndBusyCallersOnBothFamilies)
+{
+    SKIP_WITHOUT_IPV6();
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    {
+        CRawPeer caller; // called over ::1: the callee greeting, byte for byte
+        ASSERT_TRUE(caller.Connect(south->ListeningPort(), 0, AF_INET6));
+        const std::string greeting = CalleeGreeting(south.name);
+        EXPECT_EQ(Quote(caller.Read(greeting.size())), Quote(greeting));
+    }
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    ASSERT_TRUE(Talk(north, south, "[::1]"));
+    Say(north, "北から");
+    ASSERT_TRUE(ReceivesLines(south, 1));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "北から" }));
+
+    // Further callers on either family hear that the line is busy; the call goes on.
+    const std::string busy = "B" + south.name + kCR;
+    for (int nFamily : { AF_INET6, AF_INET }) {
+        CRawPeer caller;
+        ASSERT_TRUE(caller.Connect(south->ListeningPort(), 0, nFamily)) << "family " << nFamily;
+        EXPECT_EQ(Quote(caller.Read(busy.size())), Quote(busy)) << "family " << nFamily;
+    }
+    EXPECT_EQ(LookOf(*south), kTalking);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_TRUE(EndsIdleAndClean(south, 2, catcher));
+}
+
+TEST_F(CallTest, RefusedIpv6CallShowsTheSystemTextAndIsIdle)
+{
+    SKIP_WITHOUT_IPV6();
+    CModalCatcher catcher;
+    Phone north("北");
+    ASSERT_TRUE(north.created);
+    // With a zone the text is still a numeric address; a look-up would say "host not found".
+    Dial(north, DeadPort(AF_INET6), "::1%1");
+    ASSERT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*north) == kIdle; }, 10000))
+        << "look " << LookOf(*north) << ", boxes " << Boxes(catcher);
+    PumpFor(300);
+    ASSERT_EQ(catcher.boxes.size(), 1u) << Boxes(catcher);
+    EXPECT_EQ(catcher.boxes[0].strText, SystemText(WSAECONNREFUSED));
+    EXPECT_EQ(FlagsOf(*north), "none");
+    EXPECT_TRUE(NoSocketLeft(1));
+}
+
+TEST_F(CallTest, HangUpDuringLookUpThenCallingAgainIgnoresTheLateResult)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    CLocalhostLookup lookup(true);
+    Dial(north, south, "localhost");
+    EXPECT_EQ(LookOf(*north), kDialling);
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_EQ(LookOf(*north), kIdle);
+    EXPECT_TRUE(NoSocketLeft(2));
+
+    // A new call while the withdrawn look-up still runs; its result must not touch this one.
+    ASSERT_TRUE(Connect(north, south));
+    lookup.Release();
+    PumpFor(500);
+    EXPECT_EQ(LookOf(*north), kCalling);
+    EXPECT_EQ(LookOf(*south), kRinging);
+    EXPECT_EQ(south->BusySocket(), nullptr) << "a second connection reached the callee";
+    north->Click(IDC_BTN_HANGUP);
+    EXPECT_TRUE(EndsIdleAndClean(north, 2, catcher));
+}
+
 } // namespace

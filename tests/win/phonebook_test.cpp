@@ -210,3 +210,21 @@ TEST_F(PhonebookTest, EntriesSurviveARestartInOrder)
                { "1002", "1003", "0", "0" });
     ExpectShown(0, "127.0.0.5", "0", "", true);
 }
+
+TEST_F(PhonebookTest, LongIpv6AddressWithZoneIsKeptWhole)
+{
+    // The longest text an IPv6 address with a numeric zone takes, typed into the address box.
+    const char kLong[] = "0000:0000:0000:0000:0000:0000:0000:0001%4294967295";
+    Start("[Setting]\r\nPort=0\r\n");
+    Dlg().SetItemText(IDC_EDIT_ADDRESS, "");
+    ::SendMessageA(Dlg().Item(IDC_EDIT_ADDRESS), EM_REPLACESEL, TRUE, (LPARAM)kLong);
+    Dlg().SetItemText(IDC_EDIT_PORT, "32760");
+    EXPECT_EQ(Register("v6"), 1);
+    Restart();
+    const std::string ini = ReadFileBytes(m_dir.File("Kelvaro.ini"));
+    EXPECT_NE(ini.find(std::string("\r\nIP=") + kLong + "\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find(std::string("\r\nIP1=") + kLong + "\r\n"), std::string::npos) << ini;
+    ExpectShown(0, kLong, "32760", "", true);
+    Dlg().ChooseEntry(1);
+    ExpectShown(1, kLong, "32760", "v6", false);
+}

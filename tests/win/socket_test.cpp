@@ -561,3 +561,88 @@ TEST_F(CallSocketTest, PortsOutOfRangeFailInsteadOfWrappingAround)
         owner.events.clear();
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// IPv6
+
+TEST_F(CallSocketTest, NameOfBothFamiliesIsTriedAddressByAddress)
+{
+    SKIP_WITHOUT_IPV6();
+    // The look-up gives "localhost" as Windows does, ::1 then 127.0.0.1 (the system's look-up
+    // here names 127.0.0.1 only).
+    CLocalhostLookup lookup;
+    struct Case {
+        const char* pszBindTo; // null: all addresses of both families
+        bool bListen;
+        const char* pszPeer;
+        int nError;
+    } cases[] = {
+        { nullptr, true, "::1", 0 },                 // the first address answers
+        { "127.0.0.1", true, "127.0.0.1", 0 },       // ::1 refuses; the next goes out on a fresh handle
+        { "127.0.0.1", false, "", WSAECONNREFUSED }, // none answers: the last try's error, once
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pszBindTo ? c.pszBindTo : "both") + (c.bListen ? " listening" : " bound"));
+        CSockOwner owner;
+        CCallSocket listener, client, accepted;
+        listener.SetOwner(&owner);
+        ASSERT_TRUE(listener.Create(0, SOCK_STREAM, CAsyncSocket::AllEvents, c.pszBindTo));
+        if (c.bListen) {
+            ASSERT_TRUE(listener.Listen());
+        }
+        CString text;
+        UINT port = 0;
+        ASSERT_TRUE(listener.GetSockName(text, port));
+        ASSERT_TRUE(StartConnect(client, &owner, "localhost", port));
+        ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client); }, 10000)) << owner.For(&client);
+        Settle(200);
+        EXPECT_EQ(owner.Count(WM_SOCK_CONNECT, &client), 1u);
+        EXPECT_EQ(client.GetConnectError(), c.nError);
+        if (c.nError) continue;
+        ASSERT_TRUE(listener.Accept(accepted));
+        ASSERT_TRUE(accepted.GetPeerName(text, port));
+        EXPECT_EQ(text.str(), c.pszPeer);
+    }
+}
+
+TEST_F(CallSocketTest, ListenerTakesBothFamiliesWithOrWithoutDualStack)
+{
+    SKIP_WITHOUT_IPV6();
+    struct Restore {
+        ~Restore() { CAsyncSocket::SetDualStack(TRUE); }
+    } restore;
+    for (BOOL bDualStack : { TRUE, FALSE }) {
+        SCOPED_TRACE(bDualStack ? "dual stack" : "two listeners");
+        CAsyncSocket::SetDualStack(bDualStack);
+        CSockOwner owner;
+        CCallSocket listener;
+        listener.SetOwner(&owner);
+        ASSERT_TRUE(listener.Create(0));
+        ASSERT_TRUE(listener.Listen());
+        CString text;
+        UINT port = 0;
+        ASSERT_TRUE(listener.GetSockName(text, port));
+        for (int nFamily : { AF_INET, AF_INET6 }) {
+            const char* pszLoopback = nFamily == AF_INET ? "127.0.0.1" : "::1";
+            // Called on this family: the accepted socket then raises its own events.
+            SOCKADDR_STORAGE to = Loopback(nFamily, port);
+            SOCKET raw = ::socket(nFamily, SOCK_STREAM, 0);
+            ASSERT_EQ(::connect(raw, (sockaddr*)&to, AddressLength(to)), 0) << ::WSAGetLastError();
+            owner.events.clear();
+            ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_ACCEPT, &listener); })) << pszLoopback;
+            CCallSocket accepted, holder, taken;
+            accepted.SetOwner(&owner);
+            ASSERT_TRUE(listener.Accept(accepted));
+            UINT nPeerPort = 0;
+            ASSERT_TRUE(accepted.GetPeerName(text, nPeerPort));
+            EXPECT_EQ(text.str(), pszLoopback);
+            EXPECT_TRUE(Pump([&] { return owner.Has(WM_SOCK_SEND, &accepted); })) << pszLoopback;
+            ::closesocket(raw);
+            // A port that another program listens on, on this family, is refused.
+            UINT nTaken = 0;
+            ASSERT_TRUE(holder.Create(0, SOCK_STREAM, 0, pszLoopback) && holder.Listen() && holder.GetSockName(text, nTaken));
+            EXPECT_FALSE(taken.Create(nTaken)) << pszLoopback;
+            EXPECT_EQ(::WSAGetLastError(), WSAEADDRINUSE) << pszLoopback;
+        }
+    }
+}

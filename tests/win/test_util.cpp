@@ -311,31 +311,26 @@ void Dial(Phone& from, UINT nPort, const char* pszHost)
     from->Click(IDC_BTN_CALL);
 }
 
-UINT DeadPort()
+UINT DeadPort(int nFamily)
 {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, (sockaddr*)&a, sizeof a);
+    SOCKET s = ::socket(nFamily, SOCK_STREAM, 0);
+    SOCKADDR_STORAGE a = Loopback(nFamily);
+    ::bind(s, (sockaddr*)&a, AddressLength(a));
     int len = sizeof a;
     ::getsockname(s, (sockaddr*)&a, &len);
     ::closesocket(s);
-    return ntohs(a.sin_port);
+    return ntohs(((sockaddr_in&)a).sin_port); // the port is at the same place in both families
 }
 
 // ---------------------------------------------------------------------------------------------
 
-bool CRawPeer::Connect(UINT port, int nReceiveBuffer)
+bool CRawPeer::Connect(UINT port, int nReceiveBuffer, int nFamily)
 {
-    m_s = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_s = ::socket(nFamily, SOCK_STREAM, 0);
     if (nReceiveBuffer)
         ::setsockopt(m_s, SOL_SOCKET, SO_RCVBUF, (const char*)&nReceiveBuffer, sizeof nReceiveBuffer);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((u_short)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(m_s, (sockaddr*)&a, sizeof a) == SOCKET_ERROR) return false;
+    SOCKADDR_STORAGE a = Loopback(nFamily, port);
+    if (::connect(m_s, (sockaddr*)&a, AddressLength(a)) == SOCKET_ERROR) return false;
     NonBlocking();
     return true;
 }
@@ -465,9 +460,9 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
     return ReachesLook(*callee, kRinging);
 }
 
-::testing::AssertionResult CCallFixture::Connect(Phone& north, Phone& south)
+::testing::AssertionResult CCallFixture::Connect(Phone& north, Phone& south, const char* pszHost)
 {
-    Dial(north, south);
+    Dial(north, south, pszHost);
     if (::testing::AssertionResult r = ReachesLook(*north, kCalling); !r) return r;
     if (::testing::AssertionResult r = ReachesLook(*south, kRinging); !r) return r;
     const bool bNamesShown = PumpUntil([&] {
@@ -478,9 +473,9 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
                                          << ", callee shows " << Quote(south->ItemText(IDC_STATIC_PARTNER));
 }
 
-::testing::AssertionResult CCallFixture::Talk(Phone& north, Phone& south)
+::testing::AssertionResult CCallFixture::Talk(Phone& north, Phone& south, const char* pszHost)
 {
-    if (::testing::AssertionResult r = Connect(north, south); !r) return r;
+    if (::testing::AssertionResult r = Connect(north, south, pszHost); !r) return r;
     south->Click(IDC_BTN_ANSWER);
     if (::testing::AssertionResult r = ReachesLook(*south, kTalking); !r) return r;
     return ReachesLook(*north, kTalking);
@@ -506,3 +501,74 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
     if (!boxes) failure << boxes.message();
     return failure;
 }
+
+// ---------------------------------------------------------------------------------------------
+
+SOCKADDR_STORAGE Loopback(int nFamily, UINT nPort)
+{
+    SOCKADDR_STORAGE ss = {};
+    if (nFamily == AF_INET6) {
+        sockaddr_in6& a = (sockaddr_in6&)ss;
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_loopback;
+        a.sin6_port = htons((u_short)nPort);
+    } else {
+        sockaddr_in& a = (sockaddr_in&)ss;
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons((u_short)nPort);
+    }
+    return ss;
+}
+
+int AddressLength(const SOCKADDR_STORAGE& rAddress)
+{
+    return rAddress.ss_family == AF_INET6 ? (int)sizeof(sockaddr_in6) : (int)sizeof(sockaddr_in);
+}
+
+const std::string& NoIPv6Loopback()
+{
+    static const std::string reason = [] {
+        SOCKADDR_STORAGE a = Loopback(AF_INET6);
+        int len = sizeof a;
+        SOCKET l = ::socket(AF_INET6, SOCK_STREAM, 0), c = ::socket(AF_INET6, SOCK_STREAM, 0);
+        const bool ok = l != INVALID_SOCKET && !::bind(l, (sockaddr*)&a, AddressLength(a)) && !::listen(l, 1) &&
+                        !::getsockname(l, (sockaddr*)&a, &len) && !::connect(c, (sockaddr*)&a, AddressLength(a));
+        const std::string why = ok ? "" : "cannot listen on ::1 and connect to it, error " + std::to_string(::WSAGetLastError());
+        ::closesocket(c);
+        ::closesocket(l);
+        return why;
+    }();
+    return reason;
+}
+
+namespace {
+HANDLE LookupGate()
+{
+    static HANDLE h = ::CreateEventA(NULL, TRUE, TRUE, NULL);
+    return h;
+}
+
+int LocalhostAsWindows(const char* pszHost, std::vector<SOCKADDR_STORAGE>& rAddresses)
+{
+    ::WaitForSingleObject(LookupGate(), 10000);
+    if (lstrcmpiA(pszHost, "localhost") != 0) return WSAHOST_NOT_FOUND;
+    rAddresses = { Loopback(AF_INET6), Loopback(AF_INET) };
+    return 0;
+}
+} // namespace
+
+CLocalhostLookup::CLocalhostLookup(bool bHold)
+{
+    if (bHold) ::ResetEvent(LookupGate());
+    else ::SetEvent(LookupGate());
+    CAsyncSocket::SetHostLookup(LocalhostAsWindows);
+}
+
+CLocalhostLookup::~CLocalhostLookup()
+{
+    Release();
+    CAsyncSocket::SetHostLookup(nullptr);
+}
+
+void CLocalhostLookup::Release() { ::SetEvent(LookupGate()); }

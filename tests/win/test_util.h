@@ -143,6 +143,28 @@ public:
 std::vector<std::string> ToVector(const CStringList& list);
 
 // ---------------------------------------------------------------------------------------------
+// IPv6
+
+// Why the IPv6 loopback (::1) cannot be used on this machine; empty when it can.
+const std::string& NoIPv6Loopback();
+#define SKIP_WITHOUT_IPV6()                                                                        \
+    if (!NoIPv6Loopback().empty()) GTEST_SKIP() << "no IPv6 loopback here: " << NoIPv6Loopback()
+
+// The loopback address of the family (127.0.0.1 or ::1) with the port.
+SOCKADDR_STORAGE Loopback(int nFamily, UINT nPort = 0);
+int AddressLength(const SOCKADDR_STORAGE& rAddress);
+
+// While it lives, host names are looked up as Windows looks up "localhost": ::1, then
+// 127.0.0.1; other names are not found. With bHold, each look-up waits until Release (at most
+// 10 s), so that a test can act while one is under way.
+class CLocalhostLookup {
+public:
+    explicit CLocalhostLookup(bool bHold = false);
+    ~CLocalhostLookup();
+    void Release();
+};
+
+// ---------------------------------------------------------------------------------------------
 // Calls: main windows and raw peers talking over 127.0.0.1.
 
 const char kCR = '\r';
@@ -197,8 +219,9 @@ inline std::string PortText(UINT port) { return std::to_string(port); }
 void Dial(Phone& from, UINT nPort, const char* pszHost = "127.0.0.1");
 // Points `from` at `to` and presses "かける".
 inline void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1") { Dial(from, to->ListeningPort(), pszHost); }
-// A port on 127.0.0.1 where nothing listens: bound once by the system's choice, then released.
-UINT DeadPort();
+// A loopback port of the family where nothing listens: bound once by the system's choice, then
+// released.
+UINT DeadPort(int nFamily = AF_INET);
 
 // A TCP peer that is not the program: sends and reads raw bytes, pumping the window's messages
 // while it waits, so the window in the same thread keeps running.
@@ -210,8 +233,9 @@ public:
     CRawPeer(const CRawPeer&) = delete;
     CRawPeer& operator=(const CRawPeer&) = delete;
 
-    // Connects to the port on 127.0.0.1; a receive buffer size other than 0 is set first.
-    bool Connect(UINT port, int nReceiveBuffer = 0);
+    // Connects to the port on the loopback address of the family (127.0.0.1 or ::1); a receive
+    // buffer size other than 0 is set first.
+    bool Connect(UINT port, int nReceiveBuffer = 0, int nFamily = AF_INET);
     // Sends all bytes, pumping while the socket's buffer is full. False on error or time-out.
     bool Send(const std::string& bytes, DWORD dwTimeoutMs = 20000);
     // Collects what arrives until `n` bytes are there, the peer closes or the time is up.
@@ -266,9 +290,9 @@ protected:
 
     // North calls south; both sides pumped until the greetings are through. Stops at the first
     // step that does not come.
-    static ::testing::AssertionResult Connect(Phone& north, Phone& south);
+    static ::testing::AssertionResult Connect(Phone& north, Phone& south, const char* pszHost = "127.0.0.1");
     // As Connect, then the callee answers.
-    static ::testing::AssertionResult Talk(Phone& north, Phone& south);
+    static ::testing::AssertionResult Talk(Phone& north, Phone& south, const char* pszHost = "127.0.0.1");
     // Types a line and presses Enter.
     static void Say(Phone& p, const char* text)
     {
