@@ -106,10 +106,12 @@ void CPhoneDlg::OnCall()
         m_bCalling = false;
     }
     m_bTurnedAway = false;
+    OnCallPlaced(strAddress, strPort);
 
     if (!m_sockCall.Create(0, SOCK_STREAM, CAsyncSocket::AllEvents) ||
         !m_sockCall.AsyncSelect(CAsyncSocket::AllEvents)) {
         DWORD dwError = ::GetLastError();
+        OnCallFailed(dwError);
         m_sockCall.Close();
         ShowLookAfterCallEnded(); // an earlier attempt's dialling look may still show
         ShowSystemError(dwError);
@@ -126,6 +128,7 @@ void CPhoneDlg::OnCall()
         m_btnHangUp.EnableWindow(TRUE);
     } else {
         DWORD dwError = ::GetLastError();
+        OnCallFailed(dwError);
         m_sockCall.Close();
         ShowLookAfterCallEnded();
         ShowSystemError(dwError);
@@ -138,6 +141,7 @@ LRESULT CPhoneDlg::OnSockConnect(WPARAM, LPARAM lParam)
 
     int nError = m_sockCall.GetConnectError();
     if (nError) {
+        OnCallFailed((DWORD)nError);
         // Refused, unreachable or not found: back to idle with the system's reason.
         m_sockCall.Close();
         DiscardSocketMessages(&m_sockCall);
@@ -152,13 +156,14 @@ LRESULT CPhoneDlg::OnSockConnect(WPARAM, LPARAM lParam)
     m_stcStatus.SetWindowText(kStatusCalling);
     m_stcStatus.ShowWindow(SW_SHOW);
     m_bOutConnected = true;
+    OnCallConnected();
     return 0;
 }
 
 LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
 {
-    if (m_bInConnected) {
-        // A call is held: turn the new caller away with the busy message.
+    if (m_bInConnected || m_bDoNotDisturb) {
+        // A call is held (or the user takes none now): turn the new caller away with the busy message.
         DeleteSocket(m_pBusySocket);
         m_pBusySocket = new CCallSocket;
         m_pBusySocket->SetOwner(this);
@@ -170,6 +175,7 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
         }
         m_edtMyName.GetWindowText(m_strMyName);
         if (int nError = SendBytes(*m_pBusySocket, ComposeBusy(m_strMyName))) ShowSystemError((DWORD)nError);
+        OnCallerTurnedAway();
         return 0;
     }
 
@@ -206,6 +212,7 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
     m_readerIn.Reset();
     m_edtMyName.GetWindowText(m_strMyName);
     if (int nError = SendBytes(*m_pInSocket, ComposeCalleeGreeting(m_strMyName))) ShowSystemError((DWORD)nError);
+    OnIncomingCall();
 
     if (m_bInTray) {
         CString strTitle;
@@ -227,21 +234,25 @@ void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLa
         m_edtMyName.GetWindowText(m_strMyName);
         // The reply goes back on the connection the greeting came from.
         if (int nError = SendBytes(rFrom, ComposeCallerGreeting(m_strMyName))) ShowSystemError((DWORD)nError);
+        OnPartnerNamed(rFrom, msg.strPayload);
         break;
     case CLineMessage::CallerName:
         m_strPartnerName = msg.strPayload;
         m_stcPartnerName.SetWindowText(m_strPartnerName);
+        OnPartnerNamed(rFrom, m_strPartnerName);
         break;
     case CLineMessage::Answer:
         m_stcStatus.ShowWindow(SW_HIDE);
         m_bCalling = false;
         if (&rFrom == &m_sockCall) m_bTurnedAway = false;
+        OnPartnerAnswered(rFrom);
         break;
     case CLineMessage::Busy:
         m_stcStatus.SetWindowText(kStatusBusy);
         m_bCalling = false;
         // Remembered so that the busy look comes back if another call shown meanwhile ends.
         if (&rFrom == &m_sockCall) m_bTurnedAway = true;
+        OnPartnerBusy(rFrom);
         break;
     }
 }
@@ -281,6 +292,7 @@ LRESULT CPhoneDlg::OnSockReceive(WPARAM, LPARAM lParam)
         if (pSocket->m_hSocket == INVALID_SOCKET) break;
     }
     if (nLastIndex >= 0) m_lstReceive.SetTopIndex(nLastIndex);
+    OnLinesReceived(TextLinesOf(messages));
     return 0;
 }
 
@@ -293,6 +305,7 @@ void CPhoneDlg::OnAnswer()
     m_bRinging = false;
     m_btnHangUp.EnableWindow(TRUE);
     m_btnAnswer.EnableWindow(FALSE);
+    OnCallAnswered();
 }
 
 void CPhoneDlg::OnOK()
@@ -320,6 +333,7 @@ void CPhoneDlg::OnOK()
         int nIndex = AddLine(m_lstSend, strText);
         m_lstSend.SetTopIndex(nIndex);
         m_edtSend.SetWindowText("");
+        OnLineSent(strText);
     }
     if (nError) ShowSystemError((DWORD)nError);
 }
@@ -374,6 +388,7 @@ void CPhoneDlg::OnHangUp()
 {
     // Hanging up ends every call that stands, and cancels one still being dialled. Nothing is
     // sent: the partner learns of it from the closed connection.
+    OnHangUpPressed();
     if (m_bOutConnected || m_bCalling) EndOutgoingCall();
     if (m_bInConnected || m_bRinging) EndIncomingCall();
     ShowLookAfterCallEnded();
@@ -387,9 +402,11 @@ LRESULT CPhoneDlg::OnSockClose(WPARAM, LPARAM lParam)
     if (!pClosed) return 0;
     if (pClosed == &m_sockCall) {
         if (!m_bOutConnected && !m_bCalling) return 0;
+        OnCallEndedByPartner(false);
         EndOutgoingCall();
         ShowLookAfterCallEnded();
     } else if (pClosed == m_pInSocket) {
+        OnCallEndedByPartner(true);
         EndIncomingCall();
         ShowLookAfterCallEnded();
     } else if (pClosed == m_pBusySocket) {
