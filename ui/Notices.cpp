@@ -167,5 +167,7 @@ void CPhoneDlg::CallBack(const CString& strAddress)
     }
     m_edtAddress.SetWindowText(strAddress);
     m_edtPort.SetWindowText(strPort);
+    // Chosen from the icon's menu while hidden: the call is followed on the window.
+    if (m_bInTray) OnRestore();
     OnCall();
 }
