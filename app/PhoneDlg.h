@@ -4,8 +4,8 @@
 #pragma once
 
 #include "CallSocket.h"
+#include "Connection.h"
 #include "ConversationLog.h"
-#include "LineReader.h"
 #include "MissedCalls.h"
 #include "RoundButton.h"
 #include "ShapedDialog.h"
@@ -20,9 +20,10 @@ public:
     explicit CPhoneDlg(CWnd* pParent = NULL);
     ~CPhoneDlg() override;
 
-    // Shows the system's message text for an error code in the application's message box;
-    // nothing when the system has no text for it.
+    // Shows the text for an error code in the application's message box: the system's text,
+    // or where the system has none, a text of our own with the number.
     static void ShowSystemError(DWORD dwError);
+    static CString ErrorText(DWORD dwError);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -49,6 +50,7 @@ protected:
     afx_msg LRESULT OnSockAccept(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockReceive(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockClose(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSockSend(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockIgnore(WPARAM wParam, LPARAM lParam);
 
     // Phonebook (phonebook/).
@@ -82,7 +84,15 @@ protected:
     void ShowLookAfterCallEnded();
     void DeleteSocket(CCallSocket*& rpSocket);
     void DiscardSocketMessages(const CCallSocket* pSocket);
-    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLastIndex);
+    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom);
+    CConnection* ConnectionOf(const CCallSocket* pSocket);
+    int SendOn(CCallSocket& rSocket, const CString& strMessage);
+    static void ReportSendError(int nError);
+    void ReceiveTurn(CCallSocket& rSocket, CConnection& rConn);
+    void ListReceived(std::vector<CString>& batch);
+    void ScheduleReceive(CCallSocket* pSocket, bool bByTimer);
+    static void CALLBACK ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
+    void EndCallOn(const CCallSocket* pSocket);
     void AddTrayIcon();
     void RemoveTrayIcon();
     void AddSystemMenuItem();
@@ -133,9 +143,10 @@ protected:
     // The outgoing call's partner reported busy ("話し中" is its look).
     bool m_bTurnedAway = false;
 
-    // Reading state of each connection (greeting flag, bytes waiting for the rest of a line).
-    CLineReader m_readerIn;
-    CLineReader m_readerOut;
+    // Reading and sending state of each call's connection.
+    CConnection m_connIn;
+    CConnection m_connOut;
+    std::vector<char> m_receiveBuffer;
 
     // ---------------------------------------------------------------------------------------
     // Conversation log, missed calls, notices and do-not-disturb. Call control reports its
@@ -148,8 +159,6 @@ public:
     void OnLinesReceived(const std::vector<CString>& lines);
     // A typed line that went out and was listed.
     void OnLineSent(const CString& strText);
-    // The text lines among the messages of a read, in order.
-    static std::vector<CString> TextLinesOf(const std::vector<CLineMessage>& messages);
 
 protected:
     void OnCallPlaced(const CString& strAddress, const CString& strPort);

@@ -11,7 +11,19 @@ const char kStatusBusy[] = "話し中";
 const char kDefaultAddress[] = "localhost";
 const char kDefaultPort[] = "32760";
 
-// Sends a whole message; 0 on success, otherwise the error code.
+// How long one turn of reading and listing may hold the window during a flood, how many lines
+// it lists at most, and how much one read takes (a read of short lines is many lines).
+const DWORD kReceiveTurnMs = 8;
+const size_t kReceiveTurnLines = 2000;
+const int kReadSize = 16 * 1024;
+const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
+
+// Told when a line does not fit in what may wait for a partner that does not read.
+const char kNotReceiving[] = "相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。";
+const int kErrNotReceiving = -1;
+
+// Sends a short message on a socket that carries nothing else (the busy message); 0 on success,
+// otherwise the error code.
 int SendBytes(CCallSocket& rSocket, const CString& strMessage)
 {
     const char* p = strMessage;
@@ -25,20 +37,54 @@ int SendBytes(CCallSocket& rSocket, const CString& strMessage)
     return 0;
 }
 
-// Appends a line to a list and widens the list's scrolling extent to its longest line, so the
-// horizontal scroll bar can reach the end of a long line.
-int AddLine(CListBox& rList, const CString& strLine)
+CSendQueue::SendFn SendFnOf(CCallSocket& rSocket)
 {
-    int nIndex = rList.AddString(strLine);
+    return [&rSocket](const char* p, int n, int* pnError) {
+        int nSent = rSocket.Send(p, n);
+        if (nSent == SOCKET_ERROR) {
+            *pnError = CAsyncSocket::GetLastError();
+            return -1;
+        }
+        return nSent;
+    };
+}
+
+// Appends lines to a list in one go: redrawing off meanwhile, text widths measured with one
+// device context and only where a line could pass the widest so far, the scrolling extent
+// widened to the longest line (so the horizontal scroll bar reaches its end), the newest line
+// made the top one, one repaint. Returns the index of the last line, or -1.
+int AddLines(CListBox& rList, const std::vector<CString>& lines)
+{
+    if (lines.empty()) return -1;
+    size_t nBytes = 0;
+    for (const CString& s : lines) nBytes += (size_t)s.GetLength() + 1;
+    rList.SendMessage(WM_SETREDRAW, FALSE);
+    rList.SendMessage(LB_INITSTORAGE, (WPARAM)lines.size(), (LPARAM)nBytes);
+
     HDC hdc = ::GetDC(rList.m_hWnd);
     HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)rList.SendMessage(WM_GETFONT));
-    SIZE size = {};
-    ::GetTextExtentPoint32A(hdc, strLine, strLine.GetLength(), &size);
+    TEXTMETRICA tm = {};
+    ::GetTextMetricsA(hdc, &tm);
+    const int nEdges = 2 * ::GetSystemMetrics(SM_CXEDGE);
+    const int nOldExtent = (int)rList.SendMessage(LB_GETHORIZONTALEXTENT);
+    int nExtent = nOldExtent;
+    int nIndex = -1;
+    for (const CString& s : lines) {
+        nIndex = rList.AddString(s);
+        // No character is wider than the font's widest, so most lines need no measuring.
+        if ((long long)s.GetLength() * tm.tmMaxCharWidth + nEdges <= nExtent) continue;
+        SIZE size = {};
+        ::GetTextExtentPoint32A(hdc, s, s.GetLength(), &size);
+        if (size.cx + nEdges > nExtent) nExtent = size.cx + nEdges;
+    }
     ::SelectObject(hdc, hOld);
     ::ReleaseDC(rList.m_hWnd, hdc);
-    int nExtent = size.cx + 2 * ::GetSystemMetrics(SM_CXEDGE);
-    if (nExtent > (int)rList.SendMessage(LB_GETHORIZONTALEXTENT))
-        rList.SendMessage(LB_SETHORIZONTALEXTENT, (WPARAM)nExtent);
+    if (nExtent > nOldExtent) rList.SendMessage(LB_SETHORIZONTALEXTENT, (WPARAM)nExtent);
+    if (nIndex >= 0) rList.SetTopIndex(nIndex);
+
+    rList.SendMessage(WM_SETREDRAW, TRUE);
+    ::InvalidateRect(rList.m_hWnd, NULL, TRUE);
+    ::UpdateWindow(rList.m_hWnd);
     return nIndex;
 }
 
@@ -48,17 +94,52 @@ void ClearLines(CListBox& rList)
     rList.SendMessage(LB_SETHORIZONTALEXTENT, 0);
 }
 
+// Texts of the network errors a user meets, for when the system has none of its own (Wine has
+// none for "address in use", for one).
+const struct {
+    DWORD dwError;
+    const char* pszText;
+} kNetworkErrorTexts[] = {
+    { WSAEACCES, "このポートを使う権限がありません。" },
+    { WSAEINVAL, "アドレスまたはポート番号が正しくありません。" },
+    { WSAEADDRINUSE, "このポートはほかのプログラムが使っています。ここへ電話をかけることはできません。" },
+    { WSAEADDRNOTAVAIL, "このアドレスは使えません。" },
+    { WSAENETDOWN, "ネットワークが使えません。" },
+    { WSAENETUNREACH, "相手のネットワークに届きません。" },
+    { WSAECONNABORTED, "接続が中断されました。" },
+    { WSAECONNRESET, "相手が接続を切りました。" },
+    { WSAETIMEDOUT, "相手が応答しません。" },
+    { WSAECONNREFUSED, "相手は電話を受けられません（接続が拒否されました）。" },
+    { WSAEHOSTDOWN, "相手のコンピュータが止まっています。" },
+    { WSAEHOSTUNREACH, "相手のコンピュータに届きません。" },
+    { WSAHOST_NOT_FOUND, "相手のコンピュータが見つかりません。" },
+    { WSATRY_AGAIN, "相手のコンピュータの名前を調べられませんでした。しばらくしてからかけ直してください。" },
+    { WSANO_DATA, "この名前のコンピュータにはアドレスがありません。" },
+};
+
 } // namespace
 
-void CPhoneDlg::ShowSystemError(DWORD dwError)
+CString CPhoneDlg::ErrorText(DWORD dwError)
 {
     char* pszText = nullptr;
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                    FORMAT_MESSAGE_FROM_SYSTEM,
                                NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszText, 0, NULL);
-    if (n && pszText) AfxMessageBox(pszText, MB_OK);
+    CString strText;
+    if (n && pszText) strText = pszText;
     if (pszText) ::LocalFree(pszText);
+    if (!strText.IsEmpty()) return strText;
+    for (const auto& e : kNetworkErrorTexts) {
+        if (e.dwError == dwError) {
+            strText.Format("%s（エラー番号 %lu）", e.pszText, (unsigned long)dwError);
+            return strText;
+        }
+    }
+    strText.Format("エラー番号 %lu", (unsigned long)dwError);
+    return strText;
 }
+
+void CPhoneDlg::ShowSystemError(DWORD dwError) { AfxMessageBox(ErrorText(dwError), MB_OK); }
 
 void CPhoneDlg::OpenListeningSocket()
 {
@@ -117,7 +198,7 @@ void CPhoneDlg::OnCall()
         ShowSystemError(dwError);
         return;
     }
-    m_readerOut.Reset();
+    m_connOut.Reset();
 
     if (m_sockCall.Connect(strAddress, (UINT)std::atoi(strPort)) || ::GetLastError() == WSAEWOULDBLOCK) {
         // Dialling: the call may take a while (a name look-up, an unreachable host); show it
@@ -209,9 +290,9 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
         return 0;
     }
     m_bInConnected = true;
-    m_readerIn.Reset();
+    m_connIn.Reset();
     m_edtMyName.GetWindowText(m_strMyName);
-    if (int nError = SendBytes(*m_pInSocket, ComposeCalleeGreeting(m_strMyName))) ShowSystemError((DWORD)nError);
+    ReportSendError(SendOn(*m_pInSocket, ComposeCalleeGreeting(m_strMyName)));
     OnIncomingCall();
 
     if (m_bInTray) {
@@ -223,17 +304,44 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
     return 0;
 }
 
-void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLastIndex)
+CConnection* CPhoneDlg::ConnectionOf(const CCallSocket* pSocket)
+{
+    if (!pSocket) return nullptr;
+    if (pSocket == m_pInSocket) return &m_connIn;
+    if (pSocket == &m_sockCall && m_sockCall.m_hSocket != INVALID_SOCKET) return &m_connOut;
+    return nullptr;
+}
+
+// Sends a whole message on a call's connection, behind whatever still waits there. Returns 0,
+// a send error, or kErrNotReceiving when the partner has not taken enough of what waits.
+int CPhoneDlg::SendOn(CCallSocket& rSocket, const CString& strMessage)
+{
+    CConnection* pConn = ConnectionOf(&rSocket);
+    if (!pConn) return WSAENOTCONN;
+    int nError = 0;
+    if (!pConn->queue.Push(strMessage, (size_t)strMessage.GetLength(), SendFnOf(rSocket), &nError))
+        return kErrNotReceiving;
+    return nError;
+}
+
+void CPhoneDlg::ReportSendError(int nError)
+{
+    if (nError == kErrNotReceiving)
+        AfxMessageBox(kNotReceiving, MB_OK | MB_ICONEXCLAMATION);
+    else if (nError)
+        ShowSystemError((DWORD)nError);
+}
+
+void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom)
 {
     switch (msg.kind) {
     case CLineMessage::Text:
-        rnLastIndex = AddLine(m_lstReceive, msg.strPayload);
-        break;
+        break; // listed in batches by the caller
     case CLineMessage::CalleeName:
         m_stcPartnerName.SetWindowText(msg.strPayload);
         m_edtMyName.GetWindowText(m_strMyName);
         // The reply goes back on the connection the greeting came from.
-        if (int nError = SendBytes(rFrom, ComposeCallerGreeting(m_strMyName))) ShowSystemError((DWORD)nError);
+        ReportSendError(SendOn(rFrom, ComposeCallerGreeting(m_strMyName)));
         OnPartnerNamed(rFrom, msg.strPayload);
         break;
     case CLineMessage::CallerName:
@@ -260,47 +368,115 @@ void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom, int& rnLa
 LRESULT CPhoneDlg::OnSockReceive(WPARAM, LPARAM lParam)
 {
     CCallSocket* pFrom = (CCallSocket*)lParam;
-    CCallSocket* pSocket = nullptr;
-    CLineReader* pReader = nullptr;
-    if (pFrom && pFrom == m_pInSocket) {
-        pSocket = m_pInSocket;
-        pReader = &m_readerIn;
-    } else if (pFrom == &m_sockCall && m_sockCall.m_hSocket != INVALID_SOCKET) {
-        pSocket = &m_sockCall;
-        pReader = &m_readerOut;
-    } else {
-        // A caller turned away as busy is not listened to: read and drop what it sends.
-        if (pFrom && pFrom == m_pBusySocket) {
-            char sink[1024];
-            m_pBusySocket->Receive(sink, sizeof sink);
+    if (CConnection* pConn = ConnectionOf(pFrom)) {
+        // While a flood is being listed, typing, clicks and painting come first: the system
+        // hands those out only once no posted message waits, so the flood goes on from a timer.
+        if (pConn->bMoreWaiting && HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT)) != 0) {
+            ScheduleReceive(pFrom, true);
+            return 0;
         }
-        return 0;
+        ReceiveTurn(*pFrom, *pConn);
+    } else if (pFrom && pFrom == m_pBusySocket) {
+        // A caller turned away as busy is not listened to: read and drop what it sends.
+        char sink[4096];
+        for (int i = 0; i < 16 && m_pBusySocket->Receive(sink, sizeof sink) > 0; ++i) {}
     }
+    return 0;
+}
 
-    char buffer[1024];
-    int n = pSocket->Receive(buffer, sizeof buffer);
-    if (n <= 0) return 0;
+// Reads what waits on a call's connection and applies it, lines listed in one batch, for a
+// bounded time; what is left is taken up again by a posted message or the timer. A partner's
+// close that came meanwhile ends the call once everything before it has been listed.
+void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
+{
+    if (rConn.bInTurn) {
+        // A modal box opened during a turn: its loop must not list later lines before earlier.
+        ScheduleReceive(&rSocket, true);
+        return;
+    }
+    rConn.bInTurn = true;
+    const unsigned nGeneration = rConn.nGeneration;
+    if (m_receiveBuffer.empty()) m_receiveBuffer.resize(kReadSize);
 
+    const DWORD dwStart = ::GetTickCount();
     std::vector<CLineMessage> messages;
-    pReader->Feed(buffer, n, messages);
-
-    int nLastIndex = -1;
-    for (const CLineMessage& msg : messages) {
-        ApplyLine(msg, *pSocket, nLastIndex);
-        // A modal error box may have let a close event end this connection meanwhile.
-        if (pSocket != m_pInSocket && pSocket != &m_sockCall) break;
-        if (pSocket->m_hSocket == INVALID_SOCKET) break;
+    std::vector<CString> batch;
+    bool bDrained = false, bGone = false;
+    while (!bGone) {
+        int n = rSocket.Receive(m_receiveBuffer.data(), kReadSize);
+        if (n <= 0) {
+            // Nothing more for now, the partner's end, or a failed read (no text for it).
+            bDrained = true;
+            break;
+        }
+        messages.clear();
+        rConn.reader.Feed(m_receiveBuffer.data(), n, messages);
+        for (const CLineMessage& msg : messages) {
+            if (msg.kind == CLineMessage::Text) {
+                batch.push_back(msg.strPayload);
+                continue;
+            }
+            // Other messages may open a box: list what came before them first.
+            ListReceived(batch);
+            ApplyLine(msg, rSocket);
+            if (ConnectionOf(&rSocket) != &rConn || rConn.nGeneration != nGeneration) {
+                bGone = true; // a close handled meanwhile ended this connection
+                break;
+            }
+        }
+        if (batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
     }
-    if (nLastIndex >= 0) m_lstReceive.SetTopIndex(nLastIndex);
-    OnLinesReceived(TextLinesOf(messages));
+    if (bGone) return;
+    ListReceived(batch);
+    rConn.bInTurn = false;
+    rConn.bMoreWaiting = !bDrained;
+    if (!bDrained)
+        ScheduleReceive(&rSocket, HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT)) != 0);
+    else if (rConn.bPeerClosed)
+        EndCallOn(&rSocket);
+}
+
+void CPhoneDlg::ListReceived(std::vector<CString>& batch)
+{
+    if (batch.empty()) return;
+    AddLines(m_lstReceive, batch);
+    OnLinesReceived(batch);
+    batch.clear();
+}
+
+// Continues reading a connection later: at once by a posted message, or by the timer when
+// input or painting waits (those are handed out only when no posted message does).
+void CPhoneDlg::ScheduleReceive(CCallSocket* pSocket, bool bByTimer)
+{
+    if (bByTimer)
+        ::SetTimer(m_hWnd, kReceiveTimer, USER_TIMER_MINIMUM, ReceiveTimerProc);
+    else
+        PostMessage(WM_SOCK_RECEIVE, 0, (LPARAM)pSocket);
+}
+
+void CALLBACK CPhoneDlg::ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD)
+{
+    ::KillTimer(hWnd, nTimer);
+    CPhoneDlg* pDlg = dynamic_cast<CPhoneDlg*>(CWnd::FromHandlePermanent(hWnd));
+    if (!pDlg) return;
+    if (pDlg->m_pInSocket && pDlg->m_connIn.bMoreWaiting) pDlg->ReceiveTurn(*pDlg->m_pInSocket, pDlg->m_connIn);
+    if (pDlg->ConnectionOf(&pDlg->m_sockCall) && pDlg->m_connOut.bMoreWaiting)
+        pDlg->ReceiveTurn(pDlg->m_sockCall, pDlg->m_connOut);
+}
+
+LRESULT CPhoneDlg::OnSockSend(WPARAM, LPARAM lParam)
+{
+    // The socket takes bytes again: send what waits.
+    CCallSocket* pSocket = (CCallSocket*)lParam;
+    if (CConnection* pConn = ConnectionOf(pSocket)) {
+        if (!pConn->queue.Empty()) ReportSendError(pConn->queue.Flush(SendFnOf(*pSocket)));
+    }
     return 0;
 }
 
 void CPhoneDlg::OnAnswer()
 {
-    if (m_pInSocket) {
-        if (int nError = SendBytes(*m_pInSocket, ComposeAnswer())) ShowSystemError((DWORD)nError);
-    }
+    if (m_pInSocket) ReportSendError(SendOn(*m_pInSocket, ComposeAnswer()));
     m_stcStatus.ShowWindow(SW_HIDE);
     m_bRinging = false;
     m_btnHangUp.EnableWindow(TRUE);
@@ -319,29 +495,40 @@ void CPhoneDlg::OnOK()
     const bool bIn = m_bInConnected && !m_bRinging;
     if (!bOut && !bIn) return;
 
+    // A line goes to every call that stands, or to none: if one partner has not taken enough
+    // of what waits, the line stays in the edit and the user is told.
+    std::vector<CCallSocket*> targets;
+    if (m_bOutConnected) targets.push_back(&m_sockCall);
+    if (m_bInConnected && m_pInSocket) targets.push_back(m_pInSocket);
+    for (CCallSocket* pSocket : targets) {
+        CConnection* pConn = ConnectionOf(pSocket);
+        if (pConn && !pConn->queue.Fits((size_t)strMessage.GetLength())) {
+            ReportSendError(kErrNotReceiving);
+            return;
+        }
+    }
     int nError = 0;
     bool bSent = false;
-    if (m_bOutConnected) {
-        int e = SendBytes(m_sockCall, strMessage);
-        if (e) nError = e; else bSent = true;
-    }
-    if (m_bInConnected && m_pInSocket) {
-        int e = SendBytes(*m_pInSocket, strMessage);
-        if (e) { if (!nError) nError = e; } else bSent = true;
+    for (CCallSocket* pSocket : targets) {
+        if (int e = SendOn(*pSocket, strMessage)) {
+            if (!nError) nError = e;
+        } else {
+            bSent = true;
+        }
     }
     if (bSent) {
-        int nIndex = AddLine(m_lstSend, strText);
-        m_lstSend.SetTopIndex(nIndex);
+        AddLines(m_lstSend, { strText });
         m_edtSend.SetWindowText("");
         OnLineSent(strText);
     }
-    if (nError) ShowSystemError((DWORD)nError);
+    ReportSendError(nError);
 }
 
 // The outgoing call is over: close its socket.
 void CPhoneDlg::EndOutgoingCall()
 {
     m_sockCall.Close();
+    m_connOut.Reset();
     DiscardSocketMessages(&m_sockCall);
     m_bOutConnected = false;
     m_bCalling = false;
@@ -352,6 +539,7 @@ void CPhoneDlg::EndOutgoingCall()
 void CPhoneDlg::EndIncomingCall()
 {
     DeleteSocket(m_pInSocket);
+    m_connIn.Reset();
     m_bInConnected = false;
     m_bRinging = false;
 }
@@ -400,19 +588,36 @@ LRESULT CPhoneDlg::OnSockClose(WPARAM, LPARAM lParam)
     // may be gone already.
     const CCallSocket* pClosed = (const CCallSocket*)lParam;
     if (!pClosed) return 0;
-    if (pClosed == &m_sockCall) {
-        if (!m_bOutConnected && !m_bCalling) return 0;
-        OnCallEndedByPartner(false);
-        EndOutgoingCall();
-        ShowLookAfterCallEnded();
-    } else if (pClosed == m_pInSocket) {
-        OnCallEndedByPartner(true);
-        EndIncomingCall();
-        ShowLookAfterCallEnded();
+    if (pClosed == &m_sockCall && !m_bOutConnected && !m_bCalling) return 0;
+    if (CConnection* pConn = ConnectionOf(pClosed)) {
+        // Lines that arrived before the close are listed first; the last turn ends the call.
+        pConn->bPeerClosed = true;
+        DWORD nWaiting = 0;
+        CCallSocket* pSocket = pClosed == m_pInSocket ? m_pInSocket : &m_sockCall;
+        if (pConn->bInTurn || pConn->bMoreWaiting || (pSocket->IOCtl(FIONREAD, &nWaiting) && nWaiting > 0)) {
+            pConn->bMoreWaiting = true;
+            ScheduleReceive(pSocket, false);
+            return 0;
+        }
+        EndCallOn(pClosed);
     } else if (pClosed == m_pBusySocket) {
         DeleteSocket(m_pBusySocket);
     }
     return 0;
+}
+
+// Ends the call whose connection this socket is, as a close event does.
+void CPhoneDlg::EndCallOn(const CCallSocket* pSocket)
+{
+    if (pSocket == &m_sockCall) {
+        OnCallEndedByPartner(false);
+        EndOutgoingCall();
+        ShowLookAfterCallEnded();
+    } else if (pSocket && pSocket == m_pInSocket) {
+        OnCallEndedByPartner(true);
+        EndIncomingCall();
+        ShowLookAfterCallEnded();
+    }
 }
 
 LRESULT CPhoneDlg::OnSockIgnore(WPARAM, LPARAM) { return 0; }

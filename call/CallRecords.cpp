@@ -6,35 +6,19 @@
 
 namespace {
 
-// The system's text for an error without its line end; empty when the system has none.
-CString SystemText(DWORD dwError)
+// The reason of a failed call or write on one line: the error's text without its line end.
+CString ReasonText(DWORD dwError)
 {
-    char* pszText = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                   FORMAT_MESSAGE_FROM_SYSTEM,
-                               NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszText, 0, NULL);
-    CString s = (n && pszText) ? CString(pszText) : CString();
-    if (pszText) ::LocalFree(pszText);
+    const CString s = CPhoneDlg::ErrorText(dwError);
     int nLen = s.GetLength();
     while (nLen > 0 && (s[nLen - 1] == '\r' || s[nLen - 1] == '\n' || s[nLen - 1] == ' ')) --nLen;
-    return s.Left(nLen);
+    return EscapeLineText(s.Left(nLen));
 }
 
-// The reason of a failed call for the log: the system's text, or "エラー n" without one.
-CString ErrorText(DWORD dwError)
-{
-    CString s = SystemText(dwError);
-    if (s.IsEmpty()) s.Format("エラー %lu", dwError);
-    return EscapeLineText(s);
-}
-
-// What could not be written, where, and the system's reason.
+// What could not be written, where, and why.
 void ShowWriteError(const char* pszWhat, const CString& strPath, DWORD dwError)
 {
-    CString strText = CString(pszWhat) + "\r\n" + strPath;
-    const CString strReason = SystemText(dwError);
-    if (!strReason.IsEmpty()) strText += "\r\n" + strReason;
-    AfxMessageBox(strText, MB_OK | MB_ICONEXCLAMATION);
+    AfxMessageBox(CString(pszWhat) + "\r\n" + strPath + "\r\n" + CPhoneDlg::ErrorText(dwError), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // "北の間 (127.0.0.1)", or the address alone while the name is unknown.
@@ -105,7 +89,7 @@ void CPhoneDlg::OnCallFailed(DWORD dwError)
 {
     if (!m_recOut.bOpen) return;
     m_recOut.bOpen = false;
-    WriteLog("失敗 " + ErrorText(dwError));
+    WriteLog("失敗 " + ReasonText(dwError));
 }
 
 void CPhoneDlg::OnPartnerBusy(const CCallSocket& rFrom)
@@ -157,14 +141,6 @@ void CPhoneDlg::OnPartnerNamed(const CCallSocket& rFrom, const CString& strName)
 void CPhoneDlg::OnPartnerAnswered(const CCallSocket& rFrom)
 {
     if (&rFrom == &m_sockCall && m_recOut.bOpen) WriteLog(CString("相手が応答しました"));
-}
-
-std::vector<CString> CPhoneDlg::TextLinesOf(const std::vector<CLineMessage>& messages)
-{
-    std::vector<CString> lines;
-    for (const CLineMessage& msg : messages)
-        if (msg.kind == CLineMessage::Text) lines.push_back(msg.strPayload);
-    return lines;
 }
 
 void CPhoneDlg::OnLineSent(const CString& strText) { WriteLog("送信 " + EscapeLineText(strText)); }

@@ -5,7 +5,7 @@
 bool CSendQueue::Push(const char* pData, size_t nLength, const SendFn& send, int* pnError)
 {
     *pnError = 0;
-    if (nLength > kMaxQueued || Queued() > kMaxQueued - nLength) return false;
+    if (!Fits(nLength)) return false;
     m_pending.append(pData, nLength);
     *pnError = Flush(send);
     return true;

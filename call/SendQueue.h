@@ -10,7 +10,7 @@
 class CSendQueue {
 public:
     // Bytes that may wait per connection, including the message being queued.
-    static const size_t kMaxQueued = 1024 * 1024;
+    static constexpr size_t kMaxQueued = 1024 * 1024;
 
     // Sends up to nLength bytes; returns how many were taken, or -1 with *pnError set
     // (the would-block code when the socket takes nothing now).
@@ -22,6 +22,8 @@ public:
     // queued or sent, when the message would not fit. *pnError is set to a send error other
     // than would-block (0 when none); the message counts as accepted all the same.
     bool Push(const char* pData, size_t nLength, const SendFn& send, int* pnError);
+    // Whether a message of that length would be taken now.
+    bool Fits(size_t nLength) const { return nLength <= kMaxQueued && Queued() <= kMaxQueued - nLength; }
     // On a write event: sends what waits. Returns a send error other than would-block, or 0.
     int Flush(const SendFn& send);
     void Clear() { m_pending.clear(); m_nSent = 0; }

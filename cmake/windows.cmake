@@ -32,6 +32,10 @@ set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_
 add_library(kelvaro_core STATIC
     platform/afxstr.cpp
     platform/afxwin.cpp
+    platform/afxdlg.cpp
+    platform/afxctl.cpp
+    platform/afxgdi.cpp
+    platform/afxmenu.cpp
     platform/afxsock.cpp
     call/CallSocket.cpp
     call/LineReader.cpp

@@ -1,4 +1,8 @@
+// Windows and their objects: the links between them, message maps and dispatch; the
+// application object and its message box.
 #include "afxwin.h"
+
+#include "afximpl.h"
 
 #include <map>
 #include <memory>
@@ -29,7 +33,6 @@ CWnd* g_pWndInit = nullptr;
 HHOOK g_hHookCreate = NULL;
 
 CWinApp* g_pApp = nullptr;
-int g_nLiveGdi = 0;
 
 } // namespace
 
@@ -59,14 +62,14 @@ static LRESULT CALLBACK AfxCbtHook(int nCode, WPARAM wParam, LPARAM lParam)
     return ::CallNextHookEx(g_hHookCreate, nCode, wParam, lParam);
 }
 
-static void HookWindowCreate(CWnd* pWnd)
+void AfxHookWindowCreate(CWnd* pWnd)
 {
     g_pWndInit = pWnd;
     if (!g_hHookCreate)
         g_hHookCreate = ::SetWindowsHookExA(WH_CBT, AfxCbtHook, NULL, ::GetCurrentThreadId());
 }
 
-static void UnhookWindowCreate()
+void AfxUnhookWindowCreate()
 {
     g_pWndInit = nullptr;
     if (g_hHookCreate) {
@@ -108,97 +111,6 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode)
     return TRUE;
 }
 
-// ---------------------------------------------------------------------------------------------
-// GDI
-
-BOOL CGdiObject::Attach(HGDIOBJ hObject)
-{
-    if (!hObject) return FALSE;
-    DeleteObject();
-    m_hObject = hObject;
-    ++g_nLiveGdi;
-    return TRUE;
-}
-
-HGDIOBJ CGdiObject::Detach()
-{
-    HGDIOBJ h = m_hObject;
-    if (h) --g_nLiveGdi;
-    m_hObject = NULL;
-    return h;
-}
-
-BOOL CGdiObject::DeleteObject()
-{
-    if (!m_hObject) return FALSE;
-    return ::DeleteObject(Detach());
-}
-
-int CGdiObject::LiveCount() { return g_nLiveGdi; }
-
-int CRgn::CopyRgn(const CRgn* pRgnSrc)
-{
-    if (!m_hObject && !CreateRectRgn(0, 0, 0, 0)) return ERROR;
-    return ::CombineRgn((HRGN)m_hObject, (HRGN)pRgnSrc->m_hObject, NULL, RGN_COPY);
-}
-
-void CDC::FillSolidRect(LPCRECT lpRect, COLORREF cr)
-{
-    ::SetBkColor(m_hDC, cr);
-    ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, lpRect, NULL, 0, NULL);
-}
-
-CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd->m_hWnd)
-{
-    Attach(::BeginPaint(m_hWnd, &m_ps));
-}
-
-CPaintDC::~CPaintDC()
-{
-    ::EndPaint(m_hWnd, &m_ps);
-    Detach();
-}
-
-// ---------------------------------------------------------------------------------------------
-// CMenu
-
-CMenu::~CMenu()
-{
-    delete m_pSub;
-    if (m_bOwner) DestroyMenu();
-}
-
-BOOL CMenu::LoadMenu(UINT nIDResource)
-{
-    DestroyMenu();
-    m_hMenu = ::LoadMenuA(AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDResource));
-    return m_hMenu != NULL;
-}
-
-BOOL CMenu::DestroyMenu()
-{
-    if (!m_hMenu) return FALSE;
-    BOOL ok = m_bOwner ? ::DestroyMenu(m_hMenu) : TRUE;
-    m_hMenu = NULL;
-    return ok;
-}
-
-CMenu* CMenu::GetSubMenu(int nPos)
-{
-    HMENU h = ::GetSubMenu(m_hMenu, nPos);
-    if (!h) return nullptr;
-    if (!m_pSub) {
-        m_pSub = new CMenu;
-        m_pSub->m_bOwner = false; // destroyed with its parent menu
-    }
-    m_pSub->m_hMenu = h;
-    return m_pSub;
-}
-
-BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, LPCRECT lpRect)
-{
-    return ::TrackPopupMenu(m_hMenu, nFlags, x, y, 0, pWnd ? pWnd->m_hWnd : NULL, lpRect);
-}
 
 // ---------------------------------------------------------------------------------------------
 // CWnd
@@ -411,172 +323,6 @@ BOOL CWnd::CallHandler(const AFX_MSGMAP_ENTRY* p, WPARAM wParam, LPARAM lParam, 
     return TRUE;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Controls
-
-BOOL CButton::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* pResult)
-{
-    if (message != WM_DRAWITEM) return FALSE;
-    DrawItem((LPDRAWITEMSTRUCT)lParam);
-    *pResult = TRUE;
-    return TRUE;
-}
-
-// Text of a list or combo item, asked for with the control's length and text messages.
-static void GetItemText(const CWnd& wnd, UINT nLenMsg, UINT nTextMsg, int nIndex, CString& rString)
-{
-    int n = (int)wnd.SendMessage(nLenMsg, (WPARAM)nIndex);
-    if (n < 0) {
-        rString.Empty();
-        return;
-    }
-    char* p = rString.GetBuffer(n + 1);
-    int got = (int)wnd.SendMessage(nTextMsg, (WPARAM)nIndex, (LPARAM)p);
-    rString.ReleaseBuffer(got < 0 ? 0 : got);
-}
-
-void CListBox::GetText(int nIndex, CString& rString) const
-{
-    GetItemText(*this, LB_GETTEXTLEN, LB_GETTEXT, nIndex, rString);
-}
-
-void CComboBox::GetLBText(int nIndex, CString& rString) const
-{
-    GetItemText(*this, CB_GETLBTEXTLEN, CB_GETLBTEXT, nIndex, rString);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Dialog data exchange
-
-void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
-{
-    if (rControl.m_hWnd) return; // linked once, at the first exchange
-    rControl.SubclassWindow(::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC));
-}
-
-void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
-{
-    HWND hCtl = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
-    if (!hCtl) return;
-    if (pDX->m_bSaveAndValidate) {
-        CWnd::FromHandle(hCtl)->GetWindowText(value);
-    } else {
-        ::SetWindowTextA(hCtl, value);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// CDialog
-
-BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
-END_MESSAGE_MAP()
-
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
-
-INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hWnd));
-        if (pDlg) return pDlg->OnInitDialog();
-    }
-    return FALSE;
-}
-
-HWND CDialog::OwnerWindow() const
-{
-    if (m_pParentWnd) return m_pParentWnd->m_hWnd;
-    // Without a parent, the application's main window owns the dialog.
-    CWnd* pMain = AfxGetMainWnd();
-    if (pMain && pMain != this && ::IsWindow(pMain->m_hWnd)) return pMain->m_hWnd;
-    return NULL;
-}
-
-INT_PTR CDialog::DoModal()
-{
-    m_bModeless = false;
-    m_bEnded = false;
-    HookWindowCreate(this);
-    INT_PTR result = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), OwnerWindow(),
-                                       AfxDlgProc, 0);
-    UnhookWindowCreate();
-    return result;
-}
-
-BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
-{
-    m_nIDTemplate = nIDTemplate;
-    if (pParentWnd) m_pParentWnd = pParentWnd;
-    m_bModeless = true;
-    m_bEnded = false;
-    HookWindowCreate(this);
-    HWND hWnd = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), OwnerWindow(),
-                                     AfxDlgProc, 0);
-    UnhookWindowCreate();
-    return hWnd != NULL;
-}
-
-void CDialog::EndDialog(int nResult)
-{
-    m_bEnded = true;
-    m_nEndResult = nResult;
-    if (m_bModeless)
-        ::ShowWindow(m_hWnd, SW_HIDE);
-    else
-        ::EndDialog(m_hWnd, nResult);
-}
-
-BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
-{
-    CDataExchange dx(this, bSaveAndValidate);
-    DoDataExchange(&dx);
-    return TRUE;
-}
-
-BOOL CDialog::OnInitDialog()
-{
-    UpdateData(FALSE);
-    return TRUE;
-}
-
-void CDialog::OnOK()
-{
-    if (!UpdateData(TRUE)) return;
-    EndDialog(IDOK);
-}
-
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
-
-LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORMSGBOX: {
-        // The application's dialog colours: the dialog's own background, its statics and
-        // check boxes. Disabled or read-only edits also ask with WM_CTLCOLORSTATIC; they keep
-        // the system's look so that users can still tell them for edits.
-        CWinApp* pApp = AfxGetApp();
-        if (!pApp || !pApp->GetDialogBkBrush()) break;
-        LRESULT mapped = 0;
-        if (OnWndMsg(message, wParam, lParam, &mapped)) return mapped;
-        if (message == WM_CTLCOLORSTATIC) {
-            char cls[16] = "";
-            ::GetClassNameA((HWND)lParam, cls, sizeof cls);
-            if (lstrcmpiA(cls, "Edit") == 0) break;
-        }
-        HDC hdc = (HDC)wParam;
-        ::SetBkColor(hdc, pApp->GetDialogBkColor());
-        ::SetTextColor(hdc, pApp->GetDialogTextColor());
-        return (LRESULT)pApp->GetDialogBkBrush();
-    }
-    default:
-        break;
-    }
-    return CWnd::WindowProc(message, wParam, lParam);
-}
 
 // ---------------------------------------------------------------------------------------------
 // CWinApp

@@ -412,7 +412,7 @@ public:
     CDialog(UINT nIDTemplate, CWnd* pParentWnd = NULL);
 
     // Runs the dialog modally from its template; returns the end code (IDOK, IDCANCEL, ...)
-    // or -1 when the window could not be created.
+    // or -1 when the window could not be created. The owner is disabled meanwhile.
     virtual INT_PTR DoModal();
     // Creates the dialog modeless (used by tests); EndDialog then only hides it and records
     // the end code, and the caller destroys the window.
@@ -439,6 +439,7 @@ protected:
 private:
     friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
     HWND OwnerWindow() const;
+    void RunModalLoop(HWND hWnd);
     bool m_bModeless = false;
     bool m_bEnded = false;
     int m_nEndResult = 0;

@@ -8,7 +8,7 @@
 #include "TrayIcon.h"
 
 namespace {
-const UINT_PTR kRingTimer = 0x4B52;
+const UINT_PTR kRingTimer = 0x5249; // apart from the receive path's timer
 const UINT kRingIntervalMs = 2000;
 const char kDefaultPort[] = "32760";
 } // namespace

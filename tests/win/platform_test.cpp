@@ -534,7 +534,8 @@ END_MESSAGE_MAP()
 void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD)
 {
     if (CModalProbeDlg::s_hRunning && ::IsWindow(CModalProbeDlg::s_hRunning))
-        ::EndDialog(CModalProbeDlg::s_hRunning, 999);
+        if (CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(CModalProbeDlg::s_hRunning)))
+            pDlg->EndDialog(999);
 }
 
 struct MainWindowScope {

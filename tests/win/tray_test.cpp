@@ -224,19 +224,61 @@ TEST(TrayIcon, ExitFromThePopupWhileHiddenWritesSettingsAndRemovesTheIcon)
     EXPECT_NE(ReadFileBytes(dlg.IniFile()).find("Name=Hidden\r\n"), std::string::npos);
 }
 
-TEST(TrayIcon, MinStartStartsHiddenWithTheIconAndRestoreEnabled)
+namespace {
+// What a modal run of the main window looked like from inside, at given times after start.
+struct ModalLook {
+    int nChecks = 0;
+    bool bEverVisibleLater = false;
+    bool bInTray = false;
+    MenuSeen menu;
+};
+CTestPhoneDlg* g_pModal = nullptr;
+ModalLook* g_pLook = nullptr;
+
+void CALLBACK LookAtModal(HWND, UINT, UINT_PTR nTimer, DWORD)
+{
+    if (!g_pModal || !g_pLook) return;
+    if (::IsWindowVisible(g_pModal->m_hWnd)) g_pLook->bEverVisibleLater = true;
+    if (++g_pLook->nChecks < 10) return; // a check every 100 ms, from 1 s on, for a second
+    ::KillTimer(NULL, nTimer);
+    g_pLook->bInTray = g_pModal->InTray();
+    g_pLook->menu = OpenPopup(*g_pModal, WM_USER + 2, 1, WM_RBUTTONDOWN);
+    g_pModal->PostMessage(WM_COMMAND, ID_APP_EXIT);
+}
+void CALLBACK StartLooking(HWND, UINT, UINT_PTR nTimer, DWORD)
+{
+    ::KillTimer(NULL, nTimer);
+    ::SetTimer(NULL, 0, 100, LookAtModal);
+}
+void CALLBACK EndStuckRun(HWND, UINT, UINT_PTR nTimer, DWORD)
+{
+    ::KillTimer(NULL, nTimer);
+    if (g_pModal && g_pModal->m_hWnd) g_pModal->EndDialog(999);
+}
+} // namespace
+
+// Run as the program runs it: DoModal and its own message loop, not a modeless stand-in.
+TEST(TrayIcon, MinStartThroughTheModalRunStaysHiddenWithTheIconAndRestoreEnabled)
 {
     IconRecorder rec;
     CPhoneDlgInTempDir dlg("[Setting]\r\nPort=0\r\nMinStart=1\r\n");
-    ASSERT_TRUE(dlg.Create());
-    ASSERT_TRUE(PumpUntil([&] { return dlg.InTray(); }, 3000));
-    EXPECT_FALSE(dlg.IsWindowVisible());
-    EXPECT_EQ(rec.Count(NIM_ADD), 1);
-    EXPECT_EQ(rec.Count(NIM_DELETE), 0);
-    MenuSeen seen = OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN);
-    ASSERT_TRUE(seen.bOpened);
-    EXPECT_FALSE(seen.bRestoreGrayed);
-    dlg.Close();
+    ModalLook look;
+    g_pModal = &dlg;
+    g_pLook = &look;
+    UINT_PTR nStart = ::SetTimer(NULL, 0, 1000, StartLooking);
+    UINT_PTR nStuck = ::SetTimer(NULL, 0, 8000, EndStuckRun);
+    INT_PTR r = dlg.DoModal();
+    ::KillTimer(NULL, nStart);
+    ::KillTimer(NULL, nStuck);
+    g_pModal = nullptr;
+    g_pLook = nullptr;
+    EXPECT_EQ(r, IDCANCEL) << "999: the run was ended by the safety timer";
+    EXPECT_EQ(look.nChecks, 10);
+    EXPECT_FALSE(look.bEverVisibleLater) << "the window showed again after it was hidden";
+    EXPECT_TRUE(look.bInTray);
+    EXPECT_EQ(rec.Count(NIM_ADD), 1) << "the icon is there from the start";
+    ASSERT_TRUE(look.menu.bOpened);
+    EXPECT_FALSE(look.menu.bRestoreGrayed) << "restore must be offered while hidden";
 }
 
 TEST(TrayIcon, MinimiseIsNotHiding)
