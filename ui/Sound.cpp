@@ -13,7 +13,12 @@ BOOL Play(LPCSTR pszSound, HMODULE hmod, DWORD fdwSound)
 }
 } // namespace
 
-void SetPlaySoundHook(PFN_PLAY_SOUND pfn) { g_pfnPlaySound = pfn; }
+PFN_PLAY_SOUND SetPlaySoundHook(PFN_PLAY_SOUND pfn)
+{
+    PFN_PLAY_SOUND pfnOld = g_pfnPlaySound;
+    g_pfnPlaySound = pfn;
+    return pfnOld;
+}
 
 // Without a sound device (or with the resource missing) nothing is heard and nothing else
 // happens: SND_NODEFAULT keeps the system from playing its default beep instead.

@@ -8,6 +8,7 @@ void PlayRing();
 // Stops a ring that is still playing.
 void StopRing();
 
-// PlaySoundA, replaceable by tests (which record what would have been played).
+// PlaySoundA, replaceable by tests (which record what would have been played, or keep quiet).
+// Returns the hook it replaces.
 typedef BOOL(WINAPI* PFN_PLAY_SOUND)(LPCSTR pszSound, HMODULE hmod, DWORD fdwSound);
-void SetPlaySoundHook(PFN_PLAY_SOUND pfn);
+PFN_PLAY_SOUND SetPlaySoundHook(PFN_PLAY_SOUND pfn);

@@ -37,12 +37,13 @@ struct Hooks {
             g_opened.push_back(pszFile);
             return (HINSTANCE)33;
         });
-        SetPlaySoundHook([](LPCSTR pszSound, HMODULE hmod, DWORD fdw) -> BOOL {
+        pfnQuiet = SetPlaySoundHook([](LPCSTR pszSound, HMODULE hmod, DWORD fdw) -> BOOL {
             g_sounds.push_back({ !pszSound, fdw, pszSound && hmod && ::FindResourceA(hmod, pszSound, "WAVE") });
             return TRUE;
         });
     }
-    ~Hooks() { SetShellNotifyIconHook(nullptr), SetShellExecuteHook(nullptr), SetPlaySoundHook(nullptr); }
+    ~Hooks() { SetShellNotifyIconHook(nullptr), SetShellExecuteHook(nullptr), SetPlaySoundHook(pfnQuiet); }
+    PFN_PLAY_SOUND pfnQuiet;
     static int Rings() { return (int)std::count_if(g_sounds.begin(), g_sounds.end(), [](const Sound& s) { return !s.bStop; }); }
 };
 
