@@ -27,6 +27,14 @@ BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
     ON_MESSAGE(WM_SOCK_CLOSE, OnSockClose)
     ON_MESSAGE(WM_SOCK_OOB, OnSockIgnore)
     ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
+    // Notices: log, missed calls, do-not-disturb, ring, unread lines (ui/Notices.cpp).
+    ON_WM_ACTIVATE()
+    ON_MESSAGE(WM_TIMER, OnRingTimer)
+    ON_COMMAND(ID_MISSED_CALLS, OnMissedCalls)
+    ON_COMMAND(ID_OPEN_LOG, OnOpenLog)
+    ON_COMMAND(ID_DO_NOT_DISTURB, OnDoNotDisturb)
+    ON_COMMAND(ID_LOG_ON, OnLogOn)
+    ON_COMMAND(ID_SOUND_ON, OnSoundOn)
 END_MESSAGE_MAP()
 
 CPhoneDlg::CPhoneDlg(CWnd* pParent)
@@ -100,6 +108,7 @@ BOOL CPhoneDlg::OnInitDialog()
                           &m_btnHide, &m_btnDelete });
 
     ReadSettings();
+    ReadNoticeSettings();
 
     m_edtAddress.EnableWindow(TRUE);
     m_edtPort.EnableWindow(TRUE);
@@ -162,4 +171,5 @@ void CPhoneDlg::OnDestroy()
     DeleteSocket(m_pBusySocket);
 
     WriteSettings();
+    OnProgramEnding();
 }

@@ -5,6 +5,8 @@
 
 #include "CallSocket.h"
 #include "Connection.h"
+#include "ConversationLog.h"
+#include "MissedCalls.h"
 #include "RoundButton.h"
 #include "ShapedDialog.h"
 #include "resource.h"
@@ -145,4 +147,82 @@ protected:
     CConnection m_connIn;
     CConnection m_connOut;
     std::vector<char> m_receiveBuffer;
+
+    // ---------------------------------------------------------------------------------------
+    // Conversation log, missed calls, notices and do-not-disturb. Call control reports its
+    // events through the On... hooks (call/CallRecords.cpp); the options are kept in the
+    // settings file's own section (app/NoticeSettings.cpp); the menu items, the dialog, the
+    // icon's tip and balloons and the ring live in ui/Notices.cpp.
+public:
+    // The text lines of one read, in order, after they have been listed: one log write, and
+    // while the user does not look, one balloon with the newest line.
+    void OnLinesReceived(const std::vector<CString>& lines);
+    // A typed line that went out and was listed.
+    void OnLineSent(const CString& strText);
+
+protected:
+    void OnCallPlaced(const CString& strAddress, const CString& strPort);
+    void OnCallConnected();
+    void OnCallFailed(DWORD dwError);
+    void OnIncomingCall();
+    void OnCallerTurnedAway();
+    void OnPartnerNamed(const CCallSocket& rFrom, const CString& strName);
+    void OnPartnerAnswered(const CCallSocket& rFrom);
+    void OnPartnerBusy(const CCallSocket& rFrom);
+    void OnCallAnswered();
+    void OnHangUpPressed();
+    void OnCallEndedByPartner(bool bIncoming);
+    void OnProgramEnding();
+
+    // What one side of the conversation is, as far as the log knows.
+    struct CCallRecord {
+        bool bOpen = false; // started in the log and not yet ended there
+        CString strAddress;
+        CString strName;
+    };
+    // Writes records (each "HH:MM:SS " + text + CRLF) of now in one write, when logging is on.
+    void WriteLog(const std::vector<CString>& texts);
+    void WriteLog(const CString& strText) { WriteLog(std::vector<CString>{ strText }); }
+    void EndCallRecord(CCallRecord& rRecord, const char* pszHow);
+    void AddMissedCall(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
+    void SaveMissedCalls();
+    CString PartnerAddress(CCallSocket* pSocket) const;
+
+    // Options: read after the settings, written after them (app/NoticeSettings.cpp).
+    void ReadNoticeSettings();
+    void WriteNoticeSettings();
+    // Folder of the settings file, which is the program's folder: the log and the
+    // missed-calls file are kept there too.
+    CString DataFolder() const;
+    CString MissedCallsPath() const;
+
+    // ui/Notices.cpp
+    afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    afx_msg LRESULT OnRingTimer(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnMissedCalls();
+    afx_msg void OnOpenLog();
+    afx_msg void OnDoNotDisturb();
+    afx_msg void OnLogOn();
+    afx_msg void OnSoundOn();
+    void PrepareNoticeItems(HMENU hPopup);
+    void CallBack(const CString& strAddress);
+    bool UserSeesWindow() const;
+    void MarkLinesRead();
+    CString TrayTip() const;
+    void UpdateTrayTip();
+    void StartRinging();
+    void StopRinging();
+
+    CConversationLog m_log;
+    CMissedCalls m_missed;
+    CCallRecord m_recIn;  // the incoming call
+    CCallRecord m_recOut; // the outgoing call
+    bool m_bLogOn = true;
+    bool m_bSoundOn = true;
+    bool m_bDoNotDisturb = false;
+    bool m_bLogErrorShown = false;    // a failed log write has been reported for this call
+    bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
+    bool m_bRingTimer = false;
+    int m_nUnread = 0;                // lines received while the user did not look
+    CString m_strTipShown;            // the icon's tip as last set
 };

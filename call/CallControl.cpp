@@ -187,10 +187,12 @@ void CPhoneDlg::OnCall()
         m_bCalling = false;
     }
     m_bTurnedAway = false;
+    OnCallPlaced(strAddress, strPort);
 
     if (!m_sockCall.Create(0, SOCK_STREAM, CAsyncSocket::AllEvents) ||
         !m_sockCall.AsyncSelect(CAsyncSocket::AllEvents)) {
         DWORD dwError = ::GetLastError();
+        OnCallFailed(dwError);
         m_sockCall.Close();
         ShowLookAfterCallEnded(); // an earlier attempt's dialling look may still show
         ShowSystemError(dwError);
@@ -207,6 +209,7 @@ void CPhoneDlg::OnCall()
         m_btnHangUp.EnableWindow(TRUE);
     } else {
         DWORD dwError = ::GetLastError();
+        OnCallFailed(dwError);
         m_sockCall.Close();
         ShowLookAfterCallEnded();
         ShowSystemError(dwError);
@@ -219,6 +222,7 @@ LRESULT CPhoneDlg::OnSockConnect(WPARAM, LPARAM lParam)
 
     int nError = m_sockCall.GetConnectError();
     if (nError) {
+        OnCallFailed((DWORD)nError);
         // Refused, unreachable or not found: back to idle with the system's reason.
         m_sockCall.Close();
         DiscardSocketMessages(&m_sockCall);
@@ -233,13 +237,14 @@ LRESULT CPhoneDlg::OnSockConnect(WPARAM, LPARAM lParam)
     m_stcStatus.SetWindowText(kStatusCalling);
     m_stcStatus.ShowWindow(SW_SHOW);
     m_bOutConnected = true;
+    OnCallConnected();
     return 0;
 }
 
 LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
 {
-    if (m_bInConnected) {
-        // A call is held: turn the new caller away with the busy message.
+    if (m_bInConnected || m_bDoNotDisturb) {
+        // A call is held (or the user takes none now): turn the new caller away with the busy message.
         DeleteSocket(m_pBusySocket);
         m_pBusySocket = new CCallSocket;
         m_pBusySocket->SetOwner(this);
@@ -251,6 +256,7 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
         }
         m_edtMyName.GetWindowText(m_strMyName);
         if (int nError = SendBytes(*m_pBusySocket, ComposeBusy(m_strMyName))) ShowSystemError((DWORD)nError);
+        OnCallerTurnedAway();
         return 0;
     }
 
@@ -287,6 +293,7 @@ LRESULT CPhoneDlg::OnSockAccept(WPARAM, LPARAM)
     m_connIn.Reset();
     m_edtMyName.GetWindowText(m_strMyName);
     ReportSendError(SendOn(*m_pInSocket, ComposeCalleeGreeting(m_strMyName)));
+    OnIncomingCall();
 
     if (m_bInTray) {
         CString strTitle;
@@ -335,21 +342,25 @@ void CPhoneDlg::ApplyLine(const CLineMessage& msg, CCallSocket& rFrom)
         m_edtMyName.GetWindowText(m_strMyName);
         // The reply goes back on the connection the greeting came from.
         ReportSendError(SendOn(rFrom, ComposeCallerGreeting(m_strMyName)));
+        OnPartnerNamed(rFrom, msg.strPayload);
         break;
     case CLineMessage::CallerName:
         m_strPartnerName = msg.strPayload;
         m_stcPartnerName.SetWindowText(m_strPartnerName);
+        OnPartnerNamed(rFrom, m_strPartnerName);
         break;
     case CLineMessage::Answer:
         m_stcStatus.ShowWindow(SW_HIDE);
         m_bCalling = false;
         if (&rFrom == &m_sockCall) m_bTurnedAway = false;
+        OnPartnerAnswered(rFrom);
         break;
     case CLineMessage::Busy:
         m_stcStatus.SetWindowText(kStatusBusy);
         m_bCalling = false;
         // Remembered so that the busy look comes back if another call shown meanwhile ends.
         if (&rFrom == &m_sockCall) m_bTurnedAway = true;
+        OnPartnerBusy(rFrom);
         break;
     }
 }
@@ -429,6 +440,7 @@ void CPhoneDlg::ListReceived(std::vector<CString>& batch)
 {
     if (batch.empty()) return;
     AddLines(m_lstReceive, batch);
+    OnLinesReceived(batch);
     batch.clear();
 }
 
@@ -469,6 +481,7 @@ void CPhoneDlg::OnAnswer()
     m_bRinging = false;
     m_btnHangUp.EnableWindow(TRUE);
     m_btnAnswer.EnableWindow(FALSE);
+    OnCallAnswered();
 }
 
 void CPhoneDlg::OnOK()
@@ -506,6 +519,7 @@ void CPhoneDlg::OnOK()
     if (bSent) {
         AddLines(m_lstSend, { strText });
         m_edtSend.SetWindowText("");
+        OnLineSent(strText);
     }
     ReportSendError(nError);
 }
@@ -562,6 +576,7 @@ void CPhoneDlg::OnHangUp()
 {
     // Hanging up ends every call that stands, and cancels one still being dialled. Nothing is
     // sent: the partner learns of it from the closed connection.
+    OnHangUpPressed();
     if (m_bOutConnected || m_bCalling) EndOutgoingCall();
     if (m_bInConnected || m_bRinging) EndIncomingCall();
     ShowLookAfterCallEnded();
@@ -595,9 +610,11 @@ LRESULT CPhoneDlg::OnSockClose(WPARAM, LPARAM lParam)
 void CPhoneDlg::EndCallOn(const CCallSocket* pSocket)
 {
     if (pSocket == &m_sockCall) {
+        OnCallEndedByPartner(false);
         EndOutgoingCall();
         ShowLookAfterCallEnded();
     } else if (pSocket && pSocket == m_pInSocket) {
+        OnCallEndedByPartner(true);
         EndIncomingCall();
         ShowLookAfterCallEnded();
     }

@@ -15,12 +15,18 @@ add_custom_command(OUTPUT ${KELVARO_ICON}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py ${KELVARO_ICON}
     DEPENDS ${CMAKE_SOURCE_DIR}/res/make_icon.py
     COMMENT "Drawing the application icon")
-add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON})
+set(KELVARO_RING ${CMAKE_BINARY_DIR}/res/ring.wav)
+add_custom_command(OUTPUT ${KELVARO_RING}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/res
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_ring.py ${KELVARO_RING}
+    DEPENDS ${CMAKE_SOURCE_DIR}/res/make_ring.py
+    COMMENT "Drawing the ring")
+add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON} ${KELVARO_RING})
 
 add_library(kelvaro_res OBJECT res/Kelvaro.rc)
 target_include_directories(kelvaro_res PRIVATE res ${CMAKE_BINARY_DIR}/res)
 add_dependencies(kelvaro_res kelvaro_icon)
-set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS ${KELVARO_ICON})
+set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING}")
 
 # Everything but the entry point and the application object, shared by the program and tests.
 add_library(kelvaro_core STATIC
@@ -45,10 +51,17 @@ add_library(kelvaro_core STATIC
     ui/TrayMenu.cpp
     ui/AboutDlg.cpp
     ui/WindowShape.cpp
-    app/Paths.cpp)
+    app/Paths.cpp
+    app/ConversationLog.cpp
+    app/MissedCalls.cpp
+    app/NoticeSettings.cpp
+    call/CallRecords.cpp
+    ui/MissedCallsDlg.cpp
+    ui/Notices.cpp
+    ui/Sound.cpp)
 target_include_directories(kelvaro_core PUBLIC platform res app call phonebook ui)
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC ws2_32 shell32 gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC ws2_32 shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 
 add_executable(Kelvaro WIN32 platform/appmain.cpp app/PhoneApp.cpp $<TARGET_OBJECTS:kelvaro_res>)

@@ -23,6 +23,9 @@
 #ifndef IDD_NAME
 #define IDD_NAME              137
 #endif
+#ifndef IDD_MISSED_CALLS
+#define IDD_MISSED_CALLS      138
+#endif
 
 /* Icon and menu */
 #ifndef IDR_MAINFRAME
@@ -30,6 +33,10 @@
 #endif
 #ifndef IDR_MENU_TRAY
 #define IDR_MENU_TRAY         129
+#endif
+/* The ring played while a call rings (resource type WAVE). */
+#ifndef IDR_RING
+#define IDR_RING              130
 #endif
 
 /* Strings */
@@ -115,6 +122,17 @@
 #define IDC_STATIC_MAIL       1033
 #endif
 
+/* Controls of the missed-calls dialog */
+#ifndef IDC_LIST_MISSED
+#define IDC_LIST_MISSED       1020
+#endif
+#ifndef IDC_BTN_CALLBACK
+#define IDC_BTN_CALLBACK      1021
+#endif
+#ifndef IDC_BTN_CLEAR
+#define IDC_BTN_CLEAR         1022
+#endif
+
 /* Menu commands */
 #ifndef ID_RESTORE
 #define ID_RESTORE            32771
@@ -124,6 +142,21 @@
 #endif
 #ifndef ID_HISTORY
 #define ID_HISTORY            32789
+#endif
+#ifndef ID_MISSED_CALLS
+#define ID_MISSED_CALLS       32790
+#endif
+#ifndef ID_OPEN_LOG
+#define ID_OPEN_LOG           32791
+#endif
+#ifndef ID_DO_NOT_DISTURB
+#define ID_DO_NOT_DISTURB     32792
+#endif
+#ifndef ID_LOG_ON
+#define ID_LOG_ON             32793
+#endif
+#ifndef ID_SOUND_ON
+#define ID_SOUND_ON           32794
 #endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT

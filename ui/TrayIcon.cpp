@@ -7,6 +7,9 @@
 namespace {
 PFN_SHELL_NOTIFYICON g_pfnShellNotifyIcon = nullptr;
 
+// The first version of the record, which the tip goes in, holds 64 bytes of tip.
+const int kMaxTip = 63;
+
 BOOL NotifyIcon(DWORD dwMessage, NOTIFYICONDATAA* pData)
 {
     return g_pfnShellNotifyIcon ? g_pfnShellNotifyIcon(dwMessage, pData) : ::Shell_NotifyIconA(dwMessage, pData);
@@ -26,16 +29,47 @@ BOOL CTrayIcon::AddIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, HICON hIcon,
     nid.uCallbackMessage = uCallbackMessage;
     nid.hIcon = hIcon;
 
-    const int nMax = 63;
+    CopyCut(nid.szTip, kMaxTip, strTip);
+    return NotifyIcon(NIM_ADD, &nid);
+}
+
+void CopyCut(char* pBuffer, int nMax, const CString& strText)
+{
     int nLen = 0;
-    while (nLen < strTip.GetLength()) {
-        int nChar = (::IsDBCSLeadByte((BYTE)strTip[nLen]) && nLen + 1 < strTip.GetLength()) ? 2 : 1;
+    while (nLen < strText.GetLength()) {
+        int nChar = (::IsDBCSLeadByte((BYTE)strText[nLen]) && nLen + 1 < strText.GetLength()) ? 2 : 1;
         if (nLen + nChar > nMax) break;
         nLen += nChar;
     }
-    std::memcpy(nid.szTip, strTip.GetString(), (size_t)nLen);
-    nid.szTip[nLen] = '\0';
-    return NotifyIcon(NIM_ADD, &nid);
+    std::memcpy(pBuffer, strText.GetString(), (size_t)nLen);
+    pBuffer[nLen] = '\0';
+}
+
+BOOL CTrayIcon::ModifyTip(HWND hWnd, UINT uID, CString strTip)
+{
+    NOTIFYICONDATAA nid;
+    std::memset(&nid, 0, sizeof nid);
+    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    nid.hWnd = hWnd;
+    nid.uID = uID;
+    nid.uFlags = NIF_TIP;
+    CopyCut(nid.szTip, kMaxTip, strTip);
+    return NotifyIcon(NIM_MODIFY, &nid);
+}
+
+BOOL CTrayIcon::ShowBalloon(HWND hWnd, UINT uID, CString strTitle, CString strText, bool bSilent)
+{
+    NOTIFYICONDATAA nid;
+    std::memset(&nid, 0, sizeof nid);
+    nid.cbSize = NOTIFYICONDATAA_V2_SIZE; // the first version that has balloons
+    nid.hWnd = hWnd;
+    nid.uID = uID;
+    nid.uFlags = NIF_INFO;
+    CopyCut(nid.szInfoTitle, (int)sizeof nid.szInfoTitle - 1, strTitle);
+    CopyCut(nid.szInfo, (int)sizeof nid.szInfo - 1, strText);
+    nid.uTimeout = 10000; // honoured by older shells; newer ones take the system's setting
+    nid.dwInfoFlags = NIIF_INFO | (bSilent ? NIIF_NOSOUND : 0);
+    return NotifyIcon(NIM_MODIFY, &nid);
 }
 
 BOOL CTrayIcon::DeleteIcon(HWND hWnd, UINT uID)

@@ -13,7 +13,16 @@ public:
     // character.
     BOOL AddIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, HICON hIcon, CString strTip);
     BOOL DeleteIcon(HWND hWnd, UINT uID);
+    // A new tip for the icon, cut as in AddIcon.
+    BOOL ModifyTip(HWND hWnd, UINT uID, CString strTip);
+    // A balloon from the icon: title cut to 63 bytes, text to 255, neither splitting a
+    // double-byte character. bSilent asks the shell not to sound it.
+    BOOL ShowBalloon(HWND hWnd, UINT uID, CString strTitle, CString strText, bool bSilent);
 };
+
+// Copies at most nMax bytes of the text and a terminating zero into the buffer (nMax + 1
+// bytes), cut before a double-byte character that would not fit whole.
+void CopyCut(char* pBuffer, int nMax, const CString& strText);
 
 // Shell_NotifyIconA, replaceable by tests (which have no notification area).
 typedef BOOL(WINAPI* PFN_SHELL_NOTIFYICON)(DWORD dwMessage, PNOTIFYICONDATAA lpData);

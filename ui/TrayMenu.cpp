@@ -16,9 +16,8 @@ UINT TaskbarCreatedMessage()
 
 void CPhoneDlg::AddTrayIcon()
 {
-    CString strTip;
-    strTip.LoadString(AFX_IDS_APP_TITLE);
-    CTrayIcon().AddIcon(m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, strTip);
+    m_strTipShown = TrayTip();
+    CTrayIcon().AddIcon(m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, m_strTipShown);
 }
 
 void CPhoneDlg::RemoveTrayIcon() { CTrayIcon().DeleteIcon(m_hWnd, kTrayIconId); }
@@ -73,6 +72,7 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
     CMenu* pPopup = menu.GetSubMenu(0);
     if (!pPopup) return;
     pPopup->EnableMenuItem(ID_RESTORE, MF_BYCOMMAND | (m_bInTray ? MF_ENABLED : MF_GRAYED));
+    PrepareNoticeItems(pPopup->m_hMenu);
 
     CRect rc;
     GetClientRect(&rc);

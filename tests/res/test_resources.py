@@ -158,6 +158,8 @@ class Compiled:
             cls.ico = os.path.join(tmp, "Kelvaro.ico")
             subprocess.run([sys.executable, os.path.join(ROOT, "res", "make_icon.py"), cls.ico],
                            check=True)
+            subprocess.run([sys.executable, os.path.join(ROOT, "res", "make_ring.py"),
+                            os.path.join(tmp, "ring.wav")], check=True)
             out = os.path.join(tmp, "Kelvaro.res")
             subprocess.run([WINDRES, "--codepage=65001", "-I", os.path.join(ROOT, "res"),
                             "-I", tmp, os.path.join(ROOT, "res", "Kelvaro.rc"), "-O", "res",
@@ -248,7 +250,7 @@ class DialogTemplates(unittest.TestCase):
 
     def test_every_dialog_in_japanese(self):
         res = Compiled.get()
-        for rid in (100, 102, 137):
+        for rid in (100, 102, 137, 138):
             self.assertEqual(0x411, res[(5, rid)][0], rid)
 
 
@@ -267,6 +269,9 @@ class MenuStringsVersion(unittest.TestCase):
             text, p = sz_or_ord(d, p + 2)
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
+                          (32790, "不在着信"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
+                          (32792, "応答しない"), (32793, "会話を記録する(&K)"),
+                          (32794, "着信音を鳴らす(&S)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
@@ -300,6 +305,16 @@ class MenuStringsVersion(unittest.TestCase):
                            ("FileDescription", "Kelvaro"), ("LegalTrademarks", ""),
                            ("PrivateBuild", ""), ("SpecialBuild", "")]:
             self.assertRegex(text, key + "\0+" + re.escape(value) + "\0", key)
+
+
+class Ring(unittest.TestCase):
+    def test_short_pcm_wave(self):
+        d = Compiled.get()[("WAVE", 130)][1]
+        self.assertEqual((b"RIFF", b"WAVE", b"fmt ", 1, 1, b"data"),
+                         (d[:4], d[8:12], d[12:16]) + struct.unpack_from("<HH", d, 20) + (d[36:40],), "PCM, mono")
+        byte_rate, size = struct.unpack_from("<I", d, 28)[0], struct.unpack_from("<I", d, 40)[0]
+        self.assertLess(size / byte_rate, 2.0, "a ring must end before the next, two seconds later")
+        self.assertGreater(max(d[44:44 + size]) - min(d[44:44 + size]), 100, "the ring is silent")
 
 
 class Icon(unittest.TestCase):

@@ -1,10 +1,12 @@
 // Renders the program's windows on a real (virtual) display and saves each as a bitmap, for
 // people to look at: the main window idle, calling, ringing and talking, the name dialog, the
-// version box and the popup menu. Run by scripts/screenshots.sh under Xvfb.
+// version box, the missed calls and the popup menu. Run by scripts/screenshots.sh under Xvfb.
 #include "test_util.h"
 
 #include "AboutDlg.h"
+#include "MissedCallsDlg.h"
 #include "NameDlg.h"
+#include "Sound.h"
 
 #include <cstdio>
 
@@ -125,6 +127,25 @@ TEST(Screenshots, NameDialogAndVersionBox)
     about.DestroyWindow();
 }
 
+// Three missed calls, as the program writes them.
+const char kMissedCalls[] = "2026-05-14 18:42:07\tunanswered\t192.0.2.20\t自宅\r\n"
+                            "2026-05-14 15:03:55\tbusy\t192.0.2.31\t\r\n"
+                            "2026-05-14 09:12:30\tdnd\t2001:db8::7\t\r\n";
+
+TEST(Screenshots, MissedCallsDialog)
+{
+    CTempDir dir;
+    WriteFileBytes(dir.File("MissedCalls.txt"), kMissedCalls);
+    CMissedCalls calls;
+    calls.Load(dir.File("MissedCalls.txt").c_str());
+    ASSERT_EQ(calls.GetCount(), 3);
+    CMissedCallsDlg dlg(calls, true);
+    ASSERT_TRUE(dlg.Create(IDD_MISSED_CALLS));
+    ::SetWindowPos(dlg.m_hWnd, NULL, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SaveWindow(dlg.m_hWnd, "missed-calls.bmp");
+    dlg.DestroyWindow();
+}
+
 namespace {
 HWND g_hMainForMenu;
 
@@ -147,7 +168,9 @@ TEST(Screenshots, PopupMenu)
 {
     CTempDir dir;
     CTestPhoneDlg dlg(IniWith(dir, "北", "32761"));
+    WriteFileBytes(dir.File("MissedCalls.txt"), kMissedCalls);
     ASSERT_TRUE(dlg.Create());
+    dlg.Command(ID_DO_NOT_DISTURB);
     ::SetWindowPos(dlg.m_hWnd, NULL, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     PumpFor(300);
     g_hMainForMenu = dlg.m_hWnd;
@@ -169,5 +192,6 @@ int main(int argc, char** argv)
     app.m_hInstance = ::GetModuleHandleA(NULL);
     AfxSocketInit();
     app.SetDialogBkColor(kClrDialogBk, kClrDialogText);
+    SetPlaySoundHook([](LPCSTR, HMODULE, DWORD) -> BOOL { return TRUE; }); // pictures only
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Colors.h"
+#include "Sound.h"
 #include "afxsock.h"
 
 namespace {
@@ -19,5 +20,7 @@ int main(int argc, char** argv)
         return 2;
     }
     theTestApp.SetDialogBkColor(kClrDialogBk, kClrDialogText);
+    // Calls ring in many tests: keep them quiet (the ring's own tests record it).
+    SetPlaySoundHook([](LPCSTR, HMODULE, DWORD) -> BOOL { return TRUE; });
     return RUN_ALL_TESTS();
 }

@@ -105,23 +105,28 @@ CTempDir::CTempDir()
     }
 }
 
-CTempDir::~CTempDir()
+// Removes a folder (path with its trailing backslash) with everything in it.
+static void RemoveTree(const std::string& path)
 {
     WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((m_path + "*").c_str(), &fd);
+    HANDLE h = ::FindFirstFileA((path + "*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string f = m_path + fd.cFileName;
+            std::string f = path + fd.cFileName;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 ::SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileA(f.c_str());
+            } else if (lstrcmpA(fd.cFileName, ".") != 0 && lstrcmpA(fd.cFileName, "..") != 0) {
+                RemoveTree(f + "\\"); // the conversation log's folder
             }
         } while (::FindNextFileA(h, &fd));
         ::FindClose(h);
     }
-    ::SetFileAttributesA(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::RemoveDirectoryA(m_path.c_str());
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryA(path.c_str());
 }
+
+CTempDir::~CTempDir() { RemoveTree(m_path); }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
@@ -134,7 +139,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 
 std::string ReadFileBytes(const std::string& path)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    // As an editor reads it, also while the program holds it open for appending (the log).
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                             NULL);
     if (h == INVALID_HANDLE_VALUE) return std::string();
     std::string out;
     char buf[4096];
