@@ -12,7 +12,7 @@ zip=build/dist/Kelvaro-$version-win64.zip
 
 # Statically linked: only DLLs that come with every Windows may be imported.
 dlls=$(x86_64-w64-mingw32-objdump -p "$win/Kelvaro.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-system='^(kernel32|user32|gdi32|shell32|ws2_32|wsock32|advapi32|comctl32|comdlg32|ole32|shlwapi|msvcrt)\.dll$'
+system='^(kernel32|user32|gdi32|shell32|ws2_32|wsock32|advapi32|comctl32|comdlg32|ole32|shlwapi|msvcrt|winmm)\.dll$'
 other=$(echo "$dlls" | grep -Eiv "$system" || true)
 if [ -n "$other" ]; then
     echo "dist: Kelvaro.exe imports DLLs that are not part of Windows: $other" >&2

@@ -46,7 +46,8 @@ class DistTest(unittest.TestCase):
         self.assertIsNone(read_for(first, 10.0), "the connection closes when the program ends")
         with open(kelvaro.ini, "rb") as f:
             self.assertIn(b"Port=%d" % port, f.read().split(b"\r\n"), "settings written back beside the program")
-        self.assertEqual(sorted(os.listdir(self.dir)), ["Kelvaro.exe", "Kelvaro.ini", "history.txt", "readme.txt"])
+        # Beside the unpacked files: the settings written back and the log of the call.
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Kelvaro.exe", "Kelvaro.ini", "history.txt", "log", "readme.txt"])
 
 
 if __name__ == "__main__":
