@@ -14,18 +14,26 @@ BOOL NotifyIcon(DWORD dwMessage, NOTIFYICONDATAA* pData)
 {
     return g_pfnShellNotifyIcon ? g_pfnShellNotifyIcon(dwMessage, pData) : ::Shell_NotifyIconA(dwMessage, pData);
 }
+
+// A zeroed record of the given size (version) naming the icon.
+NOTIFYICONDATAA Record(DWORD cbSize, HWND hWnd, UINT uID, UINT uFlags)
+{
+    NOTIFYICONDATAA nid;
+    std::memset(&nid, 0, sizeof nid);
+    nid.cbSize = cbSize;
+    nid.hWnd = hWnd;
+    nid.uID = uID;
+    nid.uFlags = uFlags;
+    return nid;
+}
 } // namespace
 
 void SetShellNotifyIconHook(PFN_SHELL_NOTIFYICON pfn) { g_pfnShellNotifyIcon = pfn; }
 
 BOOL CTrayIcon::AddIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, HICON hIcon, CString strTip)
 {
-    NOTIFYICONDATAA nid;
-    std::memset(&nid, 0, sizeof nid);
-    nid.cbSize = NOTIFYICONDATAA_V1_SIZE; // the first version of the record
-    nid.hWnd = hWnd;
-    nid.uID = uID;
-    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    // The first version of the record.
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_MESSAGE | NIF_ICON | NIF_TIP);
     nid.uCallbackMessage = uCallbackMessage;
     nid.hIcon = hIcon;
 
@@ -47,24 +55,15 @@ void CopyCut(char* pBuffer, int nMax, const CString& strText)
 
 BOOL CTrayIcon::ModifyTip(HWND hWnd, UINT uID, CString strTip)
 {
-    NOTIFYICONDATAA nid;
-    std::memset(&nid, 0, sizeof nid);
-    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    nid.hWnd = hWnd;
-    nid.uID = uID;
-    nid.uFlags = NIF_TIP;
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_TIP);
     CopyCut(nid.szTip, kMaxTip, strTip);
     return NotifyIcon(NIM_MODIFY, &nid);
 }
 
 BOOL CTrayIcon::ShowBalloon(HWND hWnd, UINT uID, CString strTitle, CString strText, bool bSilent)
 {
-    NOTIFYICONDATAA nid;
-    std::memset(&nid, 0, sizeof nid);
-    nid.cbSize = NOTIFYICONDATAA_V2_SIZE; // the first version that has balloons
-    nid.hWnd = hWnd;
-    nid.uID = uID;
-    nid.uFlags = NIF_INFO;
+    // The first version of the record that has balloons.
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V2_SIZE, hWnd, uID, NIF_INFO);
     CopyCut(nid.szInfoTitle, (int)sizeof nid.szInfoTitle - 1, strTitle);
     CopyCut(nid.szInfo, (int)sizeof nid.szInfo - 1, strText);
     nid.uTimeout = 10000; // honoured by older shells; newer ones take the system's setting
@@ -74,11 +73,6 @@ BOOL CTrayIcon::ShowBalloon(HWND hWnd, UINT uID, CString strTitle, CString strTe
 
 BOOL CTrayIcon::DeleteIcon(HWND hWnd, UINT uID)
 {
-    NOTIFYICONDATAA nid;
-    std::memset(&nid, 0, sizeof nid);
-    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    nid.hWnd = hWnd;
-    nid.uID = uID;
-    nid.uFlags = 0;
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, 0);
     return NotifyIcon(NIM_DELETE, &nid);
 }
