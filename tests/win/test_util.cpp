@@ -496,6 +496,20 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
                                          << nListening << " listening)";
 }
 
+::testing::AssertionResult CCallFixture::FailsWithText(Phone& p, const CModalCatcher& catcher, DWORD dwError,
+                                                       DWORD dwTimeoutMs)
+{
+    if (!PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*p) == kIdle; }, dwTimeoutMs))
+        return ::testing::AssertionFailure() << "look " << LookOf(*p) << ", boxes " << Boxes(catcher);
+    PumpFor(300);
+    if (catcher.boxes.size() != 1 || catcher.boxes[0].strText != SystemText(dwError) ||
+        catcher.boxes[0].strCaption != "Kelvaro")
+        return ::testing::AssertionFailure() << "boxes " << Boxes(catcher) << ", expected one with "
+                                             << Quote(SystemText(dwError));
+    if (FlagsOf(*p) != "none") return ::testing::AssertionFailure() << "call flags " << FlagsOf(*p);
+    return NoSocketLeft(1);
+}
+
 ::testing::AssertionResult CCallFixture::EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher)
 {
     ::testing::AssertionResult idle = ReachesLook(*p, kIdle);

@@ -304,6 +304,10 @@ protected:
     // How a test ends after the last call: the window is idle again (the rest is not checked
     // when it never gets there), only the listening sockets are open, and no box came up.
     ::testing::AssertionResult EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher);
+    // A call that fails: once it is idle again, exactly one box with the text for the error,
+    // no call flag set and no socket left but the listener.
+    ::testing::AssertionResult FailsWithText(Phone& p, const CModalCatcher& catcher, DWORD dwError,
+                                             DWORD dwTimeoutMs = 10000);
 
     int m_nSocketsAtStart = 0;
 };
