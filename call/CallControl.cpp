@@ -1,6 +1,7 @@
 // Call control: the call buttons, Enter, and the socket events of the main window.
 #include "PhoneDlg.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -16,6 +17,7 @@ const char kDefaultPort[] = "32760";
 const DWORD kReceiveTurnMs = 8;
 const size_t kReceiveTurnLines = 2000;
 const int kReadSize = 16 * 1024;
+const int kReaderPiece = 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
 
 // Told when a line does not fit in what may wait for a partner that does not read.
@@ -409,8 +411,12 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
             bDrained = true;
             break;
         }
+        // The reader takes the bytes in pieces of the size one read always had: a zero byte ends
+        // the text of its piece and a tail without CR may be taken at a piece's end, so the piece
+        // size decides what is listed, and it stays what partners have always seen.
         messages.clear();
-        rConn.reader.Feed(m_receiveBuffer.data(), n, messages);
+        for (int nDone = 0; nDone < n; nDone += kReaderPiece)
+            rConn.reader.Feed(m_receiveBuffer.data() + nDone, std::min(kReaderPiece, n - nDone), messages);
         for (const CLineMessage& msg : messages) {
             if (msg.kind == CLineMessage::Text) {
                 batch.push_back(msg.strPayload);
