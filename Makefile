@@ -6,7 +6,7 @@ FUZZ    := $(BUILD)/fuzz
 JOBS    ?= 2
 FUZZ_SECONDS ?= 1800
 
-.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz dist soak run screenshots demo clean
+.PHONY: all setup build test test-host test-fuzz test-win test-e2e fuzz dist soak run screenshots demo bench clean
 
 all: build
 
@@ -47,6 +47,11 @@ screenshots: build
 
 demo: build
 	@scripts/demo.sh
+
+# The receive benchmark: not part of the tests (see scripts/bench.sh).
+bench: build
+	cmake --build $(WIN) -j$(JOBS) --target bench_naive bench_driver
+	@scripts/bench.sh
 
 clean:
 	rm -rf $(HOST) $(WIN) $(FUZZ) $(BUILD)/dist

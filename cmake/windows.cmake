@@ -100,3 +100,14 @@ set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
 add_executable(win_shots tests/shots/shots_test.cpp tests/win/test_util.cpp $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(win_shots PRIVATE kelvaro_core gtest)
 target_include_directories(win_shots PRIVATE tests/win)
+
+# The receive benchmark (make bench, scripts/bench.sh): a naive window to measure the program
+# against and the driver that measures both. Built only on request.
+add_executable(bench_naive WIN32 EXCLUDE_FROM_ALL tests/bench/naive_window.cpp tests/bench/naive.rc)
+add_executable(bench_driver EXCLUDE_FROM_ALL tests/bench/bench_driver.cpp)
+target_link_libraries(bench_naive PRIVATE ws2_32)
+target_link_libraries(bench_driver PRIVATE ws2_32 psapi)
+foreach(t bench_naive bench_driver)
+    target_compile_options(${t} PRIVATE ${KELVARO_WARNINGS})
+    target_link_options(${t} PRIVATE -static -static-libgcc -static-libstdc++)
+endforeach()

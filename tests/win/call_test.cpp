@@ -787,6 +787,44 @@ TEST_F(CallTest, CloseDuringAFloodEndsTheCallOnlyAfterEveryLineIsListed)
     EXPECT_EQ(added.strLast, "line " + std::to_string(n - 1));
 }
 
+TEST_F(CallTest, FloodOfLinesIsListedWholeAndInOrderScrolledToTheNewest)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer peer;
+    ASSERT_TRUE(CallsIn(peer, south));
+
+    // Sent at once: lines of varying length, some Japanese, one wider than the list.
+    std::vector<std::string> sent;
+    std::string flood;
+    for (int i = 0; i < 2000; ++i) {
+        sent.push_back(std::to_string(i) + (i % 7 == 3 ? " 日本語の行" : " line") + std::string(i * 13 % 50, 'x'));
+        if (i == 1234) sent.back() += std::string(400, 'w');
+        flood += "S" + sent.back() + kCR;
+    }
+    ASSERT_TRUE(peer.Send(flood));
+    const HWND hList = south->Item(IDC_LIST_RECEIVE);
+    auto count = [&] { return (size_t)::SendMessageA(hList, LB_GETCOUNT, 0, 0); };
+    ASSERT_TRUE(PumpUntil([&] { return count() >= sent.size(); }, 30000)) << count() << " lines listed";
+    PumpFor(100);
+
+    const std::vector<std::string> items = south->ListItems(IDC_LIST_RECEIVE);
+    ASSERT_EQ(items.size(), sent.size());
+    const auto diff = std::mismatch(items.begin(), items.end(), sent.begin());
+    EXPECT_TRUE(diff.first == items.end()) << "item " << (diff.first - items.begin()) << " is " << Quote(*diff.first)
+                                           << ", sent " << Quote(*diff.second);
+    RECT rc;
+    ::GetClientRect(hList, &rc);
+    const int nTop = (int)::SendMessageA(hList, LB_GETTOPINDEX, 0, 0);
+    const int nHeight = (int)::SendMessageA(hList, LB_GETITEMHEIGHT, 0, 0);
+    EXPECT_GE(nTop + rc.bottom / std::max(nHeight, 1), (int)sent.size()) << "the newest line is out of view";
+    EXPECT_GT((int)::SendMessageA(hList, LB_GETHORIZONTALEXTENT, 0, 0), rc.right) << "the wide line cannot be reached";
+
+    peer.Close();
+    EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
+}
+
 TEST_F(CallTest, GarbageFromPeerChangesNothing)
 {
     CModalCatcher catcher;
