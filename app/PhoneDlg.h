@@ -147,6 +147,7 @@ protected:
     CConnection m_connIn;
     CConnection m_connOut;
     std::vector<char> m_receiveBuffer;
+    int m_nListCharWidth = 0; // widest character of the lists' font, once known
 
     // ---------------------------------------------------------------------------------------
     // Conversation log, missed calls, notices and do-not-disturb. Call control reports its

@@ -51,42 +51,54 @@ CSendQueue::SendFn SendFnOf(CCallSocket& rSocket)
     };
 }
 
-// Appends lines to a list in one go: redrawing off meanwhile, text widths measured with one
-// device context and only where a line could pass the widest so far, the scrolling extent
-// widened to the longest line (so the horizontal scroll bar reaches its end), the newest line
-// made the top one, one repaint. Returns the index of the last line, or -1.
-int AddLines(CListBox& rList, const std::vector<CString>& lines)
+// Appends lines to a list and scrolls so that the newest is the top one. The scrolling extent
+// is widened to the longest line, so the horizontal scroll bar reaches its end; a line is
+// measured only where it could pass the widest so far (no character is wider than the font's
+// widest, whose width the caller keeps in rnCharWidth). A batch is added with redrawing off and
+// painted once; a few lines, as a conversation brings them, go in as they are. Returns the index
+// of the last line, or -1.
+int AddLines(CListBox& rList, const std::vector<CString>& lines, int& rnCharWidth)
 {
     if (lines.empty()) return -1;
-    size_t nBytes = 0;
-    for (const CString& s : lines) nBytes += (size_t)s.GetLength() + 1;
-    rList.SendMessage(WM_SETREDRAW, FALSE);
-    rList.SendMessage(LB_INITSTORAGE, (WPARAM)lines.size(), (LPARAM)nBytes);
-
-    HDC hdc = ::GetDC(rList.m_hWnd);
-    HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)rList.SendMessage(WM_GETFONT));
-    TEXTMETRICA tm = {};
-    ::GetTextMetricsA(hdc, &tm);
+    const bool bBatch = lines.size() > 8;
+    if (bBatch) {
+        size_t nBytes = 0;
+        for (const CString& s : lines) nBytes += (size_t)s.GetLength() + 1;
+        rList.SendMessage(WM_SETREDRAW, FALSE);
+        rList.SendMessage(LB_INITSTORAGE, (WPARAM)lines.size(), (LPARAM)nBytes);
+    }
     const int nEdges = 2 * ::GetSystemMetrics(SM_CXEDGE);
     const int nOldExtent = (int)rList.SendMessage(LB_GETHORIZONTALEXTENT);
     int nExtent = nOldExtent;
     int nIndex = -1;
+    HDC hdc = NULL;
+    HGDIOBJ hOldFont = NULL;
     for (const CString& s : lines) {
         nIndex = rList.AddString(s);
-        // No character is wider than the font's widest, so most lines need no measuring.
-        if ((long long)s.GetLength() * tm.tmMaxCharWidth + nEdges <= nExtent) continue;
+        const auto fits = [&] { return rnCharWidth && (long long)s.GetLength() * rnCharWidth + nEdges <= nExtent; };
+        if (fits()) continue;
+        if (!hdc) {
+            hdc = ::GetDC(rList.m_hWnd);
+            hOldFont = ::SelectObject(hdc, (HGDIOBJ)rList.SendMessage(WM_GETFONT));
+            TEXTMETRICA tm = {};
+            if (::GetTextMetricsA(hdc, &tm)) rnCharWidth = tm.tmMaxCharWidth;
+            if (fits()) continue;
+        }
         SIZE size = {};
         ::GetTextExtentPoint32A(hdc, s, s.GetLength(), &size);
         if (size.cx + nEdges > nExtent) nExtent = size.cx + nEdges;
     }
-    ::SelectObject(hdc, hOld);
-    ::ReleaseDC(rList.m_hWnd, hdc);
+    if (hdc) {
+        ::SelectObject(hdc, hOldFont);
+        ::ReleaseDC(rList.m_hWnd, hdc);
+    }
     if (nExtent > nOldExtent) rList.SendMessage(LB_SETHORIZONTALEXTENT, (WPARAM)nExtent);
     if (nIndex >= 0) rList.SetTopIndex(nIndex);
-
-    rList.SendMessage(WM_SETREDRAW, TRUE);
-    ::InvalidateRect(rList.m_hWnd, NULL, TRUE);
-    ::UpdateWindow(rList.m_hWnd);
+    if (bBatch) {
+        rList.SendMessage(WM_SETREDRAW, TRUE);
+        ::InvalidateRect(rList.m_hWnd, NULL, TRUE);
+        ::UpdateWindow(rList.m_hWnd);
+    }
     return nIndex;
 }
 
@@ -411,6 +423,8 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
             bDrained = true;
             break;
         }
+        // A short read took all there was; more raises another read event.
+        if (n < kReadSize) bDrained = true;
         // The reader takes the bytes in pieces of the size one read always had: a zero byte ends
         // the text of its piece and a tail without CR may be taken at a piece's end, so the piece
         // size decides what is listed, and it stays what partners have always seen.
@@ -430,7 +444,7 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
                 break;
             }
         }
-        if (batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
+        if (bDrained || batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
     }
     if (bGone) return;
     ListReceived(batch);
@@ -445,7 +459,7 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
 void CPhoneDlg::ListReceived(std::vector<CString>& batch)
 {
     if (batch.empty()) return;
-    AddLines(m_lstReceive, batch);
+    AddLines(m_lstReceive, batch, m_nListCharWidth);
     OnLinesReceived(batch);
     batch.clear();
 }
@@ -523,7 +537,7 @@ void CPhoneDlg::OnOK()
         }
     }
     if (bSent) {
-        AddLines(m_lstSend, { strText });
+        AddLines(m_lstSend, { strText }, m_nListCharWidth);
         m_edtSend.SetWindowText("");
         OnLineSent(strText);
     }
