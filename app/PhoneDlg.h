@@ -5,6 +5,7 @@
 
 #include "CallSocket.h"
 #include "Connection.h"
+#include "LineList.h"
 #include "ConversationLog.h"
 #include "MissedCalls.h"
 #include "RoundButton.h"
@@ -147,7 +148,7 @@ protected:
     CConnection m_connIn;
     CConnection m_connOut;
     std::vector<char> m_receiveBuffer;
-    int m_nListCharWidth = 0; // widest character of the lists' font, once known
+    CTextMeasure m_measure;   // widths of listed lines
 
     // ---------------------------------------------------------------------------------------
     // Conversation log, missed calls, notices and do-not-disturb. Call control reports its

@@ -1,6 +1,8 @@
 // Call control: the call buttons, Enter, and the socket events of the main window.
 #include "PhoneDlg.h"
 
+#include "LineList.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -51,62 +53,6 @@ CSendQueue::SendFn SendFnOf(CCallSocket& rSocket)
     };
 }
 
-// Appends lines to a list and scrolls so that the newest is the top one. The scrolling extent
-// is widened to the longest line, so the horizontal scroll bar reaches its end; a line is
-// measured only where it could pass the widest so far (no character is wider than the font's
-// widest, whose width the caller keeps in rnCharWidth). A batch is added with redrawing off and
-// painted once; a few lines, as a conversation brings them, go in as they are. Returns the index
-// of the last line, or -1.
-int AddLines(CListBox& rList, const std::vector<CString>& lines, int& rnCharWidth)
-{
-    if (lines.empty()) return -1;
-    const bool bBatch = lines.size() > 8;
-    if (bBatch) {
-        size_t nBytes = 0;
-        for (const CString& s : lines) nBytes += (size_t)s.GetLength() + 1;
-        rList.SendMessage(WM_SETREDRAW, FALSE);
-        rList.SendMessage(LB_INITSTORAGE, (WPARAM)lines.size(), (LPARAM)nBytes);
-    }
-    const int nEdges = 2 * ::GetSystemMetrics(SM_CXEDGE);
-    const int nOldExtent = (int)rList.SendMessage(LB_GETHORIZONTALEXTENT);
-    int nExtent = nOldExtent;
-    int nIndex = -1;
-    HDC hdc = NULL;
-    HGDIOBJ hOldFont = NULL;
-    for (const CString& s : lines) {
-        nIndex = rList.AddString(s);
-        const auto fits = [&] { return rnCharWidth && (long long)s.GetLength() * rnCharWidth + nEdges <= nExtent; };
-        if (fits()) continue;
-        if (!hdc) {
-            hdc = ::GetDC(rList.m_hWnd);
-            hOldFont = ::SelectObject(hdc, (HGDIOBJ)rList.SendMessage(WM_GETFONT));
-            TEXTMETRICA tm = {};
-            if (::GetTextMetricsA(hdc, &tm)) rnCharWidth = tm.tmMaxCharWidth;
-            if (fits()) continue;
-        }
-        SIZE size = {};
-        ::GetTextExtentPoint32A(hdc, s, s.GetLength(), &size);
-        if (size.cx + nEdges > nExtent) nExtent = size.cx + nEdges;
-    }
-    if (hdc) {
-        ::SelectObject(hdc, hOldFont);
-        ::ReleaseDC(rList.m_hWnd, hdc);
-    }
-    if (nExtent > nOldExtent) rList.SendMessage(LB_SETHORIZONTALEXTENT, (WPARAM)nExtent);
-    if (nIndex >= 0) rList.SetTopIndex(nIndex);
-    if (bBatch) {
-        rList.SendMessage(WM_SETREDRAW, TRUE);
-        ::InvalidateRect(rList.m_hWnd, NULL, TRUE);
-        ::UpdateWindow(rList.m_hWnd);
-    }
-    return nIndex;
-}
-
-void ClearLines(CListBox& rList)
-{
-    rList.ResetContent();
-    rList.SendMessage(LB_SETHORIZONTALEXTENT, 0);
-}
 
 // Texts of the network errors a user meets, for when the system has none of its own (Wine has
 // none for "address in use", for one).
@@ -459,7 +405,7 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
 void CPhoneDlg::ListReceived(std::vector<CString>& batch)
 {
     if (batch.empty()) return;
-    AddLines(m_lstReceive, batch, m_nListCharWidth);
+    AddLines(m_lstReceive, batch, m_measure);
     OnLinesReceived(batch);
     batch.clear();
 }
@@ -537,7 +483,7 @@ void CPhoneDlg::OnOK()
         }
     }
     if (bSent) {
-        AddLines(m_lstSend, { strText }, m_nListCharWidth);
+        AddLines(m_lstSend, { strText }, m_measure);
         m_edtSend.SetWindowText("");
         OnLineSent(strText);
     }

@@ -40,6 +40,7 @@ add_library(kelvaro_core STATIC
     call/CallSocket.cpp
     call/LineReader.cpp
     call/SendQueue.cpp
+    call/LineList.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
     app/Settings.cpp

@@ -80,16 +80,14 @@ void CDialog::RunModalLoop(HWND hWnd)
     bool bShowOnIdle = !::IsWindowVisible(hWnd);
     while (!m_bEnded && ::IsWindow(hWnd)) {
         MSG msg;
-        if (!::PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (bShowOnIdle) {
-                bShowOnIdle = false;
-                ::ShowWindow(hWnd, SW_SHOWNORMAL);
-                continue;
-            }
-            ::WaitMessage();
+        if (bShowOnIdle && !::PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)) {
+            bShowOnIdle = false;
+            ::ShowWindow(hWnd, SW_SHOWNORMAL);
             continue;
         }
-        if (msg.message == WM_QUIT) {
+        const BOOL bGot = ::GetMessageA(&msg, NULL, 0, 0);
+        if (bGot == -1) break;
+        if (!bGot) {
             // Leave the quit for the loop outside.
             ::PostQuitMessage((int)msg.wParam);
             break;
