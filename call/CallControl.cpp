@@ -358,6 +358,9 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
     const unsigned nGeneration = rConn.nGeneration;
     if (m_receiveBuffer.empty()) m_receiveBuffer.resize(kReadSize);
 
+    // A box opened while lines are listed or applied (an error text) lets a close event end the
+    // connection meanwhile; then nothing more is done with it.
+    const auto gone = [&] { return ConnectionOf(&rSocket) != &rConn || rConn.nGeneration != nGeneration; };
     const DWORD dwStart = ::GetTickCount();
     std::vector<CLineMessage> messages;
     std::vector<CString> batch;
@@ -384,16 +387,14 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
             }
             // Other messages may open a box: list what came before them first.
             ListReceived(batch);
-            ApplyLine(msg, rSocket);
-            if (ConnectionOf(&rSocket) != &rConn || rConn.nGeneration != nGeneration) {
-                bGone = true; // a close handled meanwhile ended this connection
-                break;
-            }
+            if (!gone()) ApplyLine(msg, rSocket);
+            if ((bGone = gone())) break;
         }
         if (bDrained || batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
     }
     if (bGone) return;
     ListReceived(batch);
+    if (gone()) return;
     rConn.bInTurn = false;
     rConn.bMoreWaiting = !bDrained;
     if (!bDrained)
