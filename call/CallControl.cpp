@@ -557,11 +557,13 @@ LRESULT CPhoneDlg::OnSockClose(WPARAM, LPARAM lParam)
     if (!pClosed) return 0;
     if (pClosed == &m_sockCall && !m_bOutConnected && !m_bCalling) return 0;
     if (CConnection* pConn = ConnectionOf(pClosed)) {
-        // Lines that arrived before the close are listed first; the last turn ends the call.
+        // Lines that arrived before the close are listed first; the last turn ends the call. A
+        // turn that waits for a box to be closed (an error text) does not hold the end up: the
+        // call ends now, as it would with nobody to close the box.
         pConn->bPeerClosed = true;
         DWORD nWaiting = 0;
         CCallSocket* pSocket = pClosed == m_pInSocket ? m_pInSocket : &m_sockCall;
-        if (pConn->bInTurn || pConn->bMoreWaiting || (pSocket->IOCtl(FIONREAD, &nWaiting) && nWaiting > 0)) {
+        if (!pConn->bInTurn && (pConn->bMoreWaiting || (pSocket->IOCtl(FIONREAD, &nWaiting) && nWaiting > 0))) {
             pConn->bMoreWaiting = true;
             ScheduleReceive(pSocket, false);
             return 0;
