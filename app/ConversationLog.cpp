@@ -11,12 +11,36 @@ bool IsUnprintable(BYTE c) { return c < 0x20 || c == 0x7F || c == 0x80 || c == 0
 
 const char kHex[] = "0123456789ABCDEF";
 
+// The bytes written as a backslash and a letter, both ways.
+const struct {
+    char chByte;
+    char chLetter;
+} kEscapes[] = { { '\\', '\\' }, { '\r', 'r' }, { '\n', 'n' }, { '\t', 't' } };
+
 int HexValue(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+// Appends the escape of a single byte that is not text as it stands; false for one that is.
+bool AppendEscape(std::string& out, BYTE c)
+{
+    for (const auto& e : kEscapes) {
+        if (e.chByte == (char)c) {
+            out += '\\';
+            out += e.chLetter;
+            return true;
+        }
+    }
+    if (!IsUnprintable(c) && !IsLeadByte(c)) return false;
+    // A lead byte without its trail byte, or a byte that is no character.
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+    return true;
 }
 
 } // namespace
@@ -28,32 +52,12 @@ CString EscapeLineText(const CString& strText)
     out.reserve(in.size() + 8);
     for (size_t i = 0; i < in.size(); ++i) {
         const BYTE c = (BYTE)in[i];
-        if (IsLeadByte(c)) {
-            if (i + 1 < in.size() && IsTrailByte((BYTE)in[i + 1])) {
-                out += in[i];
-                out += in[++i];
-                continue;
-            }
-        } else if (c == '\\') {
-            out += "\\\\";
-            continue;
-        } else if (c == '\r') {
-            out += "\\r";
-            continue;
-        } else if (c == '\n') {
-            out += "\\n";
-            continue;
-        } else if (c == '\t') {
-            out += "\\t";
-            continue;
-        } else if (!IsUnprintable(c)) {
+        if (IsLeadByte(c) && i + 1 < in.size() && IsTrailByte((BYTE)in[i + 1])) {
             out += in[i];
-            continue;
+            out += in[++i];
+        } else if (!AppendEscape(out, c)) {
+            out += in[i];
         }
-        // A lead byte without its trail byte, or a byte that is no character.
-        out += "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
     }
     return CString(out);
 }
@@ -75,13 +79,15 @@ CString UnescapeLineText(const CString& strEscaped)
             continue;
         }
         const char e = in[++i];
-        if (e == 'r') out += '\r';
-        else if (e == 'n') out += '\n';
-        else if (e == 't') out += '\t';
-        else if (e == 'x' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
+        if (e == 'x' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
             out += (char)(HexValue(in[i + 1]) * 16 + HexValue(in[i + 2]));
             i += 2;
-        } else out += e; // "\\" and anything unknown: the character itself
+            continue;
+        }
+        char chByte = e; // anything unknown: the character itself
+        for (const auto& esc : kEscapes)
+            if (esc.chLetter == e) chByte = esc.chByte;
+        out += chByte;
     }
     return CString(out);
 }

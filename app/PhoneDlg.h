@@ -16,6 +16,10 @@
 
 #define WM_TRAYNOTIFY (WM_USER + 2)
 
+// The address and port a call goes to, and the port listened on, when none is given.
+inline constexpr char kDefaultAddress[] = "localhost";
+inline constexpr char kDefaultPort[] = "32760";
+
 class CPhoneDlg : public CShapedDialog {
 public:
     explicit CPhoneDlg(CWnd* pParent = NULL);

@@ -57,9 +57,9 @@ void CPhoneDlg::ReadSettings()
 {
     m_strIniPath = SettingsPath();
 
-    m_strAddress = ReadValue(kSectionSetting, "IP", "localhost", m_strIniPath);
-    m_strPort = ReadValue(kSectionSetting, "Port", "32760", m_strIniPath);
-    if (m_strPort.IsEmpty()) m_strPort = "32760";
+    m_strAddress = ReadValue(kSectionSetting, "IP", kDefaultAddress, m_strIniPath);
+    m_strPort = ReadValue(kSectionSetting, "Port", kDefaultPort, m_strIniPath);
+    if (m_strPort.IsEmpty()) m_strPort = kDefaultPort;
     m_strMyName = ReadValue(kSectionSetting, "Name", "?", m_strIniPath);
 
     int nMinStart = std::atoi(ReadValue(kSectionSetting, "MinStart", "0", m_strIniPath));
@@ -78,8 +78,8 @@ void CPhoneDlg::ReadSettings()
         const EntryKeys keys(n);
         CString strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
         m_listNames.AddTail(strName);
-        m_listAddresses.AddTail(ReadValue(kSectionAddress, keys.ip, "localhost", m_strIniPath));
-        m_listPorts.AddTail(ReadValue(kSectionAddress, keys.port, "32760", m_strIniPath));
+        m_listAddresses.AddTail(ReadValue(kSectionAddress, keys.ip, kDefaultAddress, m_strIniPath));
+        m_listPorts.AddTail(ReadValue(kSectionAddress, keys.port, kDefaultPort, m_strIniPath));
         m_cmbPhonebook.AddString(strName);
     }
     m_cmbPhonebook.SetCurSel(0);

@@ -11,8 +11,6 @@ namespace {
 
 const char kStatusCalling[] = "呼び出し中";
 const char kStatusBusy[] = "話し中";
-const char kDefaultAddress[] = "localhost";
-const char kDefaultPort[] = "32760";
 
 // How long one turn of reading and listing may hold the window during a flood, how many lines
 // it lists at most, and how much one read takes (a read of short lines is many lines).

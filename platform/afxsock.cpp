@@ -196,22 +196,16 @@ SOCKET OpenBound(int nType, const SOCKADDR_STORAGE& rAddress, int nV6Only)
 {
     SOCKET s = ::socket(rAddress.ss_family, nType, 0);
     if (s == INVALID_SOCKET) return s;
-    if (rAddress.ss_family == AF_INET6 && nV6Only >= 0) {
-        DWORD v = (DWORD)nV6Only;
-        if (::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char*)&v, sizeof v) == SOCKET_ERROR) {
-            int err = ::WSAGetLastError();
-            ::closesocket(s);
-            ::WSASetLastError(err);
-            return INVALID_SOCKET;
-        }
-    }
-    if (::bind(s, (const sockaddr*)&rAddress, AddressLength(rAddress)) == SOCKET_ERROR) {
-        int err = ::WSAGetLastError();
-        ::closesocket(s);
-        ::WSASetLastError(err);
-        return INVALID_SOCKET;
-    }
-    return s;
+    const DWORD v = (DWORD)nV6Only;
+    const bool bOk =
+        (rAddress.ss_family != AF_INET6 || nV6Only < 0 ||
+         ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char*)&v, sizeof v) != SOCKET_ERROR) &&
+        ::bind(s, (const sockaddr*)&rAddress, AddressLength(rAddress)) != SOCKET_ERROR;
+    if (bOk) return s;
+    const int err = ::WSAGetLastError();
+    ::closesocket(s);
+    ::WSASetLastError(err);
+    return INVALID_SOCKET;
 }
 
 SOCKADDR_STORAGE AnyAddress(int nFamily, UINT nPort)

@@ -10,7 +10,6 @@
 namespace {
 const UINT_PTR kRingTimer = 0x5249; // apart from the receive path's timer
 const UINT kRingIntervalMs = 2000;
-const char kDefaultPort[] = "32760";
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
