@@ -1,4 +1,4 @@
-#include "ConversationLog.h"
+#include "app/ConversationLog.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // so a program that is killed loses none of them.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 // A text as it may stand in one line of a Shift-JIS file: double-byte characters stay whole;
 // a backslash is doubled; CR, LF and tab become \r, \n and \t; other control characters,

@@ -1,9 +1,9 @@
 // The file holds one Shift-JIS line per call, newest first, its fields separated by tabs:
 // time, kind ("unanswered", "busy", "dnd"), address, name. Address and name are escaped as in
 // the conversation log, so no tab or line break of a name can split a record.
-#include "MissedCalls.h"
+#include "app/MissedCalls.h"
 
-#include "ConversationLog.h"
+#include "app/ConversationLog.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // program so that they survive a restart.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 // The options of the log, the ring and do-not-disturb, in the settings file's section "Notice".
 // A key is there only while its option differs from the default, and the section only while it
 // holds a key, so a file of a user who never changed them keeps exactly its old lines.
-#include "Paths.h"
-#include "PhoneDlg.h"
+#include "app/Paths.h"
+#include "app/PhoneDlg.h"
 
 #include <cstdlib>
 #include <cstring>

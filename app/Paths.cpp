@@ -1,4 +1,4 @@
-#include "Paths.h"
+#include "app/Paths.h"
 
 #include <windows.h>
 

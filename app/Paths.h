@@ -1,7 +1,7 @@
 // Paths of the files beside the executable.
 #pragma once
 
-#include "afxstr.h"
+#include "platform/afxstr.h"
 
 // Drive and directory of a path or URL, with the trailing separator: "E:\Tools\Phone\" of
 // "E:\Tools\Phone\Kelvaro.exe", "http://host/dir/" of "http://host/dir/", "" of "mailto:a@b".

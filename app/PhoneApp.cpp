@@ -1,7 +1,7 @@
-#include "PhoneApp.h"
+#include "app/PhoneApp.h"
 
-#include "PhoneDlg.h"
-#include "afxsock.h"
+#include "app/PhoneDlg.h"
+#include "platform/afxsock.h"
 
 BEGIN_MESSAGE_MAP(CPhoneApp, CWinApp)
     ON_COMMAND(ID_HELP, OnHelp)

@@ -2,7 +2,7 @@
 // window; the program ends when the main window does.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 class CPhoneApp : public CWinApp {
 public:

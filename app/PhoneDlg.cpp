@@ -1,4 +1,4 @@
-#include "PhoneDlg.h"
+#include "app/PhoneDlg.h"
 
 BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
     ON_WM_SYSCOMMAND()

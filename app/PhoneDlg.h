@@ -3,14 +3,14 @@
 // menus and version box in ui/, start-up, settings and teardown here in app/.
 #pragma once
 
-#include "CallSocket.h"
-#include "Connection.h"
-#include "LineList.h"
-#include "ConversationLog.h"
-#include "MissedCalls.h"
-#include "RoundButton.h"
-#include "ShapedDialog.h"
-#include "resource.h"
+#include "call/CallSocket.h"
+#include "call/Connection.h"
+#include "call/LineList.h"
+#include "app/ConversationLog.h"
+#include "app/MissedCalls.h"
+#include "ui/RoundButton.h"
+#include "ui/ShapedDialog.h"
+#include "res/resource.h"
 
 #include <vector>
 

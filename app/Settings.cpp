@@ -1,8 +1,8 @@
 // The settings file "Kelvaro.ini" beside the executable: read once at start, written once when
 // the window is destroyed. Missing keys take their defaults; nothing here reports an error
 // except a failed write at exit, which would otherwise lose the user's changes silently.
-#include "PhoneDlg.h"
-#include "Paths.h"
+#include "app/PhoneDlg.h"
+#include "app/Paths.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // Call control: the call buttons, Enter, and the socket events of the main window.
-#include "PhoneDlg.h"
+#include "app/PhoneDlg.h"
 
-#include "LineList.h"
+#include "call/LineList.h"
 
 #include <algorithm>
 #include <cstdlib>

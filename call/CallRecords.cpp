@@ -1,8 +1,8 @@
 // What call control reports of a call: written to the conversation log as it happens, missed
 // calls recorded, the ring started and stopped, and received lines announced while the user
 // does not look at the window.
-#include "PhoneDlg.h"
-#include "TrayIcon.h"
+#include "app/PhoneDlg.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 

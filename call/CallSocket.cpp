@@ -1,4 +1,4 @@
-#include "CallSocket.h"
+#include "call/CallSocket.h"
 
 CCallSocket::CCallSocket() : m_pOwner(nullptr), m_nConnectError(0) {}
 

@@ -2,7 +2,7 @@
 // carrying the socket object, so that all call logic runs in the window's handlers.
 #pragma once
 
-#include "afxsock.h"
+#include "platform/afxsock.h"
 
 #define WM_SOCK_CONNECT (WM_USER + 10)
 #define WM_SOCK_ACCEPT  (WM_USER + 11)

@@ -2,8 +2,8 @@
 // are read, what waits to be sent, and where a flood of received lines stands.
 #pragma once
 
-#include "LineReader.h"
-#include "SendQueue.h"
+#include "call/LineReader.h"
+#include "call/SendQueue.h"
 
 #include <winsock2.h>
 

@@ -1,4 +1,4 @@
-#include "LineList.h"
+#include "call/LineList.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // longest, the newest scrolled into view.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "LineReader.h"
+#include "call/LineReader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 // and the fuzzer reach it; the main window applies the results.
 #pragma once
 
-#include "afxstr.h"
+#include "platform/afxstr.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "SendQueue.h"
+#include "call/SendQueue.h"
 
 #include <algorithm>
 

@@ -24,7 +24,7 @@ add_custom_command(OUTPUT ${KELVARO_RING}
 add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON} ${KELVARO_RING})
 
 add_library(kelvaro_res OBJECT res/Kelvaro.rc)
-target_include_directories(kelvaro_res PRIVATE res ${CMAKE_BINARY_DIR}/res)
+target_include_directories(kelvaro_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/res)
 add_dependencies(kelvaro_res kelvaro_icon)
 set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING}")
 
@@ -60,7 +60,7 @@ add_library(kelvaro_core STATIC
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
     ui/Sound.cpp)
-target_include_directories(kelvaro_core PUBLIC platform res app call phonebook ui)
+target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
 target_link_libraries(kelvaro_core PUBLIC ws2_32 shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
@@ -93,14 +93,12 @@ if(KELVARO_TEST_FILTER)
 endif()
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(win_tests PRIVATE kelvaro_core gtest)
-target_include_directories(win_tests PRIVATE tests/win)
 add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
 
 # Screenshots of the windows on a real display (scripts/screenshots.sh); not part of the tests.
 add_executable(win_shots tests/shots/shots_test.cpp tests/win/test_util.cpp $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(win_shots PRIVATE kelvaro_core gtest)
-target_include_directories(win_shots PRIVATE tests/win)
 
 # The receive benchmark (make bench, scripts/bench.sh): a naive window to measure the program
 # against and the driver that measures both. Built only on request.

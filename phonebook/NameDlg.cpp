@@ -1,4 +1,4 @@
-#include "NameDlg.h"
+#include "phonebook/NameDlg.h"
 
 BEGIN_MESSAGE_MAP(CNameDlg, CShapedDialog)
     ON_WM_DESTROY()

@@ -1,8 +1,8 @@
 // Small dialog that asks for the name of a phonebook entry.
 #pragma once
 
-#include "RoundButton.h"
-#include "ShapedDialog.h"
+#include "ui/RoundButton.h"
+#include "ui/ShapedDialog.h"
 
 class CNameDlg : public CShapedDialog {
 public:

@@ -1,7 +1,7 @@
 // The phonebook: named (address, port) entries chosen from the combo box, registered and
 // deleted. Changes stay in memory; the settings file takes them when the window closes.
-#include "NameDlg.h"
-#include "PhoneDlg.h"
+#include "phonebook/NameDlg.h"
+#include "app/PhoneDlg.h"
 
 void CPhoneDlg::OnSelchangePhonebook()
 {

@@ -1,5 +1,5 @@
 // The standard controls: owner draw passed back to buttons, list and combo item texts.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 BOOL CButton::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* pResult)
 {

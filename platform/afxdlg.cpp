@@ -1,7 +1,7 @@
 // Dialogs: data exchange, modal and modeless runs, the application's dialog colours.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
-#include "afximpl.h"
+#include "platform/afximpl.h"
 
 // ---------------------------------------------------------------------------------------------
 // Dialog data exchange

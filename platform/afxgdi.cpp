@@ -1,5 +1,5 @@
 // GDI wrappers: each owns its drawing handle until DeleteObject or Detach.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 namespace {
 int g_nLiveGdi = 0;

@@ -1,5 +1,5 @@
 // Menus loaded from resources, with their sub-menus and the popup.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 CMenu::~CMenu()
 {

@@ -1,4 +1,4 @@
-#include "afxsock.h"
+#include "platform/afxsock.h"
 
 #include <cstdlib>
 #include <map>

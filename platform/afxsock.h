@@ -2,7 +2,7 @@
 // object's virtual handler on the user-interface thread, one at a time, in order.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 #include <ws2tcpip.h>
 

@@ -1,4 +1,4 @@
-#include "afxstr.h"
+#include "platform/afxstr.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Windows and their objects: the links between them, message maps and dispatch; the
 // application object and its message box.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
-#include "afximpl.h"
+#include "platform/afximpl.h"
 
 #include <map>
 #include <memory>

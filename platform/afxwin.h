@@ -9,7 +9,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "afxstr.h"
+#include "platform/afxstr.h"
 
 #define afx_msg
 

@@ -1,5 +1,5 @@
 // Entry point of the program: hands over to the application object.
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow)
 {

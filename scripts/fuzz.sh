@@ -24,7 +24,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     # shellcheck disable=SC2086
     clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -Iplatform -Icall "tests/fuzz/${t}_fuzz.cpp" ${sources[$t]} -o "$bin"
+        -I. "tests/fuzz/${t}_fuzz.cpp" ${sources[$t]} -o "$bin"
     before=$(find "$findings" -type f | wc -l)
     rc=0
     "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \

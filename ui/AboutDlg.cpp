@@ -1,8 +1,8 @@
-#include "AboutDlg.h"
+#include "ui/AboutDlg.h"
 
-#include "Documents.h"
-#include "Paths.h"
-#include "PhoneDlg.h"
+#include "ui/Documents.h"
+#include "app/Paths.h"
+#include "app/PhoneDlg.h"
 
 #include <shellapi.h>
 

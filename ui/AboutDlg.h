@@ -1,8 +1,8 @@
 // The version box: name and version, links to the home page and mail, and the two documents.
 #pragma once
 
-#include "RoundButton.h"
-#include "ShapedDialog.h"
+#include "ui/RoundButton.h"
+#include "ui/ShapedDialog.h"
 
 class CAboutDlg : public CShapedDialog {
 public:

@@ -1,7 +1,7 @@
 // The program's colour scheme.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 const COLORREF kClrCaptionActive   = RGB(13, 249, 157);  // bright green
 const COLORREF kClrCaptionInactive = RGB(0, 66, 21);     // dark green

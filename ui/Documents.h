@@ -1,7 +1,7 @@
 // Opening documents and links through the shell, and the paths of the two documents.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 // The target with the default verb, owned by hWnd, in the target's own folder; nothing when the
 // window is gone. The result is not examined.

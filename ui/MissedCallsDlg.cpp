@@ -1,6 +1,6 @@
-#include "MissedCallsDlg.h"
+#include "ui/MissedCallsDlg.h"
 
-#include "ConversationLog.h"
+#include "app/ConversationLog.h"
 
 // A double click on a line calls back, as "かけ直す" does.
 #define ON_LBN_DBLCLK(id, fn) { WM_COMMAND, LBN_DBLCLK, (UINT)(id), AfxSig_vv, AFX_VV(fn) },

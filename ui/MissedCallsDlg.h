@@ -2,9 +2,9 @@
 // back) and "消去" (clear the list).
 #pragma once
 
-#include "MissedCalls.h"
-#include "RoundButton.h"
-#include "ShapedDialog.h"
+#include "app/MissedCalls.h"
+#include "ui/RoundButton.h"
+#include "ui/ShapedDialog.h"
 
 class CMissedCallsDlg : public CShapedDialog {
 public:

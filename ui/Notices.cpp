@@ -1,11 +1,11 @@
 // The main window's notices: the popup-menu items of the log, the ring, do-not-disturb and the
 // missed calls; the icon's tip; the ring every two seconds while a call rings; and counting
 // the lines that arrive while the user does not look at the window.
-#include "Documents.h"
-#include "MissedCallsDlg.h"
-#include "PhoneDlg.h"
-#include "Sound.h"
-#include "TrayIcon.h"
+#include "ui/Documents.h"
+#include "ui/MissedCallsDlg.h"
+#include "app/PhoneDlg.h"
+#include "ui/Sound.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 const UINT_PTR kRingTimer = 0x5249; // apart from the receive path's timer

@@ -1,6 +1,6 @@
-#include "RoundButton.h"
+#include "ui/RoundButton.h"
 
-#include "WindowShape.h"
+#include "ui/WindowShape.h"
 
 BEGIN_MESSAGE_MAP(CRoundButton, CButton)
     ON_WM_SIZE()

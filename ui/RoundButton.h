@@ -2,8 +2,8 @@
 // edge, in three brushes lent by its dialog; its window gets an elliptic region.
 #pragma once
 
-#include "afxwin.h"
-#include "Colors.h"
+#include "platform/afxwin.h"
+#include "ui/Colors.h"
 
 class CRoundButton : public CButton {
 public:

@@ -1,7 +1,7 @@
-#include "ShapedDialog.h"
+#include "ui/ShapedDialog.h"
 
-#include "RoundButton.h"
-#include "WindowShape.h"
+#include "ui/RoundButton.h"
+#include "ui/WindowShape.h"
 
 BEGIN_MESSAGE_MAP(CShapedDialog, CDialog)
     ON_WM_SIZE()

@@ -3,9 +3,9 @@
 // by dragging its client area.
 #pragma once
 
-#include "afxwin.h"
-#include "Colors.h"
-#include "resource.h"
+#include "platform/afxwin.h"
+#include "ui/Colors.h"
+#include "res/resource.h"
 
 #include <initializer_list>
 

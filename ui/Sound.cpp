@@ -1,6 +1,6 @@
-#include "Sound.h"
+#include "ui/Sound.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 #include <mmsystem.h>
 

@@ -1,7 +1,7 @@
 // The ring of a call that comes in: the program's own short sound, kept in its resources.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 // Plays the ring once, without waiting for it to end.
 void PlayRing();

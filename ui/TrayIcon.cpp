@@ -1,4 +1,4 @@
-#include "TrayIcon.h"
+#include "ui/TrayIcon.h"
 
 #include <shellapi.h>
 

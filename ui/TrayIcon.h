@@ -1,7 +1,7 @@
 // The notification-area icon: one call to add it, one to remove it.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
 // The notification-area icon, the popup menu, the system-menu item, and hiding and restoring
 // the main window.
-#include "PhoneDlg.h"
-#include "TrayIcon.h"
+#include "app/PhoneDlg.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 const UINT kTrayIconId = 1;

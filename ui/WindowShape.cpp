@@ -1,4 +1,4 @@
-#include "WindowShape.h"
+#include "ui/WindowShape.h"
 
 // The window system owns every region it is handed, so the saved region itself is never
 // given away: the window gets a fresh copy.

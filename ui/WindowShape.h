@@ -2,7 +2,7 @@
 // window's pre-shape region once, apply a new shape, and put the pre-shape region back.
 #pragma once
 
-#include "afxwin.h"
+#include "platform/afxwin.h"
 
 #include <functional>
 

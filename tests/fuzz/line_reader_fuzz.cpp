@@ -9,7 +9,7 @@
 //  - after Reset the reader behaves exactly like a new one;
 //  - a well-formed exchange (messages composed as a peer sends them, scripted from the
 //    input's lines) reads back exactly as sent, wherever the reads are cut.
-#include "LineReader.h"
+#include "call/LineReader.h"
 
 #include <cstdint>
 #include <cstdlib>

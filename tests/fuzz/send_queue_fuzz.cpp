@@ -9,7 +9,7 @@
 //    exactly when the socket's last answer was one;
 //  - at the end, with a socket that takes everything, one write event sends the rest: the wire
 //    then holds exactly the accepted messages, never half of one.
-#include "SendQueue.h"
+#include "call/SendQueue.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The line protocol: composed bytes, and what one connection's reader makes of received bytes,
 // however the stream is cut into reads.
-#include "LineReader.h"
+#include "call/LineReader.h"
 
 #include <gtest/gtest.h>
 

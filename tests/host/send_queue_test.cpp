@@ -1,5 +1,5 @@
 // The sending queue: whole messages in order, whatever the socket takes at a time.
-#include "SendQueue.h"
+#include "call/SendQueue.h"
 
 #include <gtest/gtest.h>
 

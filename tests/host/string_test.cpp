@@ -1,6 +1,6 @@
 // CString and CStringList: the clamping, byte-exact comparison and list bookkeeping the
 // program's texts and phonebook rely on.
-#include "afxstr.h"
+#include "platform/afxstr.h"
 
 #include <gtest/gtest.h>
 

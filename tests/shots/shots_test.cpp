@@ -1,12 +1,12 @@
 // Renders the program's windows on a real (virtual) display and saves each as a bitmap, for
 // people to look at: the main window idle, calling, ringing and talking, the name dialog, the
 // version box, the missed calls and the popup menu. Run by scripts/screenshots.sh under Xvfb.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "AboutDlg.h"
-#include "MissedCallsDlg.h"
-#include "NameDlg.h"
-#include "Sound.h"
+#include "ui/AboutDlg.h"
+#include "ui/MissedCallsDlg.h"
+#include "phonebook/NameDlg.h"
+#include "ui/Sound.h"
 
 #include <cstdio>
 

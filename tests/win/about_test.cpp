@@ -1,10 +1,10 @@
 // The version box and the documents: where it opens from, and what is handed to the shell for
 // each document and link (recorded, so nothing is launched).
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 #include <memory>
 
-#include "Documents.h"
+#include "ui/Documents.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Long received lines can be scrolled to sideways, and a new call starts with narrow lists.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 namespace {
 

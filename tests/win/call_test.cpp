@@ -1,6 +1,6 @@
 // Call control between main windows in one process over 127.0.0.1, and between a main window
 // and a raw peer that speaks (or garbles) the line protocol byte by byte.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 // The shaped frame and the round buttons as a user sees them, read back as pixels: the caption
 // strip in both activation states, the black line, the body, the rounded region, moving the
 // window by dragging, and the faces and rims of the buttons in each state.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "Colors.h"
-#include "RoundButton.h"
+#include "ui/Colors.h"
+#include "ui/RoundButton.h"
 
 #include <algorithm>
 #include <cstdio>

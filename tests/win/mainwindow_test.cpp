@@ -1,8 +1,8 @@
 // The main window right after start: every control idle, no taskbar button, the extra
 // system-menu item, Enter that never closes it, and a start on a port that is taken.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "NameDlg.h"
+#include "phonebook/NameDlg.h"
 
 TEST(MainWindowIdle, EveryControlIsInItsIdleState)
 {

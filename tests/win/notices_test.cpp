@@ -1,10 +1,10 @@
 // The conversation log, missed calls, do-not-disturb, the icon's balloons and tip, and the ring,
 // seen through the files the program leaves and the notification area, shell and sound hooks.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "Documents.h"
-#include "Sound.h"
-#include "TrayIcon.h"
+#include "ui/Documents.h"
+#include "ui/Sound.h"
+#include "ui/TrayIcon.h"
 
 #include <mmsystem.h>
 

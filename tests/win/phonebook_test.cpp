@@ -1,6 +1,6 @@
 // The phonebook through the main window: choosing entries, registering through the name
 // dialog, deleting, and the entries surviving a restart.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 // The framework layer under Wine: message maps, data exchange and subclassing, modal runs,
 // dialog colours, GDI wrappers and menus. Dialogs come from the program's own templates
 // (137: name dialog, 100: version box), created modeless unless the modal run is the subject.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "Colors.h"
+#include "ui/Colors.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 // The settings file "Kelvaro.ini" as a user meets it: what a start shows for what the file holds,
 // and the exact file a close leaves behind.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 #include <memory>
 

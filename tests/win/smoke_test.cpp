@@ -1,4 +1,4 @@
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 TEST(MainWindowSmoke, StartsIdleAndClosesWritingSettings)
 {

@@ -2,7 +2,7 @@
 // partner that stops reading while megabytes are typed. After each round the open sockets and
 // GDI objects are back where they started and the window shows what the state tables give.
 // The counts are small in the normal run; KELVARO_SOAK=1 (make soak) runs the full ones.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // CCallSocket over loopback: listening, connecting, accepting, bytes both ways, the posted
 // WM_SOCK_* messages (wParam 0, lParam the socket that raised the event), failed connects,
 // closing from either side, and notifications of closed sockets reaching nobody.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "CallSocket.h"
+#include "call/CallSocket.h"
 
 #include <memory>
 #include <string>

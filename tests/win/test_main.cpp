@@ -2,9 +2,9 @@
 // and Windows Sockets started, as the program itself has them.
 #include <gtest/gtest.h>
 
-#include "Colors.h"
-#include "Sound.h"
-#include "afxsock.h"
+#include "ui/Colors.h"
+#include "ui/Sound.h"
+#include "platform/afxsock.h"
 
 namespace {
 class CTestApp : public CWinApp {};

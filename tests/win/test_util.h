@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "PhoneDlg.h"
-#include "afxsock.h"
+#include "app/PhoneDlg.h"
+#include "platform/afxsock.h"
 
 #include <functional>
 #include <memory>

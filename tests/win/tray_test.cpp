@@ -1,8 +1,8 @@
 // The notification-area icon, the popup menu, hiding and restoring, starting hidden, and the
 // notice of a call that comes in while the window is hidden.
-#include "test_util.h"
+#include "tests/win/test_util.h"
 
-#include "TrayIcon.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 
