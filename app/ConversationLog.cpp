@@ -120,8 +120,8 @@ BOOL CConversationLog::Append(const SYSTEMTIME& st, const CString& strRecords)
         if (!::CreateDirectoryA(m_strFolder, NULL) && ::GetLastError() != ERROR_ALREADY_EXISTS) return FALSE;
         // Appending only: every write lands at the end, even with a second copy of the
         // program writing the same day. Others may read it meanwhile (an editor), not delete it.
-        m_hFile = ::CreateFileA(PathFor(st), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        m_hFile = ::CreateFileA(PathFor(st), FILE_APPEND_DATA | SYNCHRONIZE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (m_hFile == INVALID_HANDLE_VALUE) return FALSE;
         m_dwDay = dwDay;
     }

@@ -17,7 +17,7 @@ CString RecordTime(const SYSTEMTIME& st);
 
 class CConversationLog {
 public:
-    CConversationLog() {}
+    CConversationLog() { }
     ~CConversationLog() { Close(); }
     CConversationLog(const CConversationLog&) = delete;
     CConversationLog& operator=(const CConversationLog&) = delete;

@@ -14,8 +14,10 @@ std::vector<std::string> Fields(const std::string& line)
 {
     std::vector<std::string> out(1);
     for (char c : line) {
-        if (c == '\t') out.emplace_back();
-        else out.back() += c;
+        if (c == '\t')
+            out.emplace_back();
+        else
+            out.back() += c;
     }
     return out;
 }
@@ -32,9 +34,12 @@ CString MissedCallTime(const SYSTEMTIME& st)
 const char* MissedCallKindText(CMissedCall::Kind kind)
 {
     switch (kind) {
-    case CMissedCall::Busy: return "話し中";
-    case CMissedCall::DoNotDisturb: return "応答しない";
-    default: return "不在";
+    case CMissedCall::Busy:
+        return "話し中";
+    case CMissedCall::DoNotDisturb:
+        return "応答しない";
+    default:
+        return "不在";
     }
 }
 
@@ -78,14 +83,15 @@ BOOL CMissedCalls::Save(const CString& strPath) const
 {
     std::string text;
     for (const CMissedCall& c : m_calls) {
-        text += c.strTime.str() + '\t' + kKindKeys[c.kind] + '\t' + EscapeLineText(c.strAddress).str() + '\t' +
-                EscapeLineText(c.strName).str() + "\r\n";
+        text += c.strTime.str() + '\t' + kKindKeys[c.kind] + '\t' + EscapeLineText(c.strAddress).str() +
+            '\t' + EscapeLineText(c.strName).str() + "\r\n";
     }
     const CString strTemp = strPath + ".new";
     HANDLE h = ::CreateFileA(strTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
     DWORD written = 0;
-    const BOOL bWritten = ::WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
+    const BOOL bWritten =
+        ::WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
     const DWORD dwError = ::GetLastError();
     ::CloseHandle(h);
     if (!bWritten) {

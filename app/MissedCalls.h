@@ -8,12 +8,12 @@
 
 struct CMissedCall {
     enum Kind {
-        Unanswered,   // rang and ended before it was answered
-        Busy,         // turned away while another call was held
+        Unanswered, // rang and ended before it was answered
+        Busy, // turned away while another call was held
         DoNotDisturb, // turned away because the user does not want calls now
     };
-    CString strTime;    // "2026-05-14 12:00:01"
-    CString strName;    // empty when the caller was turned away before it said its name
+    CString strTime; // "2026-05-14 12:00:01"
+    CString strName; // empty when the caller was turned away before it said its name
     CString strAddress; // the caller's address, as text
     Kind kind = Unanswered;
 

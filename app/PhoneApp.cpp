@@ -4,10 +4,10 @@
 #include "platform/afxsock.h"
 
 BEGIN_MESSAGE_MAP(CPhoneApp, CWinApp)
-    ON_COMMAND(ID_HELP, OnHelp)
+ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
 
-CPhoneApp::CPhoneApp() {}
+CPhoneApp::CPhoneApp() { }
 
 CPhoneApp theApp;
 

@@ -152,7 +152,7 @@ protected:
     CConnection m_connIn;
     CConnection m_connOut;
     std::vector<char> m_receiveBuffer;
-    CTextMeasure m_measure;   // widths of listed lines
+    CTextMeasure m_measure; // widths of listed lines
 
     // ---------------------------------------------------------------------------------------
     // Conversation log, missed calls, notices and do-not-disturb. Call control reports its
@@ -188,7 +188,7 @@ protected:
     };
     // Writes records (each "HH:MM:SS " + text + CRLF) of now in one write, when logging is on.
     void WriteLog(const std::vector<CString>& texts);
-    void WriteLog(const CString& strText) { WriteLog(std::vector<CString>{ strText }); }
+    void WriteLog(const CString& strText) { WriteLog(std::vector<CString> { strText }); }
     void EndCallRecord(CCallRecord& rRecord, const char* pszHow);
     void AddMissedCall(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     void SaveMissedCalls();
@@ -221,14 +221,14 @@ protected:
 
     CConversationLog m_log;
     CMissedCalls m_missed;
-    CCallRecord m_recIn;  // the incoming call
+    CCallRecord m_recIn; // the incoming call
     CCallRecord m_recOut; // the outgoing call
     bool m_bLogOn = true;
     bool m_bSoundOn = true;
     bool m_bDoNotDisturb = false;
-    bool m_bLogErrorShown = false;    // a failed log write has been reported for this call
+    bool m_bLogErrorShown = false; // a failed log write has been reported for this call
     bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
     bool m_bRingTimer = false;
-    int m_nUnread = 0;                // lines received while the user did not look
-    CString m_strTipShown;            // the icon's tip as last set
+    int m_nUnread = 0; // lines received while the user did not look
+    CString m_strTipShown; // the icon's tip as last set
 };

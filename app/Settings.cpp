@@ -16,8 +16,8 @@ CString ReadValue(const char* pszSection, const char* pszKey, const char* pszDef
 {
     for (DWORD size = 256;; size *= 2) {
         CString value;
-        DWORD got = ::GetPrivateProfileStringA(pszSection, pszKey, pszDefault, value.GetBuffer((int)size), size,
-                                               strPath);
+        DWORD got = ::GetPrivateProfileStringA(
+            pszSection, pszKey, pszDefault, value.GetBuffer((int)size), size, strPath);
         if (got + 1 < size || size >= (1u << 24)) {
             value.ReleaseBuffer((int)got);
             return value;
@@ -26,7 +26,7 @@ CString ReadValue(const char* pszSection, const char* pszKey, const char* pszDef
 }
 
 bool WriteValue(const char* pszSection, const char* pszKey, const CString& strValue, const CString& strPath,
-                DWORD& rdwError)
+    DWORD& rdwError)
 {
     if (::WritePrivateProfileStringA(pszSection, pszKey, strValue, strPath)) return true;
     if (!rdwError) rdwError = ::GetLastError();

@@ -21,7 +21,8 @@ const int kReaderPiece = 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
 
 // Told when a line does not fit in what may wait for a partner that does not read.
-const char kNotReceiving[] = "相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。";
+const char kNotReceiving[] =
+    "相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。";
 const int kErrNotReceiving = -1;
 
 // Sends a short message on a socket that carries nothing else (the busy message); 0 on success,
@@ -51,7 +52,6 @@ CSendQueue::SendFn SendFnOf(CCallSocket& rSocket)
     };
 }
 
-
 // Texts of the network errors a user meets, for when the system has none of its own (Wine has
 // none for "address in use", for one).
 const struct {
@@ -80,9 +80,9 @@ const struct {
 CString CPhoneDlg::ErrorText(DWORD dwError)
 {
     char* pszText = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                   FORMAT_MESSAGE_FROM_SYSTEM,
-                               NULL, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszText, 0, NULL);
+    DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
+        dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszText, 0, NULL);
     CString strText;
     if (n && pszText) strText = pszText;
     if (pszText) ::LocalFree(pszText);
@@ -103,8 +103,7 @@ void CPhoneDlg::OpenListeningSocket()
 {
     UINT nPort = (UINT)std::atoi(m_strPort);
     if (!m_sockListen.Create(nPort, SOCK_STREAM, CAsyncSocket::AllEvents) ||
-        !m_sockListen.AsyncSelect(CAsyncSocket::AllEvents) ||
-        !m_sockListen.Listen(5)) {
+        !m_sockListen.AsyncSelect(CAsyncSocket::AllEvents) || !m_sockListen.Listen(5)) {
         ShowSystemError(::GetLastError());
     }
 }
@@ -337,7 +336,7 @@ LRESULT CPhoneDlg::OnSockReceive(WPARAM, LPARAM lParam)
     } else if (pFrom && pFrom == m_pBusySocket) {
         // A caller turned away as busy is not listened to: read and drop what it sends.
         char sink[4096];
-        for (int i = 0; i < 16 && m_pBusySocket->Receive(sink, sizeof sink) > 0; ++i) {}
+        for (int i = 0; i < 16 && m_pBusySocket->Receive(sink, sizeof sink) > 0; ++i) { }
     }
     return 0;
 }
@@ -388,7 +387,8 @@ void CPhoneDlg::ReceiveTurn(CCallSocket& rSocket, CConnection& rConn)
             if (!gone()) ApplyLine(msg, rSocket);
             if ((bGone = gone())) break;
         }
-        if (bDrained || batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
+        if (bDrained || batch.size() >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs)
+            break;
     }
     if (bGone) return;
     ListReceived(batch);
@@ -424,7 +424,8 @@ void CALLBACK CPhoneDlg::ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWOR
     ::KillTimer(hWnd, nTimer);
     CPhoneDlg* pDlg = dynamic_cast<CPhoneDlg*>(CWnd::FromHandlePermanent(hWnd));
     if (!pDlg) return;
-    if (pDlg->m_pInSocket && pDlg->m_connIn.bMoreWaiting) pDlg->ReceiveTurn(*pDlg->m_pInSocket, pDlg->m_connIn);
+    if (pDlg->m_pInSocket && pDlg->m_connIn.bMoreWaiting)
+        pDlg->ReceiveTurn(*pDlg->m_pInSocket, pDlg->m_connIn);
     if (pDlg->ConnectionOf(&pDlg->m_sockCall) && pDlg->m_connOut.bMoreWaiting)
         pDlg->ReceiveTurn(pDlg->m_sockCall, pDlg->m_connOut);
 }
@@ -561,7 +562,8 @@ LRESULT CPhoneDlg::OnSockClose(WPARAM, LPARAM lParam)
         pConn->bPeerClosed = true;
         DWORD nWaiting = 0;
         CCallSocket* pSocket = pClosed == m_pInSocket ? m_pInSocket : &m_sockCall;
-        if (!pConn->bInTurn && (pConn->bMoreWaiting || (pSocket->IOCtl(FIONREAD, &nWaiting) && nWaiting > 0))) {
+        if (!pConn->bInTurn &&
+            (pConn->bMoreWaiting || (pSocket->IOCtl(FIONREAD, &nWaiting) && nWaiting > 0))) {
             pConn->bMoreWaiting = true;
             ScheduleReceive(pSocket, false);
             return 0;

@@ -18,7 +18,8 @@ CString ReasonText(DWORD dwError)
 // What could not be written, where, and why.
 void ShowWriteError(const char* pszWhat, const CString& strPath, DWORD dwError)
 {
-    AfxMessageBox(CString(pszWhat) + "\r\n" + strPath + "\r\n" + CPhoneDlg::ErrorText(dwError), MB_OK | MB_ICONEXCLAMATION);
+    AfxMessageBox(CString(pszWhat) + "\r\n" + strPath + "\r\n" + CPhoneDlg::ErrorText(dwError),
+        MB_OK | MB_ICONEXCLAMATION);
 }
 
 // "北の間 (127.0.0.1)", or the address alone while the name is unknown.
@@ -117,7 +118,8 @@ void CPhoneDlg::OnCallerTurnedAway()
     // A held call makes the caller a busy one; without one it was do-not-disturb.
     const bool bBusy = m_bInConnected;
     const CString strAddress = PartnerAddress(m_pBusySocket);
-    WriteLog((bBusy ? "話し中のため断りました " : "応答しない設定のため断りました ") + EscapeLineText(strAddress));
+    WriteLog(
+        (bBusy ? "話し中のため断りました " : "応答しない設定のため断りました ") + EscapeLineText(strAddress));
     AddMissedCall(bBusy ? CMissedCall::Busy : CMissedCall::DoNotDisturb, CString(), strAddress);
 }
 
@@ -160,17 +162,21 @@ void CPhoneDlg::OnLinesReceived(const std::vector<CString>& lines)
     CString strText = EscapeLineText(lines.back());
     // An empty text would take the balloon away instead of showing it.
     if (strText.IsEmpty()) strText = " ";
-    CTrayIcon().ShowBalloon(m_hWnd, 1, EscapeLineText(rec.strName.IsEmpty() ? rec.strAddress : rec.strName), strText,
-                            !m_bSoundOn);
+    CTrayIcon().ShowBalloon(m_hWnd, 1, EscapeLineText(rec.strName.IsEmpty() ? rec.strAddress : rec.strName),
+        strText, !m_bSoundOn);
     UpdateTrayTip();
 }
 
 void CPhoneDlg::OnHangUpPressed()
 {
-    if (m_bOutConnected) EndCallRecord(m_recOut, "終了 (自分が切りました)");
-    else if (m_bCalling) EndCallRecord(m_recOut, "取り消し (自分が切りました)");
-    if (m_bRinging) EndCallRecord(m_recIn, "拒否 (応答せずに切りました)");
-    else if (m_bInConnected) EndCallRecord(m_recIn, "終了 (自分が切りました)");
+    if (m_bOutConnected)
+        EndCallRecord(m_recOut, "終了 (自分が切りました)");
+    else if (m_bCalling)
+        EndCallRecord(m_recOut, "取り消し (自分が切りました)");
+    if (m_bRinging)
+        EndCallRecord(m_recIn, "拒否 (応答せずに切りました)");
+    else if (m_bInConnected)
+        EndCallRecord(m_recIn, "終了 (自分が切りました)");
     StopRinging();
 }
 

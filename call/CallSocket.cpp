@@ -1,6 +1,6 @@
 #include "call/CallSocket.h"
 
-CCallSocket::CCallSocket() : m_pOwner(nullptr), m_nConnectError(0) {}
+CCallSocket::CCallSocket() : m_pOwner(nullptr), m_nConnectError(0) { }
 
 void CCallSocket::Forward(UINT message)
 {

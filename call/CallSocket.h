@@ -5,11 +5,11 @@
 #include "platform/afxsock.h"
 
 #define WM_SOCK_CONNECT (WM_USER + 10)
-#define WM_SOCK_ACCEPT  (WM_USER + 11)
+#define WM_SOCK_ACCEPT (WM_USER + 11)
 #define WM_SOCK_RECEIVE (WM_USER + 12)
-#define WM_SOCK_SEND    (WM_USER + 13)
-#define WM_SOCK_CLOSE   (WM_USER + 14)
-#define WM_SOCK_OOB     (WM_USER + 15)
+#define WM_SOCK_SEND (WM_USER + 13)
+#define WM_SOCK_CLOSE (WM_USER + 14)
+#define WM_SOCK_OOB (WM_USER + 15)
 
 class CCallSocket : public CAsyncSocket {
 public:

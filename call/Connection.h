@@ -9,11 +9,11 @@
 
 struct CConnection {
     CLineReader reader;
-    CSendQueue queue{ WSAEWOULDBLOCK };
-    bool bInTurn = false;     // its bytes are being read and listed now (a modal box may nest)
+    CSendQueue queue { WSAEWOULDBLOCK };
+    bool bInTurn = false; // its bytes are being read and listed now (a modal box may nest)
     bool bMoreWaiting = false; // the last turn stopped before the socket ran dry
-    bool bPeerClosed = false;  // the partner closed: the call ends once what arrived is listed
-    unsigned nGeneration = 0;  // counts connections, so a turn notices that its own has ended
+    bool bPeerClosed = false; // the partner closed: the call ends once what arrived is listed
+    unsigned nGeneration = 0; // counts connections, so a turn notices that its own has ended
 
     void Reset()
     {

@@ -20,7 +20,7 @@ public:
 
 private:
     HDC m_hdc = NULL;
-    HGDIOBJ m_hFont = NULL;    // the font selected into m_hdc
+    HGDIOBJ m_hFont = NULL; // the font selected into m_hdc
     HGDIOBJ m_hOldFont = NULL;
 };
 

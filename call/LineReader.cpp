@@ -11,8 +11,7 @@ const char kCR = '\r';
 // greetings "A" and "I" never carry a CR, so a tail starting with them cannot wait for one.
 bool EndsWithCR(char chCommand)
 {
-    return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' ||
-           chCommand == 'B';
+    return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' || chCommand == 'B';
 }
 
 void Emit(std::vector<CLineMessage>& out, CLineMessage::Kind kind, const std::string& payload)
@@ -25,30 +24,15 @@ void Emit(std::vector<CLineMessage>& out, CLineMessage::Kind kind, const std::st
 
 } // namespace
 
-CString ComposeCalleeGreeting(const CString& strName)
-{
-    return "a1" + strName + kCR + "A" + strName;
-}
+CString ComposeCalleeGreeting(const CString& strName) { return "a1" + strName + kCR + "A" + strName; }
 
-CString ComposeCallerGreeting(const CString& strName)
-{
-    return "i1" + strName + kCR + "I" + strName;
-}
+CString ComposeCallerGreeting(const CString& strName) { return "i1" + strName + kCR + "I" + strName; }
 
-CString ComposeAnswer()
-{
-    return CString("C") + kCR;
-}
+CString ComposeAnswer() { return CString("C") + kCR; }
 
-CString ComposeBusy(const CString& strName)
-{
-    return "B" + strName + kCR;
-}
+CString ComposeBusy(const CString& strName) { return "B" + strName + kCR; }
 
-CString ComposeText(const CString& strText)
-{
-    return "S" + strText + kCR;
-}
+CString ComposeText(const CString& strText) { return "S" + strText + kCR; }
 
 void CLineReader::Reset()
 {
@@ -60,13 +44,11 @@ void CLineReader::Reset()
 
 void CLineReader::Feed(const char* pData, int nLength, std::vector<CLineMessage>& out)
 {
-    if (!pData || nLength <= 0)
-        return;
+    if (!pData || nLength <= 0) return;
 
     // A zero byte ends the text of this read; whatever follows it in the same read is dropped.
     size_t nText = (size_t)nLength;
-    if (const void* pZero = std::memchr(pData, 0, nText))
-        nText = (size_t)((const char*)pZero - pData);
+    if (const void* pZero = std::memchr(pData, 0, nText)) nText = (size_t)((const char*)pZero - pData);
 
     std::string buf;
     buf.swap(m_pending);
@@ -128,8 +110,7 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
 {
     // An expected short form must come right after its long form; any line ends the wait.
     m_expectedShort.clear();
-    if (line.empty())
-        return;
+    if (line.empty()) return;
 
     switch (line[0]) {
     case 'S':
@@ -148,8 +129,7 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
     case 'A':
     case 'I':
         if (!m_bGreeted)
-            Emit(out, line[0] == 'A' ? CLineMessage::CalleeName : CLineMessage::CallerName,
-                 line.substr(1));
+            Emit(out, line[0] == 'A' ? CLineMessage::CalleeName : CLineMessage::CallerName, line.substr(1));
         m_bGreeted = false;
         break;
     case 'C':

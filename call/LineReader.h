@@ -11,18 +11,18 @@
 // Composed messages, byte for byte as they go on the wire (CR is 0x0D, no line feed).
 CString ComposeCalleeGreeting(const CString& strName); // "a1" name CR "A" name
 CString ComposeCallerGreeting(const CString& strName); // "i1" name CR "I" name
-CString ComposeAnswer();                               // "C" CR
-CString ComposeBusy(const CString& strName);           // "B" name CR
-CString ComposeText(const CString& strText);           // "S" text CR
+CString ComposeAnswer(); // "C" CR
+CString ComposeBusy(const CString& strName); // "B" name CR
+CString ComposeText(const CString& strText); // "S" text CR
 
 // One message taken from the stream, after the greeting rules have been applied.
 struct CLineMessage {
     enum Kind {
-        Text,          // "S": strPayload is the line of text
-        CalleeName,    // callee greeting to act on: show strPayload, reply with the caller greeting
-        CallerName,    // caller greeting to act on: store and show strPayload
-        Answer,        // "C"
-        Busy,          // "B" (the name is not used)
+        Text, // "S": strPayload is the line of text
+        CalleeName, // callee greeting to act on: show strPayload, reply with the caller greeting
+        CallerName, // caller greeting to act on: store and show strPayload
+        Answer, // "C"
+        Busy, // "B" (the name is not used)
     };
     Kind kind;
     CString strPayload;
@@ -59,7 +59,7 @@ private:
     void ProcessLine(const std::string& line, std::vector<CLineMessage>& out);
     void KeepOrCut(const std::string& buf, size_t pos, std::vector<CLineMessage>& out);
 
-    std::string m_pending;       // unprocessed bytes carried to the next read; never holds a CR
+    std::string m_pending; // unprocessed bytes carried to the next read; never holds a CR
     std::string m_expectedShort; // "A"/"I" + name expected right after a long-form greeting
-    int m_nCutTails;             // tails processed without their CR (end of read, or bound)
+    int m_nCutTails; // tails processed without their CR (end of read, or bound)
 };

@@ -16,7 +16,7 @@ public:
     // (the would-block code when the socket takes nothing now).
     typedef std::function<int(const char* pData, int nLength, int* pnError)> SendFn;
 
-    explicit CSendQueue(int nWouldBlock) : m_nWouldBlock(nWouldBlock) {}
+    explicit CSendQueue(int nWouldBlock) : m_nWouldBlock(nWouldBlock) { }
 
     // Queues a whole message and sends what the socket takes now. Returns false, with nothing
     // queued or sent, when the message would not fit. *pnError is set to a send error other
@@ -26,7 +26,11 @@ public:
     bool Fits(size_t nLength) const { return nLength <= kMaxQueued && Queued() <= kMaxQueued - nLength; }
     // On a write event: sends what waits. Returns a send error other than would-block, or 0.
     int Flush(const SendFn& send);
-    void Clear() { m_pending.clear(); m_nSent = 0; }
+    void Clear()
+    {
+        m_pending.clear();
+        m_nSent = 0;
+    }
 
     size_t Queued() const { return m_pending.size() - m_nSent; }
     bool Empty() const { return Queued() == 0; }

@@ -1,10 +1,10 @@
 #include "phonebook/NameDlg.h"
 
 BEGIN_MESSAGE_MAP(CNameDlg, CShapedDialog)
-    ON_WM_DESTROY()
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
-CNameDlg::CNameDlg(CWnd* pParent) : CShapedDialog(IDD_NAME, pParent) {}
+CNameDlg::CNameDlg(CWnd* pParent) : CShapedDialog(IDD_NAME, pParent) { }
 
 void CNameDlg::DoDataExchange(CDataExchange* pDX)
 {

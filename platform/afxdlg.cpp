@@ -27,11 +27,12 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
 // CDialog
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) { }
 
 INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM)
 {
@@ -58,7 +59,8 @@ INT_PTR CDialog::DoModal()
     m_nEndResult = -1;
     HWND hOwner = OwnerWindow();
     AfxHookWindowCreate(this);
-    HWND hWnd = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hOwner, AfxDlgProc, 0);
+    HWND hWnd =
+        ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hOwner, AfxDlgProc, 0);
     AfxUnhookWindowCreate();
     if (!hWnd) return -1;
 
@@ -106,8 +108,8 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
     m_bModeless = true;
     m_bEnded = false;
     AfxHookWindowCreate(this);
-    HWND hWnd = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), OwnerWindow(),
-                                     AfxDlgProc, 0);
+    HWND hWnd = ::CreateDialogParamA(
+        AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), OwnerWindow(), AfxDlgProc, 0);
     AfxUnhookWindowCreate();
     return hWnd != NULL;
 }
@@ -170,4 +172,3 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     }
     return CWnd::WindowProc(message, wParam, lParam);
 }
-

@@ -10,7 +10,10 @@
 // arrived: a socket closed meanwhile only leaves it without an owner, so the thread never writes
 // into memory that has been freed, and its late result reaches nobody.
 struct CAsyncSocket::LookupRequest {
-    LookupRequest(CAsyncSocket* p, const char* pszHost, HostLookupFn pfn) : pSocket(p), strHost(pszHost), pfnLookup(pfn) {}
+    LookupRequest(CAsyncSocket* p, const char* pszHost, HostLookupFn pfn)
+        : pSocket(p), strHost(pszHost), pfnLookup(pfn)
+    {
+    }
     CAsyncSocket* pSocket; // null once the socket has given up on it
     const std::string strHost;
     const HostLookupFn pfnLookup;
@@ -53,7 +56,8 @@ struct SocketDispatcher {
         wc.hInstance = ::GetModuleHandleA(NULL);
         wc.lpszClassName = "KelvaroSocketNotify";
         ::RegisterClassA(&wc);
-        hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+        hWnd =
+            ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
         return hWnd;
     }
 
@@ -76,7 +80,7 @@ struct SocketDispatcher {
         byMsg.erase(n);
         MSG msg;
         if (hWnd)
-            while (::PeekMessageA(&msg, hWnd, n, n, PM_REMOVE)) {}
+            while (::PeekMessageA(&msg, hWnd, n, n, PM_REMOVE)) { }
     }
 
     static DWORD WINAPI LookupThread(LPVOID pParam)
@@ -159,8 +163,10 @@ int AddressLength(const SOCKADDR_STORAGE& ss)
 
 void SetPort(SOCKADDR_STORAGE& ss, UINT nPort)
 {
-    if (ss.ss_family == AF_INET6) ((sockaddr_in6&)ss).sin6_port = htons((u_short)nPort);
-    else ((sockaddr_in&)ss).sin_port = htons((u_short)nPort);
+    if (ss.ss_family == AF_INET6)
+        ((sockaddr_in6&)ss).sin6_port = htons((u_short)nPort);
+    else
+        ((sockaddr_in&)ss).sin_port = htons((u_short)nPort);
 }
 
 // A numeric address: dotted IPv4 as inet_addr reads it, or IPv6, optionally in brackets and with
@@ -199,7 +205,7 @@ SOCKET OpenBound(int nType, const SOCKADDR_STORAGE& rAddress, int nV6Only)
     const DWORD v = (DWORD)nV6Only;
     const bool bOk =
         (rAddress.ss_family != AF_INET6 || nV6Only < 0 ||
-         ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char*)&v, sizeof v) != SOCKET_ERROR) &&
+            ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char*)&v, sizeof v) != SOCKET_ERROR) &&
         ::bind(s, (const sockaddr*)&rAddress, AddressLength(rAddress)) != SOCKET_ERROR;
     if (bOk) return s;
     const int err = ::WSAGetLastError();
@@ -262,7 +268,7 @@ BOOL AfxSocketInit(WSADATA* lpwsaData)
     return TRUE;
 }
 
-CAsyncSocket::CAsyncSocket() : m_hSocket(INVALID_SOCKET) {}
+CAsyncSocket::CAsyncSocket() : m_hSocket(INVALID_SOCKET) { }
 
 CAsyncSocket::~CAsyncSocket()
 {
@@ -291,9 +297,12 @@ BOOL CAsyncSocket::AttachHandle(SOCKET hSocket, long lEvent)
     m_nMsg = d.Allocate(this);
     if (m_nMsg && m_hSecond != INVALID_SOCKET) m_nSecondMsg = d.Allocate(this);
     int err = 0;
-    if (!m_nMsg || (m_hSecond != INVALID_SOCKET && !m_nSecondMsg)) err = WSAEMFILE;
-    else if (!d.Window()) err = (int)::GetLastError();
-    else if (!AsyncSelect(lEvent)) err = ::WSAGetLastError();
+    if (!m_nMsg || (m_hSecond != INVALID_SOCKET && !m_nSecondMsg))
+        err = WSAEMFILE;
+    else if (!d.Window())
+        err = (int)::GetLastError();
+    else if (!AsyncSelect(lEvent))
+        err = ::WSAGetLastError();
     if (!err) return TRUE;
     CloseSecond();
     DetachHandle();
@@ -360,7 +369,8 @@ BOOL CAsyncSocket::AsyncSelect(long lEvent)
     }
     m_lEvent = lEvent;
     HWND hWnd = SocketDispatcher::Get().Window();
-    if (m_hSecond != INVALID_SOCKET && ::WSAAsyncSelect(m_hSecond, hWnd, m_nSecondMsg, lEvent) == SOCKET_ERROR)
+    if (m_hSecond != INVALID_SOCKET &&
+        ::WSAAsyncSelect(m_hSecond, hWnd, m_nSecondMsg, lEvent) == SOCKET_ERROR)
         return FALSE;
     return ::WSAAsyncSelect(m_hSocket, hWnd, m_nMsg, lEvent) != SOCKET_ERROR;
 }
@@ -591,9 +601,15 @@ void CAsyncSocket::DeliverEvent(int nEvent, int nErrorCode)
         if (nBytes != 0 || nErrorCode != 0) OnReceive(nErrorCode);
         break;
     }
-    case FD_WRITE: OnSend(nErrorCode); break;
-    case FD_OOB: OnOutOfBandData(nErrorCode); break;
-    case FD_ACCEPT: OnAccept(nErrorCode); break;
+    case FD_WRITE:
+        OnSend(nErrorCode);
+        break;
+    case FD_OOB:
+        OnOutOfBandData(nErrorCode);
+        break;
+    case FD_ACCEPT:
+        OnAccept(nErrorCode);
+        break;
     case FD_CONNECT:
         if (m_pPlan) {
             // A failed try goes on to the next address; the owner hears only the outcome.
@@ -606,14 +622,17 @@ void CAsyncSocket::DeliverEvent(int nEvent, int nErrorCode)
         }
         OnConnect(nErrorCode);
         break;
-    case FD_CLOSE: OnClose(nErrorCode); break;
-    default: break;
+    case FD_CLOSE:
+        OnClose(nErrorCode);
+        break;
+    default:
+        break;
     }
 }
 
-void CAsyncSocket::OnReceive(int) {}
-void CAsyncSocket::OnSend(int) {}
-void CAsyncSocket::OnOutOfBandData(int) {}
-void CAsyncSocket::OnAccept(int) {}
-void CAsyncSocket::OnConnect(int) {}
-void CAsyncSocket::OnClose(int) {}
+void CAsyncSocket::OnReceive(int) { }
+void CAsyncSocket::OnSend(int) { }
+void CAsyncSocket::OnOutOfBandData(int) { }
+void CAsyncSocket::OnAccept(int) { }
+void CAsyncSocket::OnConnect(int) { }
+void CAsyncSocket::OnClose(int) { }

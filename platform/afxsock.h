@@ -30,7 +30,7 @@ public:
     // alone where it has no IPv6. A given numeric address (IPv4, or IPv6 with or without
     // brackets) binds to it and picks its family. FALSE with the reason in the last-error value.
     BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_STREAM, long lEvent = AllEvents,
-                const char* lpszSocketAddress = NULL);
+        const char* lpszSocketAddress = NULL);
     BOOL AsyncSelect(long lEvent = AllEvents);
     // Listens on every handle Create opened.
     BOOL Listen(int nConnectionBacklog = 5);
@@ -42,7 +42,8 @@ public:
     // look-up). Close cancels at any point.
     BOOL Connect(const char* lpszHostAddress, UINT nHostPort);
     // Takes the next waiting connection into a socket object that is not open yet.
-    virtual BOOL Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr = NULL, int* lpSockAddrLen = NULL);
+    virtual BOOL Accept(
+        CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr = NULL, int* lpSockAddrLen = NULL);
     virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
     virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
     // Closes the handle; notifications still queued for it are dropped. The object can be
@@ -86,8 +87,8 @@ private:
     int TryNextAddress(bool* pbNow = nullptr);
     int ReopenFor(int nFamily);
 
-    UINT m_nMsg = 0;            // notification message of the current handle
-    UINT m_nAcceptedFrom = 0;   // notification message of the listener this socket came from
+    UINT m_nMsg = 0; // notification message of the current handle
+    UINT m_nAcceptedFrom = 0; // notification message of the listener this socket came from
     long m_lEvent = 0;
     // The IPv6 listening handle beside the IPv4 one, where the system has no dual stack.
     SOCKET m_hSecond = INVALID_SOCKET;
@@ -96,6 +97,6 @@ private:
     int m_nType = SOCK_STREAM;
     UINT m_nBindPort = 0;
     SOCKADDR_STORAGE* m_pBindAddress = nullptr; // null: any address
-    LookupRequest* m_pLookup = nullptr;         // host-name look-up in progress
-    ConnectPlan* m_pPlan = nullptr;             // addresses of a connect still being tried
+    LookupRequest* m_pLookup = nullptr; // host-name look-up in progress
+    ConnectPlan* m_pPlan = nullptr; // addresses of a connect still being tried
 };

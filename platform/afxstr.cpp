@@ -18,10 +18,7 @@ CString CString::Right(int nCount) const
     return CString(m_str.substr(m_str.size() - (size_t)nCount));
 }
 
-CString CString::Mid(int nFirst) const
-{
-    return Mid(nFirst, GetLength() - (nFirst < 0 ? 0 : nFirst));
-}
+CString CString::Mid(int nFirst) const { return Mid(nFirst, GetLength() - (nFirst < 0 ? 0 : nFirst)); }
 
 CString CString::Mid(int nFirst, int nCount) const
 {
@@ -90,7 +87,10 @@ POSITION CStringList::AddTail(const CString& s)
     p->data = s;
     p->pNext = nullptr;
     p->pPrev = m_pTail;
-    if (m_pTail) m_pTail->pNext = p; else m_pHead = p;
+    if (m_pTail)
+        m_pTail->pNext = p;
+    else
+        m_pHead = p;
     m_pTail = p;
     ++m_nCount;
     return (POSITION)p;
@@ -102,7 +102,10 @@ POSITION CStringList::AddHead(const CString& s)
     p->data = s;
     p->pPrev = nullptr;
     p->pNext = m_pHead;
-    if (m_pHead) m_pHead->pPrev = p; else m_pTail = p;
+    if (m_pHead)
+        m_pHead->pPrev = p;
+    else
+        m_pTail = p;
     m_pHead = p;
     ++m_nCount;
     return (POSITION)p;
@@ -129,8 +132,14 @@ void CStringList::SetAt(POSITION pos, const CString& s) { static_cast<Node*>(pos
 void CStringList::RemoveAt(POSITION pos)
 {
     Node* p = static_cast<Node*>(pos);
-    if (p->pPrev) p->pPrev->pNext = p->pNext; else m_pHead = p->pNext;
-    if (p->pNext) p->pNext->pPrev = p->pPrev; else m_pTail = p->pPrev;
+    if (p->pPrev)
+        p->pPrev->pNext = p->pNext;
+    else
+        m_pHead = p->pNext;
+    if (p->pNext)
+        p->pNext->pPrev = p->pPrev;
+    else
+        m_pTail = p->pPrev;
     delete p;
     --m_nCount;
 }

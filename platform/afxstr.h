@@ -8,11 +8,11 @@
 // Byte string in the ANSI code page. Comparisons are byte for byte.
 class CString {
 public:
-    CString() {}
-    CString(const char* psz) : m_str(psz ? psz : "") {}
-    CString(const char* pch, int nLength) : m_str(pch, nLength > 0 ? (size_t)nLength : 0) {}
-    CString(char ch, int nRepeat) : m_str(nRepeat > 0 ? (size_t)nRepeat : 0, ch) {}
-    CString(const std::string& s) : m_str(s) {}
+    CString() { }
+    CString(const char* psz) : m_str(psz ? psz : "") { }
+    CString(const char* pch, int nLength) : m_str(pch, nLength > 0 ? (size_t)nLength : 0) { }
+    CString(char ch, int nRepeat) : m_str(nRepeat > 0 ? (size_t)nRepeat : 0, ch) { }
+    CString(const std::string& s) : m_str(s) { }
 
     int GetLength() const { return (int)m_str.size(); }
     bool IsEmpty() const { return m_str.empty(); }
@@ -32,10 +32,26 @@ public:
     int Find(const char* psz, int nStart = 0) const;
     int Compare(const char* psz) const;
 
-    CString& operator=(const char* psz) { m_str = psz ? psz : ""; return *this; }
-    CString& operator+=(const CString& s) { m_str += s.m_str; return *this; }
-    CString& operator+=(const char* psz) { if (psz) m_str += psz; return *this; }
-    CString& operator+=(char ch) { m_str += ch; return *this; }
+    CString& operator=(const char* psz)
+    {
+        m_str = psz ? psz : "";
+        return *this;
+    }
+    CString& operator+=(const CString& s)
+    {
+        m_str += s.m_str;
+        return *this;
+    }
+    CString& operator+=(const char* psz)
+    {
+        if (psz) m_str += psz;
+        return *this;
+    }
+    CString& operator+=(char ch)
+    {
+        m_str += ch;
+        return *this;
+    }
 
     // printf-style formatting ("%d", "%s" and the rest of the C library's set).
     void Format(const char* pszFormat, ...)
@@ -71,13 +87,13 @@ private:
 };
 
 // Opaque place in a CStringList.
-struct __POSITION {};
+struct __POSITION { };
 typedef __POSITION* POSITION;
 
 // Doubly linked list of strings in insertion order, walked with POSITION values.
 class CStringList {
 public:
-    CStringList() {}
+    CStringList() { }
     ~CStringList() { RemoveAll(); }
     CStringList(const CStringList&) = delete;
     CStringList& operator=(const CStringList&) = delete;

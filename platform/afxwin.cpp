@@ -65,8 +65,7 @@ static LRESULT CALLBACK AfxCbtHook(int nCode, WPARAM wParam, LPARAM lParam)
 void AfxHookWindowCreate(CWnd* pWnd)
 {
     g_pWndInit = pWnd;
-    if (!g_hHookCreate)
-        g_hHookCreate = ::SetWindowsHookExA(WH_CBT, AfxCbtHook, NULL, ::GetCurrentThreadId());
+    if (!g_hHookCreate) g_hHookCreate = ::SetWindowsHookExA(WH_CBT, AfxCbtHook, NULL, ::GetCurrentThreadId());
 }
 
 void AfxUnhookWindowCreate()
@@ -110,7 +109,6 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode)
     (this->*p->pfn)();
     return TRUE;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // CWnd
@@ -193,7 +191,9 @@ static BOOL ModifyStyleWord(HWND hWnd, int nIndex, DWORD dwRemove, DWORD dwAdd, 
     LONG_PTR next = (style & ~(LONG_PTR)dwRemove) | dwAdd;
     if (style == next) return FALSE;
     ::SetWindowLongPtrA(hWnd, nIndex, next);
-    if (nFlags) ::SetWindowPos(hWnd, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
+    if (nFlags)
+        ::SetWindowPos(
+            hWnd, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
     return TRUE;
 }
 
@@ -312,7 +312,8 @@ BOOL CWnd::CallHandler(const AFX_MSGMAP_ENTRY* p, WPARAM wParam, LPARAM lParam, 
         (this->*reinterpret_cast<void (CWnd::*)(UINT, LPARAM)>(p->pfn))((UINT)wParam, lParam);
         break;
     case AfxSig_vWp:
-        (this->*reinterpret_cast<void (CWnd::*)(CWnd*, CPoint)>(p->pfn))(FromHandle((HWND)wParam), CPoint(lParam));
+        (this->*reinterpret_cast<void (CWnd::*)(CWnd*, CPoint)>(p->pfn))(
+            FromHandle((HWND)wParam), CPoint(lParam));
         break;
     case AfxSig_hv:
         *pResult = (LRESULT)(this->*reinterpret_cast<HCURSOR (CWnd::*)()>(p->pfn))();
@@ -322,7 +323,6 @@ BOOL CWnd::CallHandler(const AFX_MSGMAP_ENTRY* p, WPARAM wParam, LPARAM lParam, 
     }
     return TRUE;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // CWinApp
@@ -380,7 +380,7 @@ const char* AfxGetAppName()
     return g_pApp->m_pszAppName;
 }
 
-void AfxEnableControlContainer() {} // the program's dialogs hold only standard controls
+void AfxEnableControlContainer() { } // the program's dialogs hold only standard controls
 
 int AfxWinMain(HINSTANCE hInstance, LPSTR, int)
 {

@@ -33,20 +33,20 @@ typedef void (CCmdTarget::*AFX_PMSG)();
 
 enum AfxSig : UINT {
     AfxSig_end = 0,
-    AfxSig_vv,    // void ()
-    AfxSig_lwl,   // LRESULT (WPARAM, LPARAM)
-    AfxSig_vwii,  // void (UINT, int, int)          WM_SIZE
-    AfxSig_vwp,   // void (UINT, CPoint)            mouse messages
-    AfxSig_vwWb,  // void (UINT, CWnd*, BOOL)       WM_ACTIVATE
-    AfxSig_vwl,   // void (UINT, LPARAM)            WM_SYSCOMMAND
-    AfxSig_vWp,   // void (CWnd*, CPoint)           WM_CONTEXTMENU
-    AfxSig_hv,    // HCURSOR ()                     WM_QUERYDRAGICON
+    AfxSig_vv, // void ()
+    AfxSig_lwl, // LRESULT (WPARAM, LPARAM)
+    AfxSig_vwii, // void (UINT, int, int)          WM_SIZE
+    AfxSig_vwp, // void (UINT, CPoint)            mouse messages
+    AfxSig_vwWb, // void (UINT, CWnd*, BOOL)       WM_ACTIVATE
+    AfxSig_vwl, // void (UINT, LPARAM)            WM_SYSCOMMAND
+    AfxSig_vWp, // void (CWnd*, CPoint)           WM_CONTEXTMENU
+    AfxSig_hv, // HCURSOR ()                     WM_QUERYDRAGICON
 };
 
 struct AFX_MSGMAP_ENTRY {
     UINT nMessage;
-    UINT nCode;   // notification code for WM_COMMAND
-    UINT nID;     // control or command id for WM_COMMAND
+    UINT nCode; // notification code for WM_COMMAND
+    UINT nID; // control or command id for WM_COMMAND
     UINT nSig;
     AFX_PMSG pfn;
 };
@@ -56,56 +56,82 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                              \
-protected:                                                 \
-    static const AFX_MSGMAP* GetThisMessageMap();          \
+#define DECLARE_MESSAGE_MAP()                                                                                \
+protected:                                                                                                   \
+    static const AFX_MSGMAP* GetThisMessageMap();                                                            \
     virtual const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                           \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }   \
-    const AFX_MSGMAP* theClass::GetThisMessageMap()                                      \
-    {                                                                                    \
-        typedef theClass ThisClass;                                                      \
-        typedef baseClass TheBaseClass;                                                  \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                               \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }                        \
+    const AFX_MSGMAP* theClass::GetThisMessageMap()                                                          \
+    {                                                                                                        \
+        typedef theClass ThisClass;                                                                          \
+        typedef baseClass TheBaseClass;                                                                      \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 
-#define END_MESSAGE_MAP()                                                                \
-        { 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } };                                          \
-        static const AFX_MSGMAP messageMap = { &TheBaseClass::GetThisMessageMap,         \
-                                               &_messageEntries[0] };                    \
-        return &messageMap;                                                              \
+#define END_MESSAGE_MAP()                                                                                    \
+    {                                                                                                        \
+        0, 0, 0, AfxSig_end, (AFX_PMSG)0                                                                     \
+    }                                                                                                        \
+    }                                                                                                        \
+    ;                                                                                                        \
+    static const AFX_MSGMAP messageMap = { &TheBaseClass::GetThisMessageMap, &_messageEntries[0] };          \
+    return &messageMap;                                                                                      \
     }
 
 #define AFX_VV(fn) static_cast<AFX_PMSG>(static_cast<void (CCmdTarget::*)()>(&ThisClass::fn))
 #define AFX_SIG(type, fn) reinterpret_cast<AFX_PMSG>(static_cast<type>(&ThisClass::fn))
 
-#define ON_COMMAND(id, fn)        { WM_COMMAND, 0, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_BN_CLICKED(id, fn)     { WM_COMMAND, BN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_CBN_SELCHANGE(id, fn)  { WM_COMMAND, CBN_SELCHANGE, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_STN_CLICKED(id, fn)    { WM_COMMAND, STN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_MESSAGE(msg, fn)       { (UINT)(msg), 0, 0, AfxSig_lwl, \
-                                    AFX_SIG(LRESULT (CCmdTarget::*)(WPARAM, LPARAM), fn) },
-#define ON_WM_PAINT()             { WM_PAINT, 0, 0, AfxSig_vv, AFX_SIG(void (CWnd::*)(), OnPaint) },
-#define ON_WM_DESTROY()           { WM_DESTROY, 0, 0, AfxSig_vv, AFX_SIG(void (CWnd::*)(), OnDestroy) },
-#define ON_WM_SIZE()              { WM_SIZE, 0, 0, AfxSig_vwii, AFX_SIG(void (CWnd::*)(UINT, int, int), OnSize) },
-#define ON_WM_LBUTTONDOWN()       { WM_LBUTTONDOWN, 0, 0, AfxSig_vwp, AFX_SIG(void (CWnd::*)(UINT, CPoint), OnLButtonDown) },
-#define ON_WM_LBUTTONUP()         { WM_LBUTTONUP, 0, 0, AfxSig_vwp, AFX_SIG(void (CWnd::*)(UINT, CPoint), OnLButtonUp) },
-#define ON_WM_MOUSEMOVE()         { WM_MOUSEMOVE, 0, 0, AfxSig_vwp, AFX_SIG(void (CWnd::*)(UINT, CPoint), OnMouseMove) },
-#define ON_WM_ACTIVATE()          { WM_ACTIVATE, 0, 0, AfxSig_vwWb, AFX_SIG(void (CWnd::*)(UINT, CWnd*, BOOL), OnActivate) },
-#define ON_WM_SYSCOMMAND()        { WM_SYSCOMMAND, 0, 0, AfxSig_vwl, AFX_SIG(void (CWnd::*)(UINT, LPARAM), OnSysCommand) },
-#define ON_WM_CONTEXTMENU()       { WM_CONTEXTMENU, 0, 0, AfxSig_vWp, AFX_SIG(void (CWnd::*)(CWnd*, CPoint), OnContextMenu) },
-#define ON_WM_QUERYDRAGICON()     { WM_QUERYDRAGICON, 0, 0, AfxSig_hv, AFX_SIG(HCURSOR (CWnd::*)(), OnQueryDragIcon) },
+#define ON_COMMAND(id, fn) { WM_COMMAND, 0, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_BN_CLICKED(id, fn) { WM_COMMAND, BN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_CBN_SELCHANGE(id, fn) { WM_COMMAND, CBN_SELCHANGE, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_STN_CLICKED(id, fn) { WM_COMMAND, STN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_MESSAGE(msg, fn)                                                                                  \
+    { (UINT)(msg), 0, 0, AfxSig_lwl, AFX_SIG(LRESULT(CCmdTarget::*)(WPARAM, LPARAM), fn) },
+#define ON_WM_PAINT() { WM_PAINT, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnPaint) },
+#define ON_WM_DESTROY() { WM_DESTROY, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnDestroy) },
+#define ON_WM_SIZE() { WM_SIZE, 0, 0, AfxSig_vwii, AFX_SIG(void(CWnd::*)(UINT, int, int), OnSize) },
+#define ON_WM_LBUTTONDOWN()                                                                                  \
+    { WM_LBUTTONDOWN, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonDown) },
+#define ON_WM_LBUTTONUP()                                                                                    \
+    { WM_LBUTTONUP, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonUp) },
+#define ON_WM_MOUSEMOVE()                                                                                    \
+    { WM_MOUSEMOVE, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnMouseMove) },
+#define ON_WM_ACTIVATE()                                                                                     \
+    { WM_ACTIVATE, 0, 0, AfxSig_vwWb, AFX_SIG(void(CWnd::*)(UINT, CWnd*, BOOL), OnActivate) },
+#define ON_WM_SYSCOMMAND()                                                                                   \
+    { WM_SYSCOMMAND, 0, 0, AfxSig_vwl, AFX_SIG(void(CWnd::*)(UINT, LPARAM), OnSysCommand) },
+#define ON_WM_CONTEXTMENU()                                                                                  \
+    { WM_CONTEXTMENU, 0, 0, AfxSig_vWp, AFX_SIG(void(CWnd::*)(CWnd*, CPoint), OnContextMenu) },
+#define ON_WM_QUERYDRAGICON()                                                                                \
+    { WM_QUERYDRAGICON, 0, 0, AfxSig_hv, AFX_SIG(HCURSOR(CWnd::*)(), OnQueryDragIcon) },
 
 // ---------------------------------------------------------------------------------------------
 // Points and rectangles.
 
 class CPoint : public POINT {
 public:
-    CPoint() { x = 0; y = 0; }
-    CPoint(int initX, int initY) { x = initX; y = initY; }
-    CPoint(POINT pt) { x = pt.x; y = pt.y; }
+    CPoint()
+    {
+        x = 0;
+        y = 0;
+    }
+    CPoint(int initX, int initY)
+    {
+        x = initX;
+        y = initY;
+    }
+    CPoint(POINT pt)
+    {
+        x = pt.x;
+        y = pt.y;
+    }
     // A point packed into an LPARAM as mouse messages carry it (signed coordinates).
-    explicit CPoint(LPARAM lParam) { x = (short)LOWORD(lParam); y = (short)HIWORD(lParam); }
+    explicit CPoint(LPARAM lParam)
+    {
+        x = (short)LOWORD(lParam);
+        y = (short)HIWORD(lParam);
+    }
     CPoint operator-(const POINT& o) const { return CPoint(x - o.x, y - o.y); }
     CPoint operator+(const POINT& o) const { return CPoint(x + o.x, y + o.y); }
     bool operator==(const POINT& o) const { return x == o.x && y == o.y; }
@@ -115,8 +141,20 @@ public:
 class CRect : public RECT {
 public:
     CRect() { left = top = right = bottom = 0; }
-    CRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
-    CRect(const RECT& rc) { left = rc.left; top = rc.top; right = rc.right; bottom = rc.bottom; }
+    CRect(int l, int t, int r, int b)
+    {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
+    CRect(const RECT& rc)
+    {
+        left = rc.left;
+        top = rc.top;
+        right = rc.right;
+        bottom = rc.bottom;
+    }
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
     CPoint TopLeft() const { return CPoint(left, top); }
@@ -130,7 +168,7 @@ public:
 
 class CCmdTarget {
 public:
-    virtual ~CCmdTarget() {}
+    virtual ~CCmdTarget() { }
 
     // Looks a command up in this object's map chain and runs the handler; TRUE when handled.
     BOOL OnCmdMsg(UINT nID, UINT nCode);
@@ -148,7 +186,7 @@ protected:
 
 class CGdiObject {
 public:
-    CGdiObject() : m_hObject(NULL) {}
+    CGdiObject() : m_hObject(NULL) { }
     virtual ~CGdiObject() { DeleteObject(); }
     CGdiObject(const CGdiObject&) = delete;
     CGdiObject& operator=(const CGdiObject&) = delete;
@@ -166,15 +204,18 @@ public:
 
 class CPen : public CGdiObject {
 public:
-    CPen() {}
+    CPen() { }
     CPen(int nPenStyle, int nWidth, COLORREF crColor) { CreatePen(nPenStyle, nWidth, crColor); }
-    BOOL CreatePen(int nPenStyle, int nWidth, COLORREF crColor) { return Attach(::CreatePen(nPenStyle, nWidth, crColor)); }
+    BOOL CreatePen(int nPenStyle, int nWidth, COLORREF crColor)
+    {
+        return Attach(::CreatePen(nPenStyle, nWidth, crColor));
+    }
     operator HPEN() const { return (HPEN)m_hObject; }
 };
 
 class CBrush : public CGdiObject {
 public:
-    CBrush() {}
+    CBrush() { }
     explicit CBrush(COLORREF crColor) { CreateSolidBrush(crColor); }
     BOOL CreateSolidBrush(COLORREF crColor) { return Attach(::CreateSolidBrush(crColor)); }
     operator HBRUSH() const { return (HBRUSH)m_hObject; }
@@ -195,13 +236,22 @@ public:
 
 class CDC {
 public:
-    CDC() : m_hDC(NULL) {}
-    virtual ~CDC() {}
+    CDC() : m_hDC(NULL) { }
+    virtual ~CDC() { }
     CDC(const CDC&) = delete;
     CDC& operator=(const CDC&) = delete;
 
-    BOOL Attach(HDC hDC) { m_hDC = hDC; return hDC != NULL; }
-    HDC Detach() { HDC h = m_hDC; m_hDC = NULL; return h; }
+    BOOL Attach(HDC hDC)
+    {
+        m_hDC = hDC;
+        return hDC != NULL;
+    }
+    HDC Detach()
+    {
+        HDC h = m_hDC;
+        m_hDC = NULL;
+        return h;
+    }
     HDC GetSafeHdc() const { return m_hDC; }
     operator HDC() const { return m_hDC; }
 
@@ -216,7 +266,10 @@ public:
     {
         return ::DrawTextA(m_hDC, str, str.GetLength(), lpRect, nFormat);
     }
-    BOOL Ellipse(LPCRECT lpRect) { return ::Ellipse(m_hDC, lpRect->left, lpRect->top, lpRect->right, lpRect->bottom); }
+    BOOL Ellipse(LPCRECT lpRect)
+    {
+        return ::Ellipse(m_hDC, lpRect->left, lpRect->top, lpRect->right, lpRect->bottom);
+    }
 
     HDC m_hDC;
 };
@@ -236,7 +289,7 @@ private:
 
 class CMenu {
 public:
-    CMenu() : m_hMenu(NULL), m_bOwner(true) {}
+    CMenu() : m_hMenu(NULL), m_bOwner(true) { }
     ~CMenu();
     CMenu(const CMenu&) = delete;
     CMenu& operator=(const CMenu&) = delete;
@@ -246,7 +299,10 @@ public:
     HMENU GetSafeHmenu() const { return m_hMenu; }
     // A sub-menu owned by this menu; the returned object is valid while this one lives.
     CMenu* GetSubMenu(int nPos);
-    UINT EnableMenuItem(UINT nIDEnableItem, UINT nEnable) { return ::EnableMenuItem(m_hMenu, nIDEnableItem, nEnable); }
+    UINT EnableMenuItem(UINT nIDEnableItem, UINT nEnable)
+    {
+        return ::EnableMenuItem(m_hMenu, nIDEnableItem, nEnable);
+    }
     BOOL TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, LPCRECT lpRect = NULL);
 
     HMENU m_hMenu;
@@ -261,7 +317,7 @@ private:
 
 class CWnd : public CCmdTarget {
 public:
-    CWnd() : m_hWnd(NULL), m_pfnSuper(NULL) {}
+    CWnd() : m_hWnd(NULL), m_pfnSuper(NULL) { }
     ~CWnd() override;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -305,7 +361,7 @@ public:
         return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : NULL, x, y, cx, cy, nFlags);
     }
     BOOL RedrawWindow(LPCRECT lpRectUpdate = NULL, HRGN hrgnUpdate = NULL,
-                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE)
+        UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE)
     {
         return ::RedrawWindow(m_hWnd, lpRectUpdate, hrgnUpdate, flags);
     }
@@ -327,7 +383,7 @@ protected:
     // Default processing of the message being handled now.
     LRESULT Default();
     // Called after the window is gone and the link is dropped.
-    virtual void PostNcDestroy() {}
+    virtual void PostNcDestroy() { }
 
     static const AFX_MSGMAP* GetThisMessageMap();
     const AFX_MSGMAP* GetMessageMap() const override;
@@ -362,14 +418,14 @@ public:
     int GetCheck() const { return (int)SendMessage(BM_GETCHECK); }
     void SetCheck(int nCheck) { SendMessage(BM_SETCHECK, (WPARAM)nCheck); }
     // Draws an owner-drawn button; the parent's WM_DRAWITEM is passed back here.
-    virtual void DrawItem(LPDRAWITEMSTRUCT) {}
+    virtual void DrawItem(LPDRAWITEMSTRUCT) { }
 
 protected:
     BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 };
 
-class CEdit : public CWnd {};
-class CStatic : public CWnd {};
+class CEdit : public CWnd { };
+class CStatic : public CWnd { };
 
 class CListBox : public CWnd {
 public:
@@ -397,7 +453,10 @@ public:
 
 class CDataExchange {
 public:
-    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
+        : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd)
+    {
+    }
     BOOL m_bSaveAndValidate; // TRUE: controls to members (OK); FALSE: members to controls (init)
     CWnd* m_pDlgWnd;
 };
@@ -428,7 +487,7 @@ public:
     virtual void OnCancel();
 
 protected:
-    virtual void DoDataExchange(CDataExchange*) {}
+    virtual void DoDataExchange(CDataExchange*) { }
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     UINT m_nIDTemplate;
@@ -464,7 +523,7 @@ public:
     COLORREF GetDialogBkColor() const { return m_clrDlgBk; }
     COLORREF GetDialogTextColor() const { return m_clrDlgText; }
 
-    afx_msg void OnHelp() {}
+    afx_msg void OnHelp() { }
 
     CWnd* m_pMainWnd = nullptr;
     CString m_strAppName;

@@ -37,14 +37,14 @@ const char CAboutDlg::kHomePageUrl[] = KELVARO_HOMEPAGE_URL;
 const char CAboutDlg::kMailUrl[] = "mailto:" KELVARO_MAIL_ADDRESS;
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CShapedDialog)
-    ON_BN_CLICKED(IDC_BTN_HISTORY, OnHistory)
-    ON_BN_CLICKED(IDC_BTN_README, OnReadme)
-    ON_STN_CLICKED(IDC_STATIC_MAIL, OnMail)
-    ON_STN_CLICKED(IDC_STATIC_HOMEPAGE, OnHomePage)
-    ON_WM_DESTROY()
+ON_BN_CLICKED(IDC_BTN_HISTORY, OnHistory)
+ON_BN_CLICKED(IDC_BTN_README, OnReadme)
+ON_STN_CLICKED(IDC_STATIC_MAIL, OnMail)
+ON_STN_CLICKED(IDC_STATIC_HOMEPAGE, OnHomePage)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
-CAboutDlg::CAboutDlg() : CShapedDialog(IDD_ABOUTBOX, NULL) {}
+CAboutDlg::CAboutDlg() : CShapedDialog(IDD_ABOUTBOX, NULL) { }
 
 void CAboutDlg::DoDataExchange(CDataExchange* pDX)
 {

@@ -6,10 +6,10 @@
 #define ON_LBN_DBLCLK(id, fn) { WM_COMMAND, LBN_DBLCLK, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
 
 BEGIN_MESSAGE_MAP(CMissedCallsDlg, CShapedDialog)
-    ON_BN_CLICKED(IDC_BTN_CALLBACK, OnCallBack)
-    ON_LBN_DBLCLK(IDC_LIST_MISSED, OnCallBack)
-    ON_BN_CLICKED(IDC_BTN_CLEAR, OnClear)
-    ON_WM_DESTROY()
+ON_BN_CLICKED(IDC_BTN_CALLBACK, OnCallBack)
+ON_LBN_DBLCLK(IDC_LIST_MISSED, OnCallBack)
+ON_BN_CLICKED(IDC_BTN_CLEAR, OnClear)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CMissedCallsDlg::CMissedCallsDlg(CMissedCalls& rCalls, bool bCanCall, CWnd* pParent)
@@ -24,7 +24,7 @@ CString CMissedCallsDlg::RowText(const CMissedCall& call)
     if (strWhen.GetLength() >= 16) strWhen = call.strTime.Mid(5, 2) + "/" + call.strTime.Mid(8, 8);
     // Tabs and line breaks of a name sent by a peer must not shift the columns.
     return strWhen + "\t" + EscapeLineText(call.Caller()) + "\t" + EscapeLineText(call.strAddress) + "\t" +
-           MissedCallKindText(call.kind);
+        MissedCallKindText(call.kind);
 }
 
 void CMissedCallsDlg::DoDataExchange(CDataExchange* pDX)
@@ -40,7 +40,8 @@ BOOL CMissedCallsDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
     SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
-    CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark, { &m_btnCallBack, &m_btnClear, &m_btnClose });
+    CreateButtonBrushes(
+        m_brushLight, m_brushMedium, m_brushDark, { &m_btnCallBack, &m_btnClear, &m_btnClose });
 
     // The columns start where the headings of the template stand (dialog units from the
     // list's left edge).

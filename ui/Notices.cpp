@@ -81,8 +81,10 @@ LRESULT CPhoneDlg::OnRingTimer(WPARAM wParam, LPARAM)
 {
     if (wParam != kRingTimer) return 0;
     // Whatever ended the ringing, the ring ends with it.
-    if (m_bRinging && m_bSoundOn) PlayRing();
-    else StopRinging();
+    if (m_bRinging && m_bSoundOn)
+        PlayRing();
+    else
+        StopRinging();
     return 0;
 }
 
@@ -114,8 +116,10 @@ void CPhoneDlg::OnLogOn()
 void CPhoneDlg::OnSoundOn()
 {
     m_bSoundOn = !m_bSoundOn;
-    if (m_bSoundOn) StartRinging();
-    else StopRinging();
+    if (m_bSoundOn)
+        StartRinging();
+    else
+        StopRinging();
 }
 
 void CPhoneDlg::OnOpenLog()

@@ -3,8 +3,8 @@
 #include "ui/WindowShape.h"
 
 BEGIN_MESSAGE_MAP(CRoundButton, CButton)
-    ON_WM_SIZE()
-    ON_WM_DESTROY()
+ON_WM_SIZE()
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CRoundButton::CRoundButton()
@@ -90,7 +90,7 @@ void CRoundButton::OnSize(UINT nType, int cx, int cy)
 void CRoundButton::ApplyWindowShape()
 {
     ApplyShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape },
-                     [](CRgn& rgn, const CRect& rc) { return rgn.CreateEllipticRgnIndirect(&rc); });
+        [](CRgn& rgn, const CRect& rc) { return rgn.CreateEllipticRgnIndirect(&rc); });
 }
 
 void CRoundButton::OnDestroy()

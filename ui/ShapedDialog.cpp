@@ -4,13 +4,13 @@
 #include "ui/WindowShape.h"
 
 BEGIN_MESSAGE_MAP(CShapedDialog, CDialog)
-    ON_WM_SIZE()
-    ON_WM_DESTROY()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_LBUTTONUP()
-    ON_WM_MOUSEMOVE()
-    ON_WM_PAINT()
-    ON_WM_ACTIVATE()
+ON_WM_SIZE()
+ON_WM_DESTROY()
+ON_WM_LBUTTONDOWN()
+ON_WM_LBUTTONUP()
+ON_WM_MOUSEMOVE()
+ON_WM_PAINT()
+ON_WM_ACTIVATE()
 END_MESSAGE_MAP()
 
 CShapedDialog::CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -127,8 +127,8 @@ void CShapedDialog::OnActivate(UINT nState, CWnd*, BOOL)
     RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
-void CShapedDialog::CreateButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark,
-                                        std::initializer_list<CRoundButton*> buttons)
+void CShapedDialog::CreateButtonBrushes(
+    CBrush& rLight, CBrush& rMedium, CBrush& rDark, std::initializer_list<CRoundButton*> buttons)
 {
     rLight.CreateSolidBrush(kClrBrushLight);
     rMedium.CreateSolidBrush(kClrBrushMedium);

@@ -35,8 +35,8 @@ protected:
 
     // The dialog's three button brushes (light, medium, dark of the colour scheme), created
     // in OnInitDialog and lent in that order to each round button; deleted at WM_DESTROY.
-    static void CreateButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark,
-                                    std::initializer_list<CRoundButton*> buttons);
+    static void CreateButtonBrushes(
+        CBrush& rLight, CBrush& rMedium, CBrush& rDark, std::initializer_list<CRoundButton*> buttons);
     static void DeleteButtonBrushes(CBrush& rLight, CBrush& rMedium, CBrush& rDark);
 
     BOOL m_bDragging;

@@ -12,7 +12,8 @@ const int kMaxTip = 63;
 
 BOOL NotifyIcon(DWORD dwMessage, NOTIFYICONDATAA* pData)
 {
-    return g_pfnShellNotifyIcon ? g_pfnShellNotifyIcon(dwMessage, pData) : ::Shell_NotifyIconA(dwMessage, pData);
+    return g_pfnShellNotifyIcon ? g_pfnShellNotifyIcon(dwMessage, pData)
+                                : ::Shell_NotifyIconA(dwMessage, pData);
 }
 
 // A zeroed record of the given size (version) naming the icon.

@@ -7,7 +7,7 @@
 
 class CTrayIcon {
 public:
-    virtual ~CTrayIcon() {}
+    virtual ~CTrayIcon() { }
 
     // The tip is cut to what the record holds (63 bytes) without splitting a double-byte
     // character.

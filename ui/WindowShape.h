@@ -14,7 +14,8 @@ struct CShapeRegions {
 
 // Re-applies the pre-shape region (or captures it the first time), then gives the window the
 // shape that makeShape builds on its rectangle (0, 0, width, height) and repaints it.
-void ApplyShapeRegion(CWnd& wnd, CShapeRegions regions, const std::function<BOOL(CRgn&, const CRect&)>& makeShape);
+void ApplyShapeRegion(
+    CWnd& wnd, CShapeRegions regions, const std::function<BOOL(CRgn&, const CRect&)>& makeShape);
 
 // At WM_DESTROY: the pre-shape region becomes the window region again, without redrawing.
 void RestorePreShapeRegion(CWnd& wnd, CShapeRegions regions);

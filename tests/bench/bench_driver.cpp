@@ -21,9 +21,9 @@
 
 namespace {
 
-const int kListId = 1009;         // the receive list, in both windows
-const DWORD kAskLimitMs = 1000;   // a probe not answered by then counts as a miss
-const double kStartLimit = 30.0;  // seconds for a program to open its port
+const int kListId = 1009; // the receive list, in both windows
+const DWORD kAskLimitMs = 1000; // a probe not answered by then counts as a miss
+const double kStartLimit = 30.0; // seconds for a program to open its port
 const double kSettleLimit = 30.0; // seconds for a window to clear its list after a call ends
 
 struct Options {
@@ -167,7 +167,8 @@ SOCKET Connect(int port)
 
 // Sends everything unless stopped or past the deadline; what the window sends back (its
 // greeting) is read and dropped on the way.
-bool SendAll(SOCKET s, const std::string& bytes, const std::atomic<bool>* stop = nullptr, double deadline = 1e300)
+bool SendAll(
+    SOCKET s, const std::string& bytes, const std::atomic<bool>* stop = nullptr, double deadline = 1e300)
 {
     size_t done = 0;
     char sink[4096];
@@ -179,11 +180,11 @@ bool SendAll(SOCKET s, const std::string& bytes, const std::atomic<bool>* stop =
             continue;
         }
         if (::WSAGetLastError() != WSAEWOULDBLOCK) return false;
-        while (::recv(s, sink, sizeof sink, 0) > 0) {}
+        while (::recv(s, sink, sizeof sink, 0) > 0) { }
         fd_set w;
         FD_ZERO(&w);
         FD_SET(s, &w);
-        timeval tv = {0, 50000};
+        timeval tv = { 0, 50000 };
         ::select(0, NULL, &w, NULL, &tv);
     }
     return true;
@@ -194,7 +195,7 @@ void CloseConnection(SOCKET& s)
 {
     if (s == INVALID_SOCKET) return;
     char sink[4096];
-    while (::recv(s, sink, sizeof sink, 0) > 0) {}
+    while (::recv(s, sink, sizeof sink, 0) > 0) { }
     ::shutdown(s, SD_SEND);
     ::closesocket(s);
     s = INVALID_SOCKET;
@@ -250,8 +251,9 @@ double Start(Target& t)
         ::Sleep(2);
     }
     if (took < 0) Fail(std::string(t.label) + " did not open port " + std::to_string(t.port));
-    FindData d = {t.pi.dwProcessId, NULL};
-    for (double w0 = Now(); !d.found && Now() - w0 < kStartLimit; ::Sleep(10)) ::EnumWindows(FindMainWindow, (LPARAM)&d);
+    FindData d = { t.pi.dwProcessId, NULL };
+    for (double w0 = Now(); !d.found && Now() - w0 < kStartLimit; ::Sleep(10))
+        ::EnumWindows(FindMainWindow, (LPARAM)&d);
     if (!d.found) Fail(std::string("no window with a receive list found for ") + t.label);
     t.wnd = d.found;
     t.list = ::GetDlgItem(t.wnd, kListId);
@@ -289,7 +291,7 @@ void Stop(Target& t)
 void NewCall(Target& t, bool reset)
 {
     if (reset && t.conn != INVALID_SOCKET) {
-        linger l = {1, 0};
+        linger l = { 1, 0 };
         ::setsockopt(t.conn, SOL_SOCKET, SO_LINGER, (const char*)&l, sizeof l);
         ::closesocket(t.conn);
         t.conn = INVALID_SOCKET;
@@ -297,7 +299,8 @@ void NewCall(Target& t, bool reset)
     CloseConnection(t.conn);
     const double t0 = Now();
     while (ListCount(t.list) != 0) {
-        if (Now() - t0 > kSettleLimit) Fail(std::string(t.label) + " did not clear its list after the call ended");
+        if (Now() - t0 > kSettleLimit)
+            Fail(std::string(t.label) + " did not clear its list after the call ended");
         ::Sleep(10);
     }
     ::Sleep(100);
@@ -330,8 +333,8 @@ Memory MemoryOf(const Target& t)
 // Compares the list's items from `base` on with the texts sent, every `step`th one and the
 // last; -1 when all match, else the index (from base) of the first that does not. Stops
 // early, with `complete` false, when the run's time is up.
-int FirstMismatch(const Target& t, int base, const std::vector<std::wstring>& texts, int count, int step,
-                  bool& complete)
+int FirstMismatch(
+    const Target& t, int base, const std::vector<std::wstring>& texts, int count, int step, bool& complete)
 {
     std::wstring item;
     complete = false;
@@ -347,12 +350,12 @@ int FirstMismatch(const Target& t, int base, const std::vector<std::wstring>& te
 
 struct Flood {
     int lines = 0;
-    int listed = 0;     // lines listed when the clock stopped
-    int held = 0;       // lines in the list at the end (a flood cut short goes on a little)
+    int listed = 0; // lines listed when the clock stopped
+    int held = 0; // lines in the list at the end (a flood cut short goes on a little)
     double seconds = -1; // until all were listed, or the time limit
-    bool whole = false;  // all listed within the limit
-    int mismatch = -1;   // first item that differs from what was sent (-1: none)
-    int checkStep = 1;   // every item read back, or every so many
+    bool whole = false; // all listed within the limit
+    int mismatch = -1; // first item that differs from what was sent (-1: none)
+    int checkStep = 1; // every item read back, or every so many
     bool checked = false; // the items were all read back (no time-out)
     std::vector<double> answers; // probe round trips, seconds; misses as the limit
     int misses = 0;
@@ -488,7 +491,8 @@ struct Floods {
     double Seconds() const
     {
         std::vector<double> v;
-        for (const Flood& f : runs) v.push_back(f.whole ? f.seconds : f.listed > 0 ? f.seconds * f.lines / f.listed : 1e9);
+        for (const Flood& f : runs)
+            v.push_back(f.whole ? f.seconds : f.listed > 0 ? f.seconds * f.lines / f.listed : 1e9);
         return Median(v);
     }
     void AddAnswers(std::vector<double>& all, int& misses) const
@@ -528,20 +532,23 @@ struct Row {
 
 void PrintTable(const std::vector<Row>& rows, const std::vector<std::string>& notes)
 {
-    const char* head[6] = {"figure", "Kelvaro", "naive", "Kelvaro/naive", "goal", "met"};
+    const char* head[6] = { "figure", "Kelvaro", "naive", "Kelvaro/naive", "goal", "met" };
     size_t w[6];
     for (int c = 0; c < 6; ++c) w[c] = std::string(head[c]).size();
-    auto cells = [](const Row& r) { return std::vector<std::string>{r.figure, r.kelvaro, r.naive, r.ratio, r.goal, r.verdict}; };
+    auto cells = [](const Row& r) {
+        return std::vector<std::string> { r.figure, r.kelvaro, r.naive, r.ratio, r.goal, r.verdict };
+    };
     for (const Row& r : rows) {
         auto v = cells(r);
         for (int c = 0; c < 6; ++c) w[c] = std::max(w[c], v[(size_t)c].size());
     }
     auto line = [&](const std::vector<std::string>& v) {
         std::string s = "|";
-        for (int c = 0; c < 6; ++c) s += " " + v[(size_t)c] + std::string(w[c] - v[(size_t)c].size(), ' ') + " |";
+        for (int c = 0; c < 6; ++c)
+            s += " " + v[(size_t)c] + std::string(w[c] - v[(size_t)c].size(), ' ') + " |";
         std::printf("%s\n", s.c_str());
     };
-    line({head[0], head[1], head[2], head[3], head[4], head[5]});
+    line({ head[0], head[1], head[2], head[3], head[4], head[5] });
     std::string sep = "|";
     for (int c = 0; c < 6; ++c) sep += std::string(w[c] + 2, '-') + "|";
     std::printf("%s\n", sep.c_str());
@@ -550,41 +557,49 @@ void PrintTable(const std::vector<Row>& rows, const std::vector<std::string>& no
 }
 
 // The table's rows from both programs' results; `allMet` ends false when a goal is missed.
-std::vector<Row> Rows(const Results& K, const Results& N, const Options& o, std::vector<std::string>& notes, bool& allMet)
+std::vector<Row> Rows(
+    const Results& K, const Results& N, const Options& o, std::vector<std::string>& notes, bool& allMet)
 {
     std::vector<Row> rows;
     auto verdict = [&](bool met) {
         allMet = allMet && met;
         return std::string(met ? "yes" : "NO");
     };
-    auto ratio = [](double kv, double nv) { return (kv >= 0 && nv > 0) ? Fmt("%.2f", kv / nv) : std::string("-"); };
-    auto cell = [](const Floods& f) { return f.Whole() ? Fmt("%.2f s", f.Seconds()) : "~" + Fmt("%.0f s", f.Seconds()) + "*"; };
+    auto ratio = [](double kv, double nv) {
+        return (kv >= 0 && nv > 0) ? Fmt("%.2f", kv / nv) : std::string("-");
+    };
+    auto cell = [](const Floods& f) {
+        return f.Whole() ? Fmt("%.2f s", f.Seconds()) : "~" + Fmt("%.0f s", f.Seconds()) + "*";
+    };
 
-    for (const Floods* pair : {&K.small, &K.big}) {
+    for (const Floods* pair : { &K.small, &K.big }) {
         const bool small = pair == &K.small;
         const Floods& fk = *pair;
         const Floods& fn = small ? N.small : N.big;
         if (fk.runs.empty()) continue;
         Row r;
         r.figure = Thousands(fk.runs[0].lines) + " lines sent at once: time until listed" +
-                   (fk.runs.size() > 1 ? ", median of " + std::to_string(fk.runs.size()) : "");
+            (fk.runs.size() > 1 ? ", median of " + std::to_string(fk.runs.size()) : "");
         r.kelvaro = cell(fk);
         r.naive = cell(fn);
         r.ratio = ratio(fk.Seconds(), fn.Seconds());
         r.goal = "<= 0.10, whole, in order";
-        r.verdict = verdict(fk.Whole() && fk.Mismatch() < 0 && fk.Checked() && fk.Seconds() <= fn.Seconds() / 10);
-        if (fk.Mismatch() >= 0) r.kelvaro += " (item " + std::to_string(fk.Mismatch()) + " wrong)";
-        else if (!fk.Checked()) r.kelvaro += " (not all read back in time)";
+        r.verdict =
+            verdict(fk.Whole() && fk.Mismatch() < 0 && fk.Checked() && fk.Seconds() <= fn.Seconds() / 10);
+        if (fk.Mismatch() >= 0)
+            r.kelvaro += " (item " + std::to_string(fk.Mismatch()) + " wrong)";
+        else if (!fk.Checked())
+            r.kelvaro += " (not all read back in time)";
         if (fn.Mismatch() < 0 && !fn.Checked()) r.naive += " (not all read back in time)";
         rows.push_back(r);
-        for (const Floods* f : {&fk, &fn})
+        for (const Floods* f : { &fk, &fn })
             for (const Flood& run : f->runs)
                 if (!run.whole)
-                    notes.push_back("* " + std::string(f == &fk ? "Kelvaro" : "naive") + ": " + Thousands(run.listed) +
-                                    " of " + Thousands(run.lines) + " lines listed in the " +
-                                    Fmt("%.0f s", run.seconds) + " allowed" +
-                                    (run.mismatch < 0 && run.checked ? ", in order" : "") +
-                                    "; its time is extrapolated at that rate.");
+                    notes.push_back("* " + std::string(f == &fk ? "Kelvaro" : "naive") + ": " +
+                        Thousands(run.listed) + " of " + Thousands(run.lines) + " lines listed in the " +
+                        Fmt("%.0f s", run.seconds) + " allowed" +
+                        (run.mismatch < 0 && run.checked ? ", in order" : "") +
+                        "; its time is extrapolated at that rate.");
     }
 
     std::vector<double> ka, na;
@@ -593,44 +608,48 @@ std::vector<Row> Rows(const Results& K, const Results& N, const Options& o, std:
     K.big.AddAnswers(ka, kMiss);
     N.small.AddAnswers(na, nMiss);
     N.big.AddAnswers(na, nMiss);
-    rows.push_back({"answer time during the floods, median", Fmt("%.1f ms", Median(ka) * 1000),
-                    Fmt("%.1f ms", Median(na) * 1000), ratio(Median(ka), Median(na)), "", ""});
+    rows.push_back({ "answer time during the floods, median", Fmt("%.1f ms", Median(ka) * 1000),
+        Fmt("%.1f ms", Median(na) * 1000), ratio(Median(ka), Median(na)), "", "" });
     const double kp = Percentile(ka, 99), np = Percentile(na, 99);
-    rows.push_back({"answer time during the floods, p99", Fmt("%.1f ms", kp * 1000), Fmt("%.1f ms", np * 1000),
-                    ratio(kp, np), "<= 50 ms", verdict(!ka.empty() && kp <= 0.050)});
-    rows.push_back({"  probes (misses: no answer in " + std::to_string(kAskLimitMs) + " ms)",
-                    std::to_string(ka.size()) + " (" + std::to_string(kMiss) + ")",
-                    std::to_string(na.size()) + " (" + std::to_string(nMiss) + ")", "", "", ""});
+    rows.push_back({ "answer time during the floods, p99", Fmt("%.1f ms", kp * 1000),
+        Fmt("%.1f ms", np * 1000), ratio(kp, np), "<= 50 ms", verdict(!ka.empty() && kp <= 0.050) });
+    rows.push_back({ "  probes (misses: no answer in " + std::to_string(kAskLimitMs) + " ms)",
+        std::to_string(ka.size()) + " (" + std::to_string(kMiss) + ")",
+        std::to_string(na.size()) + " (" + std::to_string(nMiss) + ")", "", "", "" });
 
-    rows.push_back({"one line until listed, median of " + std::to_string(o.latencyLines),
-                    Fmt("%.2f ms", K.latency * 1000) + (K.latencyListed ? "" : " (lost)"),
-                    Fmt("%.2f ms", N.latency * 1000), ratio(K.latency, N.latency), "<= naive",
-                    verdict(K.latencyListed && K.latency <= N.latency)});
-    rows.push_back({"start-up until the port accepts, median of " + std::to_string(o.startups),
-                    Fmt("%.0f ms", Median(K.startup) * 1000), Fmt("%.0f ms", Median(N.startup) * 1000),
-                    ratio(Median(K.startup), Median(N.startup)), "reported", ""});
+    rows.push_back({ "one line until listed, median of " + std::to_string(o.latencyLines),
+        Fmt("%.2f ms", K.latency * 1000) + (K.latencyListed ? "" : " (lost)"),
+        Fmt("%.2f ms", N.latency * 1000), ratio(K.latency, N.latency), "<= naive",
+        verdict(K.latencyListed && K.latency <= N.latency) });
+    rows.push_back({ "start-up until the port accepts, median of " + std::to_string(o.startups),
+        Fmt("%.0f ms", Median(K.startup) * 1000), Fmt("%.0f ms", Median(N.startup) * 1000),
+        ratio(Median(K.startup), Median(N.startup)), "reported", "" });
 
     if (K.big.runs.empty()) return rows;
     const Flood& bk = K.big.runs[0];
     const Flood& bn = N.big.runs[0];
-    rows.push_back({"peak working set after the " + Thousands(o.bigLines) + " lines" + (bk.whole && bn.whole ? "" : "**"),
-                    Fmt("%.1f MiB", K.after.peakWorkingSet), Fmt("%.1f MiB", N.after.peakWorkingSet),
-                    ratio(K.after.peakWorkingSet, N.after.peakWorkingSet), "reported", ""});
-    const double kg = K.after.peakWorkingSet - K.idle.workingSet, ng = N.after.peakWorkingSet - N.idle.workingSet;
+    rows.push_back({ "peak working set after the " + Thousands(o.bigLines) + " lines" +
+            (bk.whole && bn.whole ? "" : "**"),
+        Fmt("%.1f MiB", K.after.peakWorkingSet), Fmt("%.1f MiB", N.after.peakWorkingSet),
+        ratio(K.after.peakWorkingSet, N.after.peakWorkingSet), "reported", "" });
+    const double kg = K.after.peakWorkingSet - K.idle.workingSet,
+                 ng = N.after.peakWorkingSet - N.idle.workingSet;
     const double kper = bk.held > 0 ? kg * 1000 / bk.held : -1, nper = bn.held > 0 ? ng * 1000 / bn.held : -1;
-    rows.push_back({"  growth over the idle window before that flood", Fmt("%.1f MiB", kg), Fmt("%.1f MiB", ng),
-                    ratio(kg, ng), "reported", ""});
-    rows.push_back({"  the same per 1,000 lines listed", Fmt("%.0f KiB", kper * 1024), Fmt("%.0f KiB", nper * 1024),
-                    ratio(kper, nper), "reported", ""});
-    rows.push_back({"  commit charge after it (growth over idle)",
-                    Fmt("%.1f", K.after.commit) + Fmt(" (+%.1f) MiB", K.after.commit - K.idle.commit),
-                    Fmt("%.1f", N.after.commit) + Fmt(" (+%.1f) MiB", N.after.commit - N.idle.commit),
-                    ratio(K.after.commit, N.after.commit), "reported", ""});
+    rows.push_back({ "  growth over the idle window before that flood", Fmt("%.1f MiB", kg),
+        Fmt("%.1f MiB", ng), ratio(kg, ng), "reported", "" });
+    rows.push_back({ "  the same per 1,000 lines listed", Fmt("%.0f KiB", kper * 1024),
+        Fmt("%.0f KiB", nper * 1024), ratio(kper, nper), "reported", "" });
+    rows.push_back({ "  commit charge after it (growth over idle)",
+        Fmt("%.1f", K.after.commit) + Fmt(" (+%.1f) MiB", K.after.commit - K.idle.commit),
+        Fmt("%.1f", N.after.commit) + Fmt(" (+%.1f) MiB", N.after.commit - N.idle.commit),
+        ratio(K.after.commit, N.after.commit), "reported", "" });
     if (!bk.whole || !bn.whole)
-        notes.push_back("** the big flood was cut short: read after the " + Thousands(bk.held) + " (Kelvaro) and " +
-                        Thousands(bn.held) + " (naive) lines listed in the end.");
-    notes.push_back("Every item listed is read back and compared with what was sent, except the naive window's of "
-                    "the big flood: every " + std::to_string(bn.checkStep) + "th and the last.");
+        notes.push_back("** the big flood was cut short: read after the " + Thousands(bk.held) +
+            " (Kelvaro) and " + Thousands(bn.held) + " (naive) lines listed in the end.");
+    notes.push_back(
+        "Every item listed is read back and compared with what was sent, except the naive window's of "
+        "the big flood: every " +
+        std::to_string(bn.checkStep) + "th and the last.");
     return rows;
 }
 
@@ -641,16 +660,26 @@ bool ParseOption(Options& o, const char* arg)
     if (eq == std::string::npos) return false;
     std::string k = a.substr(0, eq);
     double v = std::atof(a.c_str() + eq + 1);
-    if (k == "lines") o.lines = (int)v;
-    else if (k == "big") o.bigLines = (int)v;
-    else if (k == "repeats") o.repeats = std::max(1, (int)v);
-    else if (k == "flood-limit") o.floodLimit = v;
-    else if (k == "big-limit") o.bigLimit = v;
-    else if (k == "naive-big-limit") o.naiveBigLimit = v;
-    else if (k == "budget") o.budget = v;
-    else if (k == "latency-lines") o.latencyLines = std::max(1, (int)v);
-    else if (k == "startups") o.startups = std::max(1, (int)v);
-    else return false;
+    if (k == "lines")
+        o.lines = (int)v;
+    else if (k == "big")
+        o.bigLines = (int)v;
+    else if (k == "repeats")
+        o.repeats = std::max(1, (int)v);
+    else if (k == "flood-limit")
+        o.floodLimit = v;
+    else if (k == "big-limit")
+        o.bigLimit = v;
+    else if (k == "naive-big-limit")
+        o.naiveBigLimit = v;
+    else if (k == "budget")
+        o.budget = v;
+    else if (k == "latency-lines")
+        o.latencyLines = std::max(1, (int)v);
+    else if (k == "startups")
+        o.startups = std::max(1, (int)v);
+    else
+        return false;
     return true;
 }
 
@@ -681,7 +710,8 @@ int main(int argc, char** argv)
     const double tStart = Now();
     Options o;
     if (argc < 5) {
-        std::fprintf(stderr, "usage: bench_driver KELVARO_EXE KELVARO_PORT NAIVE_EXE NAIVE_PORT [name=value ...]\n");
+        std::fprintf(
+            stderr, "usage: bench_driver KELVARO_EXE KELVARO_PORT NAIVE_EXE NAIVE_PORT [name=value ...]\n");
         return 2;
     }
     for (int i = 5; i < argc; ++i)
@@ -700,7 +730,7 @@ int main(int argc, char** argv)
     nv.dir = FolderOf(nv.exe);
     nv.port = std::atoi(argv[4]);
     nv.args = std::to_wstring(nv.port);
-    Target* both[2] = {&k, &nv};
+    Target* both[2] = { &k, &nv };
     Results res[2];
 
     // Start-up: each program started and stopped in turn.
@@ -741,7 +771,8 @@ int main(int argc, char** argv)
                                     : std::min(o.naiveBigLimit, left);
         // Kelvaro's items are all read back; the naive window's, a baseline, in a sample, to
         // keep the run short.
-        res[i].big.runs.push_back(FloodLines(*both[i], o.bigLines, L"big", std::max(limit, 15.0), o, i == 0 ? 1 : 97));
+        res[i].big.runs.push_back(
+            FloodLines(*both[i], o.bigLines, L"big", std::max(limit, 15.0), o, i == 0 ? 1 : 97));
         res[i].after = MemoryOf(*both[i]);
         Progress("bench: %s big flood %.2f s\n", both[i]->label, res[i].big.runs.back().seconds);
     }

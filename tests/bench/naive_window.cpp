@@ -1,7 +1,8 @@
 // The benchmark's naive window: a dialog that listens on 127.0.0.1:PORT, reads 1,024 bytes per
 // read event and adds each text line ("S" + text + CR) to its list box as it comes, then
 // scrolls to the newest. That is what the program's receive path did before it was made
-// flood-proof, and the baseline the program is measured against. A closed connection clears the list, as a call that ends does.
+// flood-proof, and the baseline the program is measured against. A closed connection clears the list, as a
+// call that ends does.
 //   bench_naive.exe PORT
 #include <winsock2.h>
 #include <windows.h>
@@ -69,8 +70,7 @@ INT_PTR CALLBACK DlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         a.sin_port = htons((u_short)lParam);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (g_listen == INVALID_SOCKET || ::bind(g_listen, (sockaddr*)&a, sizeof a) != 0 ||
-            ::listen(g_listen, 5) != 0 ||
-            ::WSAAsyncSelect(g_listen, hDlg, WM_LISTEN_EVENT, FD_ACCEPT) != 0)
+            ::listen(g_listen, 5) != 0 || ::WSAAsyncSelect(g_listen, hDlg, WM_LISTEN_EVENT, FD_ACCEPT) != 0)
             ::EndDialog(hDlg, 2);
         return TRUE;
     }
@@ -84,8 +84,10 @@ INT_PTR CALLBACK DlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_CONN_EVENT:
         if ((SOCKET)wParam != g_conn) return TRUE;
-        if (WSAGETSELECTEVENT(lParam) == FD_READ) OnRead(hDlg);
-        else if (WSAGETSELECTEVENT(lParam) == FD_CLOSE) CloseConnection(hDlg);
+        if (WSAGETSELECTEVENT(lParam) == FD_READ)
+            OnRead(hDlg);
+        else if (WSAGETSELECTEVENT(lParam) == FD_CLOSE)
+            CloseConnection(hDlg);
         return TRUE;
     case WM_CLOSE:
         ::EndDialog(hDlg, 0);

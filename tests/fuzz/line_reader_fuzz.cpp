@@ -23,10 +23,9 @@ struct CLineReaderProbe {
 
 namespace {
 
-#define CHECK(cond)                 \
-    do {                            \
-        if (!(cond))                \
-            __builtin_trap();       \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond)) __builtin_trap();                                                                       \
     } while (0)
 
 struct Run {
@@ -37,11 +36,9 @@ struct Run {
 
 bool SameMessages(const std::vector<CLineMessage>& a, const std::vector<CLineMessage>& b)
 {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].kind != b[i].kind || a[i].strPayload != b[i].strPayload)
-            return false;
+        if (a[i].kind != b[i].kind || a[i].strPayload != b[i].strPayload) return false;
     return true;
 }
 
@@ -58,7 +55,7 @@ Run FeedWhole(CLineReader& r, const std::string& stream)
 // xorshift, seeded from the input: reproducible cuts that change as the input changes.
 struct Cutter {
     uint64_t s;
-    explicit Cutter(uint64_t seed) : s(seed ? seed : 0x9e3779b97f4a7c15ull) {}
+    explicit Cutter(uint64_t seed) : s(seed ? seed : 0x9e3779b97f4a7c15ull) { }
     uint64_t Next()
     {
         s ^= s << 13;
@@ -70,11 +67,19 @@ struct Cutter {
     {
         uint64_t v = Next();
         switch (v % 8) {
-        case 0: return 0;                             // an empty read
-        case 1: case 2: case 3: return 1 + (v >> 8) % 4; // a few bytes
-        case 4: case 5: return 1 + (v >> 8) % 32;
-        case 6: return 1 + (v >> 8) % 1024;           // up to one socket read
-        default: return 1 + (v >> 8) % 8192;
+        case 0:
+            return 0; // an empty read
+        case 1:
+        case 2:
+        case 3:
+            return 1 + (v >> 8) % 4; // a few bytes
+        case 4:
+        case 5:
+            return 1 + (v >> 8) % 32;
+        case 6:
+            return 1 + (v >> 8) % 1024; // up to one socket read
+        default:
+            return 1 + (v >> 8) % 8192;
         }
     }
 };
@@ -88,27 +93,46 @@ std::string ComposeScript(const std::string& input, std::vector<CLineMessage>& e
     size_t from = 0;
     while (from <= input.size()) {
         size_t cr = input.find('\r', from);
-        if (cr == std::string::npos)
-            cr = input.size();
+        if (cr == std::string::npos) cr = input.size();
         std::string piece;
         for (size_t i = from; i < cr; ++i)
-            if (input[i] != '\0')
-                piece += input[i];
+            if (input[i] != '\0') piece += input[i];
         from = cr + 1;
-        if (piece.empty())
-            continue;
+        if (piece.empty()) continue;
         const CString rest(piece.substr(1));
         const CString name(piece.size() > 2 ? piece.substr(2) : std::string());
         CLineMessage m;
         switch (piece[0]) {
-        case 'S': wire += ComposeText(rest).str(); m = {CLineMessage::Text, rest}; break;
-        case 'a': wire += ComposeCalleeGreeting(name).str(); m = {CLineMessage::CalleeName, name}; break;
-        case 'A': wire += ComposeCalleeGreeting(rest).str(); m = {CLineMessage::CalleeName, rest}; break;
-        case 'i': wire += ComposeCallerGreeting(name).str(); m = {CLineMessage::CallerName, name}; break;
-        case 'I': wire += ComposeCallerGreeting(rest).str(); m = {CLineMessage::CallerName, rest}; break;
-        case 'C': wire += ComposeAnswer().str(); m = {CLineMessage::Answer, CString()}; break;
-        case 'B': wire += ComposeBusy(rest).str(); m = {CLineMessage::Busy, CString()}; break;
-        default: continue;
+        case 'S':
+            wire += ComposeText(rest).str();
+            m = { CLineMessage::Text, rest };
+            break;
+        case 'a':
+            wire += ComposeCalleeGreeting(name).str();
+            m = { CLineMessage::CalleeName, name };
+            break;
+        case 'A':
+            wire += ComposeCalleeGreeting(rest).str();
+            m = { CLineMessage::CalleeName, rest };
+            break;
+        case 'i':
+            wire += ComposeCallerGreeting(name).str();
+            m = { CLineMessage::CallerName, name };
+            break;
+        case 'I':
+            wire += ComposeCallerGreeting(rest).str();
+            m = { CLineMessage::CallerName, rest };
+            break;
+        case 'C':
+            wire += ComposeAnswer().str();
+            m = { CLineMessage::Answer, CString() };
+            break;
+        case 'B':
+            wire += ComposeBusy(rest).str();
+            m = { CLineMessage::Busy, CString() };
+            break;
+        default:
+            continue;
         }
         expect.push_back(m);
     }
@@ -120,16 +144,14 @@ std::string ComposeScript(const std::string& input, std::vector<CLineMessage>& e
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     uint64_t hash = 1469598103934665603ull; // FNV-1a
-    for (size_t i = 0; i < size; ++i)
-        hash = (hash ^ data[i]) * 1099511628211ull;
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
     Cutter cut(hash);
 
     // Now and then the input is repeated past the bound, so overlong lines are reached.
     std::string input((const char*)data, size);
     std::string raw = input;
     if (size > 0 && hash % 16 == 0)
-        while (raw.size() <= (size_t)CLineReader::kMaxPending + 4096)
-            raw += input;
+        while (raw.size() <= (size_t)CLineReader::kMaxPending + 4096) raw += input;
 
     // Cut into reads; `stream` is what the reads hold once each is ended at its zero byte.
     std::vector<std::string> reads;
@@ -137,15 +159,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t nLastNonEmpty = 0;
     for (size_t at = 0; at < raw.size();) {
         size_t n = cut.ReadSize();
-        if (n > raw.size() - at)
-            n = raw.size() - at;
+        if (n > raw.size() - at) n = raw.size() - at;
         reads.push_back(raw.substr(at, n));
         at += n;
         const std::string& r = reads.back();
         size_t nText = strnlen(r.data(), r.size());
         stream.append(r, 0, nText);
-        if (nText > 0)
-            nLastNonEmpty = reads.size() - 1;
+        if (nText > 0) nLastNonEmpty = reads.size() - 1;
     }
 
     CLineReader reader;
@@ -156,8 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         reader.Feed(reads[i].data(), (int)reads[i].size(), split.msgs);
         CHECK(reader.PendingBytes() >= 0);
         CHECK(reader.PendingBytes() <= CLineReader::kMaxPending);
-        if (i < nLastNonEmpty && CLineReaderProbe::CutTails(reader) != nCutBefore)
-            bCutEarly = true;
+        if (i < nLastNonEmpty && CLineReaderProbe::CutTails(reader) != nCutBefore) bCutEarly = true;
     }
     split.nPending = reader.PendingBytes();
     split.bGreeted = reader.m_bGreeted;
@@ -193,16 +212,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A peer's well-formed exchange, cut into reads anyhow. Kept under the bound, which
     // would rightly cut an overlong line.
-    if (input.size() >= (size_t)CLineReader::kMaxPending - 8)
-        return 0;
+    if (input.size() >= (size_t)CLineReader::kMaxPending - 8) return 0;
     std::vector<CLineMessage> expect;
     const std::string wire = ComposeScript(input, expect);
     CLineReader peer;
     std::vector<CLineMessage> got;
     for (size_t at = 0; at < wire.size();) {
         size_t n = cut.ReadSize();
-        if (n > wire.size() - at)
-            n = wire.size() - at;
+        if (n > wire.size() - at) n = wire.size() - at;
         peer.Feed(wire.data() + at, (int)n, got);
         at += n;
     }

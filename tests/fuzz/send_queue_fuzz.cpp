@@ -18,10 +18,9 @@
 
 namespace {
 
-#define CHECK(cond)                 \
-    do {                            \
-        if (!(cond))                \
-            __builtin_trap();       \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond)) __builtin_trap();                                                                       \
     } while (0)
 
 const int kWouldBlock = 10035;
@@ -46,9 +45,9 @@ struct Input {
 struct Fake {
     Input* in = nullptr;
     std::string expect; // accepted bytes of the current connection, in order
-    size_t nTaken = 0;  // how many of them the socket took
+    size_t nTaken = 0; // how many of them the socket took
     int nCalls = 0;
-    int nLast = 1;      // the last send call's result
+    int nLast = 1; // the last send call's result
     int nLastError = 0;
     bool bDrain = false; // take everything asked (the final write event)
 
@@ -73,14 +72,31 @@ struct Fake {
         if (!bDrain && !in->Empty()) {
             const uint8_t b = in->Byte();
             switch (b % 8) {
-            case 0: nLast = -1; nLastError = *pnError = kWouldBlock; return -1;
-            case 1: nLast = -1; nLastError = *pnError = kReset; return -1;
-            case 2: nLast = 0; return 0;
-            case 3: take = 1; break;
-            case 4: take = 1 + (b >> 3) % 16; break;
-            case 5: take = 1 + (int)(in->U16() % 8192); break;
-            case 6: take = nLength / 2 + 1; break;
-            default: break; // all of it
+            case 0:
+                nLast = -1;
+                nLastError = *pnError = kWouldBlock;
+                return -1;
+            case 1:
+                nLast = -1;
+                nLastError = *pnError = kReset;
+                return -1;
+            case 2:
+                nLast = 0;
+                return 0;
+            case 3:
+                take = 1;
+                break;
+            case 4:
+                take = 1 + (b >> 3) % 16;
+                break;
+            case 5:
+                take = 1 + (int)(in->U16() % 8192);
+                break;
+            case 6:
+                take = nLength / 2 + 1;
+                break;
+            default:
+                break; // all of it
             }
             if (take > nLength) take = nLength;
         }
@@ -110,16 +126,23 @@ size_t MessageSize(Input& in, size_t nQueued)
 {
     const uint8_t sel = in.Byte();
     switch (sel % 8) {
-    case 0: return sel >> 3;
-    case 1: case 2: return in.Byte();
-    case 3: return in.U16();
-    case 4: return 60 * 1024 + in.U16() % 8192;
+    case 0:
+        return sel >> 3;
+    case 1:
+    case 2:
+        return in.Byte();
+    case 3:
+        return in.U16();
+    case 4:
+        return 60 * 1024 + in.U16() % 8192;
     case 5: { // around the room left
         const long n = (long)(kMax - nQueued) + (sel >> 3) % 5 - 2;
         return n > 0 ? (size_t)n : 0;
     }
-    case 6: return kMax + (sel >> 3) % 3 - 1;             // around the bound itself
-    default: return (size_t)in.U16() * 32;                // up to 2 MiB
+    case 6:
+        return kMax + (sel >> 3) % 3 - 1; // around the bound itself
+    default:
+        return (size_t)in.U16() * 32; // up to 2 MiB
     }
 }
 
@@ -127,7 +150,7 @@ size_t MessageSize(Input& in, size_t nQueued)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in = {data, size};
+    Input in = { data, size };
     // Kept from run to run: large buffers made afresh each time cost more than the run.
     static Fake sock;
     static std::string msg;
@@ -143,7 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         int nError = 0;
         bool bRefused = false;
         switch (op % 8) {
-        case 0: case 1: case 2: case 3: { // the user sends a line
+        case 0:
+        case 1:
+        case 2:
+        case 3: { // the user sends a line
             size_t nLength = MessageSize(in, nQueuedBefore);
             if (nTotal + nLength > kMaxTotal) nLength = op >> 3;
             nTotal += nLength;
@@ -164,7 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             break;
         }
-        case 4: case 5: case 6: // a write event
+        case 4:
+        case 5:
+        case 6: // a write event
             nError = q.Flush(send);
             break;
         default: // the connection ends; the next one starts empty

@@ -18,8 +18,14 @@ struct FakeSocket {
     CSendQueue::SendFn Fn()
     {
         return [this](const char* p, int n, int* pErr) {
-            if (error) { *pErr = error; return -1; }
-            if (room == 0) { *pErr = kWouldBlock; return -1; }
+            if (error) {
+                *pErr = error;
+                return -1;
+            }
+            if (room == 0) {
+                *pErr = kWouldBlock;
+                return -1;
+            }
             int take = (int)std::min<size_t>(room, (size_t)n);
             wire.append(p, (size_t)take);
             room -= (size_t)take;

@@ -16,8 +16,7 @@ const char kYamaguchi[] = "\x8e\x52\x8c\xfb"; // 山口: same first character
 std::vector<std::string> Walk(const CStringList& list)
 {
     std::vector<std::string> v;
-    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;)
-        v.push_back(list.GetNext(pos).str());
+    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) v.push_back(list.GetNext(pos).str());
     return v;
 }
 
@@ -189,7 +188,7 @@ TEST(CStringListOrder, AddTailAndAddHead)
     list.AddTail("b");
     list.AddTail("c");
     list.AddHead("a");
-    EXPECT_EQ(Walk(list), (Strs{"a", "b", "c"}));
+    EXPECT_EQ(Walk(list), (Strs { "a", "b", "c" }));
     EXPECT_EQ(list.GetCount(), 3);
     EXPECT_EQ(list.GetAt(list.GetTailPosition()), "c");
 }
@@ -217,7 +216,7 @@ TEST(CStringListOrder, FindIndexAndSetAt)
     EXPECT_EQ(list.FindIndex(2), list.GetTailPosition());
     EXPECT_EQ(list.GetAt(list.FindIndex(1)), "localhost");
     list.SetAt(list.FindIndex(1), kYamada);
-    EXPECT_EQ(Walk(list), (Strs{"192.168.0.1", kYamada, "10.0.0.2"}));
+    EXPECT_EQ(Walk(list), (Strs { "192.168.0.1", kYamada, "10.0.0.2" }));
     list.GetAt(list.FindIndex(0)) = "edited";
     EXPECT_EQ(Walk(list)[0], "edited");
     EXPECT_EQ(CStringList().FindIndex(0), nullptr);
@@ -226,25 +225,24 @@ TEST(CStringListOrder, FindIndexAndSetAt)
 TEST(CStringListRemove, HeadMiddleTail)
 {
     CStringList list;
-    for (const char* s : {"a", "b", "c", "d", "e"})
-        list.AddTail(s);
+    for (const char* s : { "a", "b", "c", "d", "e" }) list.AddTail(s);
 
     list.RemoveAt(list.FindIndex(2)); // middle
-    EXPECT_EQ(Walk(list), (Strs{"a", "b", "d", "e"}));
+    EXPECT_EQ(Walk(list), (Strs { "a", "b", "d", "e" }));
 
     list.RemoveAt(list.GetHeadPosition());
-    EXPECT_EQ(Walk(list), (Strs{"b", "d", "e"}));
+    EXPECT_EQ(Walk(list), (Strs { "b", "d", "e" }));
     EXPECT_EQ(list.GetAt(list.GetHeadPosition()), "b");
 
     list.RemoveAt(list.GetTailPosition());
-    EXPECT_EQ(Walk(list), (Strs{"b", "d"}));
+    EXPECT_EQ(Walk(list), (Strs { "b", "d" }));
     EXPECT_EQ(list.GetAt(list.GetTailPosition()), "d");
     EXPECT_EQ(list.GetCount(), 2);
 
     // Both ends are still linked right: adding at either end follows them.
     list.AddTail("z");
     list.AddHead("y");
-    EXPECT_EQ(Walk(list), (Strs{"y", "b", "d", "z"}));
+    EXPECT_EQ(Walk(list), (Strs { "y", "b", "d", "z" }));
     EXPECT_EQ(list.FindIndex(3), list.GetTailPosition());
 }
 
@@ -257,22 +255,21 @@ TEST(CStringListRemove, OnlyElement)
     EXPECT_EQ(list.GetHeadPosition(), nullptr);
     EXPECT_EQ(list.GetTailPosition(), nullptr);
     list.AddTail("again");
-    EXPECT_EQ(Walk(list), (Strs{"again"}));
+    EXPECT_EQ(Walk(list), (Strs { "again" }));
     EXPECT_EQ(list.GetHeadPosition(), list.GetTailPosition());
 }
 
 TEST(CStringListRemove, RemoveAllThenReuse)
 {
     CStringList list;
-    for (int i = 0; i < 100; ++i)
-        list.AddTail("x");
+    for (int i = 0; i < 100; ++i) list.AddTail("x");
     list.RemoveAll();
     EXPECT_EQ(list.GetCount(), 0);
     EXPECT_EQ(list.GetHeadPosition(), nullptr);
     EXPECT_EQ(list.GetTailPosition(), nullptr);
     list.RemoveAll(); // on an empty list
     list.AddHead("h");
-    EXPECT_EQ(Walk(list), (Strs{"h"}));
+    EXPECT_EQ(Walk(list), (Strs { "h" }));
 }
 
 } // namespace

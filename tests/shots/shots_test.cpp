@@ -62,9 +62,10 @@ void SaveWindow(HWND hWnd, const std::string& name)
 std::string IniWith(const CTempDir& dir, const char* name, const char* port)
 {
     std::string path = dir.File("Kelvaro.ini");
-    WriteFileBytes(path, std::string("[Setting]\r\nIP=127.0.0.1\r\nPort=") + port + "\r\nName=" + name +
-                             "\r\nMinStart=0\r\n[Address]\r\nMax=2\r\nName1=会社\r\nIP1=192.0.2.10\r\n"
-                             "Port1=32760\r\nName2=自宅\r\nIP2=192.0.2.20\r\nPort2=32760\r\n");
+    WriteFileBytes(path,
+        std::string("[Setting]\r\nIP=127.0.0.1\r\nPort=") + port + "\r\nName=" + name +
+            "\r\nMinStart=0\r\n[Address]\r\nMax=2\r\nName1=会社\r\nIP1=192.0.2.10\r\n"
+            "Port1=32760\r\nName2=自宅\r\nIP2=192.0.2.20\r\nPort2=32760\r\n");
     return path;
 }
 
@@ -94,7 +95,8 @@ TEST(Screenshots, MainWindowStates)
     north.SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
     north.SetItemText(IDC_EDIT_PORT, port);
     north.Click(IDC_BTN_CALL);
-    ASSERT_TRUE(PumpUntil([&] { return south.Ringing() && north.OutConnected() && !south.PartnerName().IsEmpty(); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return south.Ringing() && north.OutConnected() && !south.PartnerName().IsEmpty(); }));
     PumpFor(300);
     SaveWindow(north.m_hWnd, "main-calling.bmp");
     SaveWindow(south.m_hWnd, "main-ringing.bmp");
@@ -187,7 +189,7 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc > 1) g_outDir = std::string(argv[1]) + "\\";
-    class CShotApp : public CWinApp {};
+    class CShotApp : public CWinApp { };
     static CShotApp app;
     app.m_hInstance = ::GetModuleHandleA(NULL);
     AfxSocketInit();

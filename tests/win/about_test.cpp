@@ -18,10 +18,11 @@ struct ShellCall {
 };
 std::vector<ShellCall> g_shellCalls;
 
-HINSTANCE WINAPI RecordShellCall(HWND hWnd, LPCSTR pszVerb, LPCSTR pszFile, LPCSTR pszParams, LPCSTR pszDir, INT nShow)
+HINSTANCE WINAPI RecordShellCall(
+    HWND hWnd, LPCSTR pszVerb, LPCSTR pszFile, LPCSTR pszParams, LPCSTR pszDir, INT nShow)
 {
     g_shellCalls.push_back({ hWnd, pszVerb != nullptr, pszFile ? pszFile : "", pszParams != nullptr,
-                             pszDir ? pszDir : "", nShow });
+        pszDir ? pszDir : "", nShow });
     return (HINSTANCE)(INT_PTR)33; // success, as the shell reports it
 }
 
@@ -105,7 +106,8 @@ TEST_F(AboutTest, VersionBoxOpensFromButtonPopupAndSystemMenu)
 {
     EXPECT_EQ(VersionBoxesOpenedBy([&] { m_pDlg->Click(IDC_BTN_VERSION); }), 1);
     EXPECT_EQ(VersionBoxesOpenedBy([&] { m_pDlg->Command(ID_APP_ABOUT); }), 1);
-    EXPECT_EQ(VersionBoxesOpenedBy([&] { ::SendMessageA(m_pDlg->m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0); }), 1);
+    EXPECT_EQ(
+        VersionBoxesOpenedBy([&] { ::SendMessageA(m_pDlg->m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0); }), 1);
     EXPECT_TRUE(m_pDlg->IsWindowVisible());
     EXPECT_FALSE(m_pDlg->IsEnded());
     EXPECT_TRUE(g_shellCalls.empty());
@@ -126,9 +128,9 @@ TEST_F(AboutTest, LinksAndButtonsOfTheBoxOpenTheirTargetsAndTheBoxStays)
         ::GetDlgItemTextA(hBox, IDC_STATIC_MAIL, text, sizeof text);
         mailText = text;
         ::SendMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDC_STATIC_HOMEPAGE, STN_CLICKED),
-                       (LPARAM)::GetDlgItem(hBox, IDC_STATIC_HOMEPAGE));
+            (LPARAM)::GetDlgItem(hBox, IDC_STATIC_HOMEPAGE));
         ::SendMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDC_STATIC_MAIL, STN_CLICKED),
-                       (LPARAM)::GetDlgItem(hBox, IDC_STATIC_MAIL));
+            (LPARAM)::GetDlgItem(hBox, IDC_STATIC_MAIL));
         ::SendMessageA(::GetDlgItem(hBox, IDC_BTN_HISTORY), BM_CLICK, 0, 0);
         ::SendMessageA(::GetDlgItem(hBox, IDC_BTN_README), BM_CLICK, 0, 0);
         bStayed = ::IsWindow(hBox) && ::IsWindowVisible(hBox);

@@ -6,7 +6,7 @@
 
 namespace {
 
-class CallTest : public CCallFixture {};
+class CallTest : public CCallFixture { };
 
 // ---------------------------------------------------------------------------------------------
 // Two windows through the states of a call.
@@ -34,8 +34,8 @@ TEST_F(CallTest, DiallingThenCallingThenGreetingsExchanged)
     ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == south.name; }))
         << "caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER));
     EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name);
-    EXPECT_TRUE(north->PartnerName().IsEmpty()) << "the caller keeps no partner name, got "
-                                                << Quote(north->PartnerName().str());
+    EXPECT_TRUE(north->PartnerName().IsEmpty())
+        << "the caller keeps no partner name, got " << Quote(north->PartnerName().str());
     // The greetings change neither look.
     PumpFor(200);
     EXPECT_EQ(LookOf(*north), kCalling);
@@ -54,16 +54,17 @@ TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
 
     Say(north, "こんにちは");
     ASSERT_TRUE(ReceivesLines(south, 1));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"こんにちは"}));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "こんにちは" }));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({ "こんにちは" }));
     EXPECT_EQ(north->ItemText(IDC_EDIT_SEND), "") << "the send edit is emptied after sending";
 
     Say(south, "はい、南です");
     Say(south, "second line");
     ASSERT_TRUE(ReceivesLines(north, 2));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"はい、南です", "second line"}));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({"はい、南です", "second line"}));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"こんにちは"})) << "the receiver's send list is untouched";
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({ "はい、南です", "second line" }));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({ "はい、南です", "second line" }));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({ "こんにちは" }))
+        << "the receiver's send list is untouched";
     EXPECT_EQ(LookOf(*north), kTalking);
     EXPECT_EQ(LookOf(*south), kTalking);
 
@@ -118,8 +119,8 @@ TEST_F(CallTest, EnterWithEmptyTextDuringCallListsEmptyLineBothSides)
     ASSERT_TRUE(Talk(north, south));
     Say(south, "");
     ASSERT_TRUE(ReceivesLines(north, 1));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({""}));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({""}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({ "" }));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_SEND)), Joined({ "" }));
     EXPECT_TRUE(NoBoxes(catcher));
 }
 
@@ -151,7 +152,7 @@ TEST_F(CallTest, EnterWithoutEstablishedCallSendsNothingAndKeepsText)
     ASSERT_TRUE(ReachesLook(*north, kTalking));
     north->Command(IDOK);
     EXPECT_EQ(Quote(peer->Read(11)), Quote("Sstill not\r"));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"still not"}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({ "still not" }));
     EXPECT_TRUE(NoBoxes(catcher));
 }
 
@@ -200,23 +201,24 @@ TEST_F(CallTest, ThirdCallerTurnedAwayWhileHeldCallKeepsItsLook)
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
     EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name) << "the held call's partner is still shown";
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before"}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "before" }));
     EXPECT_EQ(LookOf(*north), kTalking);
 
     // The turned-away caller may type: listed on its side, never shown at the callee.
     Say(west, "anyone?");
-    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_SEND)), Joined({"anyone?"}));
+    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_SEND)), Joined({ "anyone?" }));
     PumpFor(300);
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before"}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "before" }));
     // The held call still carries lines.
     Say(north, "after");
     ASSERT_TRUE(ReceivesLines(south, 2));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"before", "after"}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "before", "after" }));
 
     // The busy caller hangs up: only its socket goes; the held call stands.
     west->Click(IDC_BTN_HANGUP);
     EXPECT_EQ(LookOf(*west), kIdle);
-    ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "busy socket not deleted on close";
+    ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; }))
+        << "busy socket not deleted on close";
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
     EXPECT_TRUE(NoBoxes(catcher));
@@ -254,7 +256,8 @@ TEST_F(CallTest, BothCallsStandAtOnce)
         EXPECT_EQ(Quote(busy.Read(expected.size())), Quote(expected));
         ASSERT_TRUE(PumpUntil([&] { return north->BusySocket() != nullptr; }));
         busy.Close();
-        ASSERT_TRUE(PumpUntil([&] { return north->BusySocket() == nullptr; })) << "busy socket not deleted on close";
+        ASSERT_TRUE(PumpUntil([&] { return north->BusySocket() == nullptr; }))
+            << "busy socket not deleted on close";
         PumpFor(100);
         EXPECT_EQ(FlagsOf(*north), "out in");
         EXPECT_EQ(LookOf(*north), kTalking);
@@ -266,14 +269,17 @@ TEST_F(CallTest, BothCallsStandAtOnce)
     ASSERT_TRUE(ReceivesLines(north, 2));
     auto got = north->ListItems(IDC_LIST_RECEIVE);
     std::sort(got.begin(), got.end());
-    EXPECT_EQ(Joined(got), Joined({"from south", "from west"}));
+    EXPECT_EQ(Joined(got), Joined({ "from south", "from west" }));
     Say(north, "to both");
     ASSERT_TRUE(PumpUntil([&] {
-        return south->ListItems(IDC_LIST_RECEIVE).size() == 1 && west->ListItems(IDC_LIST_RECEIVE).size() == 1;
-    })) << "south " << Joined(south->ListItems(IDC_LIST_RECEIVE)) << ", west " << Joined(west->ListItems(IDC_LIST_RECEIVE));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({"to both"}));
-    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_RECEIVE)), Joined({"to both"}));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({"to both"})) << "listed once";
+        return south->ListItems(IDC_LIST_RECEIVE).size() == 1 &&
+            west->ListItems(IDC_LIST_RECEIVE).size() == 1;
+    })) << "south "
+        << Joined(south->ListItems(IDC_LIST_RECEIVE)) << ", west "
+        << Joined(west->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ "to both" }));
+    EXPECT_EQ(Joined(west->ListItems(IDC_LIST_RECEIVE)), Joined({ "to both" }));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_SEND)), Joined({ "to both" })) << "listed once";
 
     // South hangs up: only the outgoing call ends; north keeps talking to west.
     south->Click(IDC_BTN_HANGUP);
@@ -300,7 +306,7 @@ TEST_F(CallTest, IncomingCallEndingLeavesRingingOutgoingLook)
     Phone north("北"), south("南"), west("西");
     ASSERT_TRUE(north.created && south.created && west.created);
     ASSERT_TRUE(Connect(north, south)); // north: calling south
-    Dial(west, north);                  // north: also ringing
+    Dial(west, north); // north: also ringing
     ASSERT_TRUE(ReachesLook(*north, kRinging));
     west->Click(IDC_BTN_HANGUP);
     ASSERT_TRUE(PumpUntil([&] { return !north->InConnected(); }));
@@ -318,9 +324,9 @@ TEST_F(CallTest, TurnedAwayLookComesBackWhenIncomingCallEnds)
     Phone north("北"), south("南"), west("西"), east("東");
     ASSERT_TRUE(north.created && south.created && west.created && east.created);
     ASSERT_TRUE(Connect(west, south)); // south holds west's call
-    Dial(north, south);                // north is turned away
+    Dial(north, south); // north is turned away
     ASSERT_TRUE(ReachesLook(*north, kTurnedAway));
-    Dial(east, north);                 // north rings meanwhile
+    Dial(east, north); // north rings meanwhile
     ASSERT_TRUE(ReachesLook(*north, kRinging));
     EXPECT_EQ(FlagsOf(*north), "out in ringing");
     east->Click(IDC_BTN_HANGUP);
@@ -498,7 +504,7 @@ TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
     EXPECT_EQ(Quote(peer->Read(2)), Quote("S\r"));
     ASSERT_TRUE(peer->Send("Sone\rStwo\r"));
     ASSERT_TRUE(ReceivesLines(north, 2));
-    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({"one", "two"}));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({ "one", "two" }));
 
     peer->Close();
     EXPECT_TRUE(EndsIdleAndClean(north, 1, catcher));
@@ -614,7 +620,8 @@ TEST_F(CallTest, PeerClosingDuringGreetingDoesNotHideNextCaller)
     ASSERT_TRUE(peer);
     ASSERT_TRUE(peer->Send(CalleeGreeting("next")));
     const std::string reply = CallerGreeting(north.name);
-    EXPECT_EQ(Quote(peer->Read(reply.size())), Quote(reply)) << "the caller greeting must answer the new callee";
+    EXPECT_EQ(Quote(peer->Read(reply.size())), Quote(reply))
+        << "the caller greeting must answer the new callee";
     ASSERT_TRUE(PumpUntil([&] { return north->ItemText(IDC_STATIC_PARTNER) == "next"; }))
         << "shows " << Quote(north->ItemText(IDC_STATIC_PARTNER));
     peer->Close();
@@ -639,17 +646,19 @@ TEST_F(CallTest, FiftyBusyCallersInARow)
             ASSERT_TRUE(caller->Send("Signored\r")) << "caller " << i; // never read out
         }
         if (previous) {
-            EXPECT_TRUE(previous->WaitClosed()) << "busy caller " << i - 1 << " was not let go when " << i << " came";
+            EXPECT_TRUE(previous->WaitClosed())
+                << "busy caller " << i - 1 << " was not let go when " << i << " came";
         }
         ASSERT_TRUE(PumpUntil([&] { return CAsyncSocket::LiveCount() == nDuringCall + 1; }))
-            << "caller " << i << ": " << CAsyncSocket::LiveCount() << " sockets, expected " << nDuringCall + 1;
+            << "caller " << i << ": " << CAsyncSocket::LiveCount() << " sockets, expected "
+            << nDuringCall + 1;
         previous = std::move(caller);
     }
     PumpFor(200);
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
-    EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty()) << "busy callers' lines were shown: "
-                                                          << Joined(south->ListItems(IDC_LIST_RECEIVE));
+    EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty())
+        << "busy callers' lines were shown: " << Joined(south->ListItems(IDC_LIST_RECEIVE));
     Say(north, "still talking");
     ASSERT_TRUE(ReceivesLines(south, 1));
 
@@ -681,11 +690,14 @@ TEST_F(CallTest, OneMebibyteWithoutCRIsBoundedAndLineStaysUsable)
     }
     // The window drains it all, holding no more than the bound meanwhile.
     ASSERT_TRUE(peer.Send(std::string(1, kCR) + "Sdone" + kCR));
-    ASSERT_TRUE(PumpUntil([&] {
-        nMaxPending = std::max(nMaxPending, south->InPendingBytes());
-        auto items = south->ListItems(IDC_LIST_RECEIVE);
-        return !items.empty() && items.back() == "done";
-    }, 30000)) << "receive list has " << south->ListItems(IDC_LIST_RECEIVE).size() << " items";
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            nMaxPending = std::max(nMaxPending, south->InPendingBytes());
+            auto items = south->ListItems(IDC_LIST_RECEIVE);
+            return !items.empty() && items.back() == "done";
+        },
+        30000))
+        << "receive list has " << south->ListItems(IDC_LIST_RECEIVE).size() << " items";
     const int nBound = CLineReader::kMaxPending;
     EXPECT_LE(nMaxPending, nBound) << "bytes held waiting for a CR";
     EXPECT_EQ(south->InPendingBytes(), 0);
@@ -719,7 +731,7 @@ TEST_F(CallTest, LineDeliveredOneByteAtATimeArrivesWhole)
     }
     ASSERT_TRUE(ReceivesLines(south, 1));
     PumpFor(200);
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({text}));
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined({ text }));
     EXPECT_EQ(south->PartnerName(), CString("北")) << "got " << Quote(south->PartnerName().str());
     EXPECT_EQ(LookOf(*south), kRinging);
 
@@ -799,7 +811,8 @@ TEST_F(CallTest, FloodOfLinesIsListedWholeAndInOrderScrolledToTheNewest)
     std::vector<std::string> sent;
     std::string flood;
     for (int i = 0; i < 2000; ++i) {
-        sent.push_back(std::to_string(i) + (i % 7 == 3 ? " 日本語の行" : " line") + std::string(i * 13 % 50, 'x'));
+        sent.push_back(
+            std::to_string(i) + (i % 7 == 3 ? " 日本語の行" : " line") + std::string(i * 13 % 50, 'x'));
         if (i == 1234) sent.back() += std::string(400, 'w');
         flood += "S" + sent.back() + kCR;
     }
@@ -812,14 +825,15 @@ TEST_F(CallTest, FloodOfLinesIsListedWholeAndInOrderScrolledToTheNewest)
     const std::vector<std::string> items = south->ListItems(IDC_LIST_RECEIVE);
     ASSERT_EQ(items.size(), sent.size());
     const auto diff = std::mismatch(items.begin(), items.end(), sent.begin());
-    EXPECT_TRUE(diff.first == items.end()) << "item " << (diff.first - items.begin()) << " is " << Quote(*diff.first)
-                                           << ", sent " << Quote(*diff.second);
+    EXPECT_TRUE(diff.first == items.end()) << "item " << (diff.first - items.begin()) << " is "
+                                           << Quote(*diff.first) << ", sent " << Quote(*diff.second);
     RECT rc;
     ::GetClientRect(hList, &rc);
     const int nTop = (int)::SendMessageA(hList, LB_GETTOPINDEX, 0, 0);
     const int nHeight = (int)::SendMessageA(hList, LB_GETITEMHEIGHT, 0, 0);
     EXPECT_GE(nTop + rc.bottom / std::max(nHeight, 1), (int)sent.size()) << "the newest line is out of view";
-    EXPECT_GT((int)::SendMessageA(hList, LB_GETHORIZONTALEXTENT, 0, 0), rc.right) << "the wide line cannot be reached";
+    EXPECT_GT((int)::SendMessageA(hList, LB_GETHORIZONTALEXTENT, 0, 0), rc.right)
+        << "the wide line cannot be reached";
 
     peer.Close();
     EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));
@@ -834,7 +848,7 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
     ASSERT_TRUE(CallsIn(peer, south));
     south->Click(IDC_BTN_ANSWER);
     std::string garbage;
-    const char kJunk[] = {'\r', '\n', '\x81', '\x82', 'x', 'y', 'z', '\0', '\xff', '?', '\x81', '\r'};
+    const char kJunk[] = { '\r', '\n', '\x81', '\x82', 'x', 'y', 'z', '\0', '\xff', '?', '\x81', '\r' };
     for (int i = 0; i < 4096; ++i) garbage += kJunk[i % sizeof kJunk];
     ASSERT_TRUE(peer.Send(garbage));
     PumpFor(500); // a zero byte drops the rest of its read: let the junk be read on its own

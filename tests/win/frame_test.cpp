@@ -109,14 +109,17 @@ int StripDifferences(const CPicture& a, const CPicture& b, int x0, int x1, std::
         for (int x = x0; x < x1; ++x)
             if (a.At(x, y) != b.At(x, y)) {
                 if (!n && pFirst)
-                    *pFirst = "at (" + std::to_string(x) + "," + std::to_string(y) + ") got " + Rgb(a.At(x, y)) +
-                              ", expected " + Rgb(b.At(x, y));
+                    *pFirst = "at (" + std::to_string(x) + "," + std::to_string(y) + ") got " +
+                        Rgb(a.At(x, y)) + ", expected " + Rgb(b.At(x, y));
                 ++n;
             }
     return n;
 }
 
-void Repaint(HWND hWnd) { ::RedrawWindow(hWnd, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN); }
+void Repaint(HWND hWnd)
+{
+    ::RedrawWindow(hWnd, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
 
 } // namespace
 
@@ -145,9 +148,9 @@ TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
             COLORREF clrBand, clrText;
         };
         const Step steps[] = { { WA_INACTIVE, RGB(0, 66, 21), RGB(255, 255, 255) },
-                               { WA_CLICKACTIVE, RGB(13, 249, 157), RGB(25, 39, 122) },
-                               { WA_INACTIVE, RGB(0, 66, 21), RGB(255, 255, 255) },
-                               { WA_ACTIVE, RGB(13, 249, 157), RGB(25, 39, 122) } };
+            { WA_CLICKACTIVE, RGB(13, 249, 157), RGB(25, 39, 122) },
+            { WA_INACTIVE, RGB(0, 66, 21), RGB(255, 255, 255) },
+            { WA_ACTIVE, RGB(13, 249, 157), RGB(25, 39, 122) } };
         for (const Step& s : steps) {
             // Activation repaints at once: no further pumping is needed to see it.
             ::SendMessageA(h, WM_ACTIVATE, s.nState, 0);
@@ -155,7 +158,8 @@ TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
             EXPECT_EQ(Rgb(got.At(x0, 5)), Rgb(s.clrBand)) << "state " << s.nState;
             EXPECT_EQ(Rgb(got.At(x1 - 1, 12)), Rgb(s.clrBand)) << "state " << s.nState;
             DrawExpectedStrip(want, s.clrBand, s.clrText, "Kelvaro");
-            EXPECT_EQ(StripDifferences(got, want, x0, x1, &first), 0) << "state " << s.nState << ": " << first;
+            EXPECT_EQ(StripDifferences(got, want, x0, x1, &first), 0)
+                << "state " << s.nState << ": " << first;
         }
 
         // The black line runs under the strip across the whole width.
@@ -192,10 +196,12 @@ TEST(FramePixels, RoundedRegionCutsTheCornersOnly)
     const int W = rc.right - rc.left, H = rc.bottom - rc.top;
     HRGN hRgn = ::CreateRectRgn(0, 0, 0, 0);
     ASSERT_NE(::GetWindowRgn(dlg.m_hWnd, hRgn), ERROR) << "the window has no region";
-    for (POINT pt : { POINT{ 0, 0 }, POINT{ W - 1, 0 }, POINT{ 0, H - 1 }, POINT{ W - 1, H - 1 }, POINT{ 2, 2 } })
-        EXPECT_FALSE(::PtInRegion(hRgn, pt.x, pt.y)) << "corner point (" << pt.x << "," << pt.y << ") is inside";
-    for (POINT pt : { POINT{ W / 2, H / 2 }, POINT{ W / 2, 0 }, POINT{ 0, H / 2 }, POINT{ W - 2, H / 2 },
-                      POINT{ W / 2, H - 2 }, POINT{ 16, 16 } })
+    for (POINT pt :
+        { POINT { 0, 0 }, POINT { W - 1, 0 }, POINT { 0, H - 1 }, POINT { W - 1, H - 1 }, POINT { 2, 2 } })
+        EXPECT_FALSE(::PtInRegion(hRgn, pt.x, pt.y))
+            << "corner point (" << pt.x << "," << pt.y << ") is inside";
+    for (POINT pt : { POINT { W / 2, H / 2 }, POINT { W / 2, 0 }, POINT { 0, H / 2 }, POINT { W - 2, H / 2 },
+             POINT { W / 2, H - 2 }, POINT { 16, 16 } })
         EXPECT_TRUE(::PtInRegion(hRgn, pt.x, pt.y)) << "point (" << pt.x << "," << pt.y << ") is outside";
     ::DeleteObject(hRgn);
     dlg.Close();
@@ -237,7 +243,10 @@ const COLORREF kMarker = RGB(255, 0, 255);
 class RoundButtonPixels : public ::testing::Test {
 protected:
     RoundButtonPixels()
-        : m_light(RGB(221, 255, 232)), m_medium(RGB(102, 255, 153)), m_dark(RGB(0, 66, 21)), m_pic(100, 60, kMarker)
+        : m_light(RGB(221, 255, 232)),
+          m_medium(RGB(102, 255, 153)),
+          m_dark(RGB(0, 66, 21)),
+          m_pic(100, 60, kMarker)
     {
         m_button.SetBrushes(&m_light, &m_medium, &m_dark);
     }
@@ -305,7 +314,8 @@ TEST_F(RoundButtonPixels, EachStateHasItsFaceAndRims)
         EXPECT_EQ(Walk(42, 50, 0, -1, 26), want) << "upwards at the bottom centre";
         EXPECT_EQ(Walk(85, 26, -1, 0, 45), want) << "leftwards at the right middle";
         // The corners of the item rectangle keep what was there.
-        for (POINT pt : { POINT{ 10, 10 }, POINT{ 73, 10 }, POINT{ 10, 41 }, POINT{ 73, 41 }, POINT{ 0, 0 } })
+        for (POINT pt :
+            { POINT { 10, 10 }, POINT { 73, 10 }, POINT { 10, 41 }, POINT { 73, 41 }, POINT { 0, 0 } })
             EXPECT_EQ(Rgb(m_pic.At(pt.x, pt.y)), kMark) << "at (" << pt.x << "," << pt.y << ")";
     }
 }
@@ -330,7 +340,8 @@ TEST_F(RoundButtonPixels, OtherControlTypesDrawNothing)
 {
     Draw(0, ODT_STATIC);
     for (int y = 0; y < m_pic.m_cy; y += 3)
-        for (int x = 0; x < m_pic.m_cx; x += 3) ASSERT_EQ(Rgb(m_pic.At(x, y)), kMark) << "at (" << x << "," << y << ")";
+        for (int x = 0; x < m_pic.m_cx; x += 3)
+            ASSERT_EQ(Rgb(m_pic.At(x, y)), kMark) << "at (" << x << "," << y << ")";
 }
 
 TEST(RoundButtonWindows, ProgramButtonsShowTheirFaceOnTheBody)
@@ -341,7 +352,8 @@ TEST(RoundButtonWindows, ProgramButtonsShowTheirFaceOnTheBody)
         Repaint(dlg.m_hWnd);
         const std::string body = Rgb(RGB(193, 255, 214));
         // "かける" is enabled (light face), "切る" disabled (dark face).
-        for (auto [nID, face] : { std::make_pair(IDC_BTN_CALL, kLight), std::make_pair(IDC_BTN_HANGUP, kDark) }) {
+        for (auto [nID, face] :
+            { std::make_pair(IDC_BTN_CALL, kLight), std::make_pair(IDC_BTN_HANGUP, kDark) }) {
             HWND hBtn = dlg.Item(nID);
             RECT rc;
             ::GetClientRect(hBtn, &rc);

@@ -21,7 +21,7 @@ TEST(MainWindowIdle, EveryControlIsInItsIdleState)
     EXPECT_FALSE(dlg.IsEnabled(IDC_BTN_ANSWER));
     EXPECT_EQ(dlg.ItemText(IDC_STATIC_PARTNER), "");
     EXPECT_FALSE(dlg.IsVisible(IDC_STATIC_STATUS));
-    EXPECT_EQ(dlg.ComboItems(), (std::vector<std::string>{ "IPアドレス指定", "Office" }));
+    EXPECT_EQ(dlg.ComboItems(), (std::vector<std::string> { "IPアドレス指定", "Office" }));
     EXPECT_EQ(dlg.ComboSel(), 0);
     EXPECT_EQ(dlg.BookSel(), 0);
     EXPECT_EQ(::SendMessageA(dlg.Item(IDC_CHK_MINSTART), BM_GETCHECK, 0, 0), BST_UNCHECKED);
@@ -67,7 +67,8 @@ TEST(MainWindowIdle, SystemMenuEndsWithTheVersionItem)
     char text[64] = "";
     ::GetMenuStringA(hSys, IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
     EXPECT_STREQ(text, "ﾊﾞｰｼﾞｮﾝ情報(&A)...");
-    EXPECT_NE(::GetMenuState(hSys, n - 2, MF_BYPOSITION) & MF_SEPARATOR, 0u) << "no separator before the item";
+    EXPECT_NE(::GetMenuState(hSys, n - 2, MF_BYPOSITION) & MF_SEPARATOR, 0u)
+        << "no separator before the item";
     dlg.Close();
 }
 
@@ -151,7 +152,8 @@ TEST(MainWindowIdle, LeavesNoDrawingObjectsBehind)
 
 TEST(MainWindowIdle, EveryNetworkErrorAUserMeetsHasATextWithItsNumber)
 {
-    const DWORD codes[] = { 10048, 10049, 10050, 10051, 10053, 10054, 10060, 10061, 10064, 10065, 11001, 11002, 11004 };
+    const DWORD codes[] = { 10048, 10049, 10050, 10051, 10053, 10054, 10060, 10061, 10064, 10065, 11001,
+        11002, 11004 };
     for (DWORD code : codes) {
         const std::string text = CPhoneDlg::ErrorText(code).str();
         EXPECT_GT(text.size(), 8u) << code << ": \"" << text << "\"";

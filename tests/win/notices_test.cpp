@@ -38,13 +38,17 @@ struct Hooks {
             return (HINSTANCE)33;
         });
         pfnQuiet = SetPlaySoundHook([](LPCSTR pszSound, HMODULE hmod, DWORD fdw) -> BOOL {
-            g_sounds.push_back({ !pszSound, fdw, pszSound && hmod && ::FindResourceA(hmod, pszSound, "WAVE") });
+            g_sounds.push_back(
+                { !pszSound, fdw, pszSound && hmod && ::FindResourceA(hmod, pszSound, "WAVE") });
             return TRUE;
         });
     }
     ~Hooks() { SetShellNotifyIconHook(nullptr), SetShellExecuteHook(nullptr), SetPlaySoundHook(pfnQuiet); }
     PFN_PLAY_SOUND pfnQuiet;
-    static int Rings() { return (int)std::count_if(g_sounds.begin(), g_sounds.end(), [](const Sound& s) { return !s.bStop; }); }
+    static int Rings()
+    {
+        return (int)std::count_if(g_sounds.begin(), g_sounds.end(), [](const Sound& s) { return !s.bStop; });
+    }
 };
 
 // The main window with its notice state readable; its files are beside its settings file.
@@ -81,7 +85,7 @@ public:
         for (size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2) {
             std::string rec = text.substr(pos, end - pos);
             const bool bGood = rec.size() > 9 && rec[2] == ':' && rec[5] == ':' && rec[8] == ' ' &&
-                               rec.find_first_of("\r\n") == std::string::npos;
+                rec.find_first_of("\r\n") == std::string::npos;
             out.push_back(bGood ? rec.substr(9) : "BAD RECORD: " + rec);
         }
         return out;
@@ -96,7 +100,10 @@ struct Window {
         Open();
     }
     void Open() { dlg.reset(new CNoticeDlg(dir.File("Kelvaro.ini"))), created = dlg->Create() != FALSE; }
-    ~Window() { if (dlg) dlg->Close(); }
+    ~Window()
+    {
+        if (dlg) dlg->Close();
+    }
     CNoticeDlg* operator->() { return dlg.get(); }
     CTempDir dir;
     std::unique_ptr<CNoticeDlg> dlg;
@@ -135,10 +142,12 @@ struct Peer {
     {
         std::string in;
         char buf[512];
-        PumpUntil([&] {
-            for (int n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) in.append(buf, (size_t)n);
-            return false;
-        }, dwMs);
+        PumpUntil(
+            [&] {
+                for (int n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) in.append(buf, (size_t)n);
+                return false;
+            },
+            dwMs);
         return in;
     }
 };
@@ -151,7 +160,10 @@ bool RingsFrom(Window& w, Peer& peer, const std::string& name)
     return PumpUntil([&] { return w->Ringing() && (name.empty() || w->PartnerName() == name.c_str()); });
 }
 
-bool ListsLines(Window& w, size_t n) { return PumpUntil([&] { return w->ListItems(IDC_LIST_RECEIVE).size() == n; }); }
+bool ListsLines(Window& w, size_t n)
+{
+    return PumpUntil([&] { return w->ListItems(IDC_LIST_RECEIVE).size() == n; });
+}
 
 // A window "南" with the hooks in place and modal boxes recorded.
 class Notice : public ::testing::Test {
@@ -166,13 +178,14 @@ protected:
 
 TEST(LogText, EscapesWhatWouldBreakALineAndReadsItBack)
 {
-    const struct { std::string in, out; } cases[] = {
-        { "plain 電話 ｶﾅ", "plain 電話 ｶﾅ" },
-        { "a\tb\nc\rd", "a\\tb\\nc\\rd" },
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        { "plain 電話 ｶﾅ", "plain 電話 ｶﾅ" }, { "a\tb\nc\rd", "a\\tb\\nc\\rd" },
         { std::string("x\x01\x7F\x80\xA0\xFF", 6), "x\\x01\\x7F\\x80\\xA0\\xFF" },
-        { "\x82", "\\x82" },                     // lead byte at the end
+        { "\x82", "\\x82" }, // lead byte at the end
         { "\x82 x\x82\x0A", "\\x82 x\\x82\\n" }, // lead byte before a byte that is no trail byte
-        { "ソ表\\", "ソ表\\\\" },                 // trail byte 0x5C stays, a backslash doubles
+        { "ソ表\\", "ソ表\\\\" }, // trail byte 0x5C stays, a backslash doubles
     };
     for (const auto& c : cases) {
         EXPECT_EQ(EscapeLineText(c.in.c_str()).str(), c.out);
@@ -197,12 +210,13 @@ TEST_F(Notice, IncomingCallIsLoggedAsItHappensOneRecordALine)
     ASSERT_TRUE(ListsLines(w, 6));
     peer.Close();
     ASSERT_TRUE(PumpUntil([&] { return !w->InConnected(); }));
-    EXPECT_EQ(w->Records(), (std::vector<std::string>{ "着信 127.0.0.1", "相手 北 (127.0.0.1)", "応答しました",
-                                                        "受信 hello", "受信 a\\tb\\nc", "受信 \\x82", "受信 \\x82 x",
-                                                        "受信 ソ", "送信 はい", "受信 ", "終了 (相手が切りました)" }));
+    EXPECT_EQ(w->Records(),
+        (std::vector<std::string> { "着信 127.0.0.1", "相手 北 (127.0.0.1)", "応答しました", "受信 hello",
+            "受信 a\\tb\\nc", "受信 \\x82", "受信 \\x82 x", "受信 ソ", "送信 はい", "受信 ",
+            "終了 (相手が切りました)" }));
     EXPECT_EQ(catcher.boxes.size(), 1u);
     w->Command(ID_OPEN_LOG);
-    EXPECT_EQ(g_opened, std::vector<std::string>{ w->TodaysLog() });
+    EXPECT_EQ(g_opened, std::vector<std::string> { w->TodaysLog() });
 }
 
 TEST_F(Notice, OutgoingCallsFailedBusyAndHungUpAreLogged)
@@ -211,7 +225,8 @@ TEST_F(Notice, OutgoingCallsFailedBusyAndHungUpAreLogged)
     ASSERT_TRUE(busy.created);
     busy->Command(ID_DO_NOT_DISTURB);
     SOCKET dead = ::socket(AF_INET, SOCK_STREAM, 0);
-    const std::string deadPort = std::to_string(Bind(dead, false)), port = std::to_string(busy->ListeningPort());
+    const std::string deadPort = std::to_string(Bind(dead, false)),
+                      port = std::to_string(busy->ListeningPort());
     w->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
     w->SetItemText(IDC_EDIT_PORT, deadPort.c_str());
     w->Click(IDC_BTN_CALL);
@@ -226,8 +241,10 @@ TEST_F(Notice, OutgoingCallsFailedBusyAndHungUpAreLogged)
     ASSERT_EQ(rec.size(), 6u) << ::testing::PrintToString(rec);
     EXPECT_TRUE(rec[1].rfind("失敗 ", 0) == 0 && rec[1].size() > 5) << "no reason: " << rec[1];
     rec[1] = "失敗 ";
-    EXPECT_EQ(rec, (std::vector<std::string>{ "発信 127.0.0.1 ポート " + deadPort, "失敗 ", "発信 127.0.0.1 ポート " + port,
-                                              "呼び出し 127.0.0.1", "話し中 127.0.0.1", "終了 (自分が切りました)" }));
+    EXPECT_EQ(rec,
+        (std::vector<std::string> { "発信 127.0.0.1 ポート " + deadPort, "失敗 ",
+            "発信 127.0.0.1 ポート " + port, "呼び出し 127.0.0.1", "話し中 127.0.0.1",
+            "終了 (自分が切りました)" }));
     EXPECT_EQ(catcher.boxes.size(), 1u) << "only the refused call's error text";
 }
 
@@ -252,8 +269,12 @@ TEST_F(Notice, FailedLogWriteShowsOneTextPerCallAndTheCallGoesOn)
 // at the end of the file only while it differs from the default, and read back at the next start.
 TEST(NoticeOptions, MenuItemsToggleAndAreSavedOnlyAwayFromTheDefault)
 {
-    const struct { UINT nID; const char* pszKey; bool bDefault; } options[] = {
-        { ID_LOG_ON, "Log=0", true }, { ID_SOUND_ON, "Sound=0", true }, { ID_DO_NOT_DISTURB, "DoNotDisturb=1", false } };
+    const struct {
+        UINT nID;
+        const char* pszKey;
+        bool bDefault;
+    } options[] = { { ID_LOG_ON, "Log=0", true }, { ID_SOUND_ON, "Sound=0", true },
+        { ID_DO_NOT_DISTURB, "DoNotDisturb=1", false } };
     Hooks hooks;
     for (const auto& o : options) {
         Window w;
@@ -308,7 +329,8 @@ TEST_F(Notice, MissedCallsWhatCountsAndThatTheySurviveARestart)
     w->Close();
     w.Open();
     ASSERT_EQ(w->MissedCount(), 3);
-    const CMissedCall::Kind kinds[] = { CMissedCall::Busy, CMissedCall::Unanswered, CMissedCall::DoNotDisturb };
+    const CMissedCall::Kind kinds[] = { CMissedCall::Busy, CMissedCall::Unanswered,
+        CMissedCall::DoNotDisturb };
     const char* const callers[] = { "127.0.0.1", "北", "127.0.0.1" }; // busy callers never say their name
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(w->Missed(i).kind, kinds[i]) << i;
@@ -330,8 +352,9 @@ TEST(MissedCallsDialog, ListsNewestFirstCallsBackAndClears)
     const std::string port = std::to_string(Bind(listener, true));
     // The phonebook knows 127.0.0.1 at the listener's port; the other caller is not in it.
     Window w("[Address]\r\nMax=1\r\nName1=家\r\nIP1=127.0.0.1\r\nPort1=" + port + "\r\n");
-    WriteFileBytes(w.dir.File("MissedCalls.txt"), "2026-05-14 12:05:00\tbusy\t127.0.0.1\t\r\n"
-                                                   "2026-05-14 09:30:00\tunanswered\t::1\t北\\tの間\r\n");
+    WriteFileBytes(w.dir.File("MissedCalls.txt"),
+        "2026-05-14 12:05:00\tbusy\t127.0.0.1\t\r\n"
+        "2026-05-14 09:30:00\tunanswered\t::1\t北\\tの間\r\n");
     w.Open();
     w->ChooseEntry(1);
     // Runs the dialog and does in it what fn does.
@@ -342,12 +365,14 @@ TEST(MissedCallsDialog, ListsNewestFirstCallsBackAndClears)
     std::vector<std::string> rows;
     inDialog([&](HWND h) {
         char row[256];
-        for (int i = 0; ::SendDlgItemMessageA(h, IDC_LIST_MISSED, LB_GETTEXT, (WPARAM)i, (LPARAM)row) > 0; ++i)
+        for (int i = 0; ::SendDlgItemMessageA(h, IDC_LIST_MISSED, LB_GETTEXT, (WPARAM)i, (LPARAM)row) > 0;
+             ++i)
             rows.push_back(row);
         ::SendDlgItemMessageA(h, IDC_BTN_CALLBACK, BM_CLICK, 0, 0);
     });
-    EXPECT_EQ(rows, (std::vector<std::string>{ "05/14 12:05\t127.0.0.1\t127.0.0.1\t話し中",
-                                               "05/14 09:30\t北\\tの間\t::1\t不在" }));
+    EXPECT_EQ(rows,
+        (std::vector<std::string> {
+            "05/14 12:05\t127.0.0.1\t127.0.0.1\t話し中", "05/14 09:30\t北\\tの間\t::1\t不在" }));
     EXPECT_EQ(w->ComboSel(), 0) << "calling back types the address in";
     EXPECT_EQ(w->ItemText(IDC_EDIT_PORT), port) << "the phonebook's port";
     EXPECT_TRUE(PumpUntil([&] { return w->OutConnected(); })) << "the call back did not reach the caller";
@@ -357,14 +382,15 @@ TEST(MissedCallsDialog, ListsNewestFirstCallsBackAndClears)
         ::SendDlgItemMessageA(h, IDC_LIST_MISSED, LB_SETCURSEL, 1, 0);
         ::SendDlgItemMessageA(h, IDC_BTN_CALLBACK, BM_CLICK, 0, 0);
     });
-    EXPECT_EQ(w->ItemText(IDC_EDIT_ADDRESS) + " " + w->ItemText(IDC_EDIT_PORT), "::1 32760") << "default port";
+    EXPECT_EQ(w->ItemText(IDC_EDIT_ADDRESS) + " " + w->ItemText(IDC_EDIT_PORT), "::1 32760")
+        << "default port";
     w->Click(IDC_BTN_HANGUP);
 
     bool bEmptied = false;
     inDialog([&](HWND h) {
         ::SendDlgItemMessageA(h, IDC_BTN_CLEAR, BM_CLICK, 0, 0);
         bEmptied = !::IsWindowEnabled(::GetDlgItem(h, IDC_BTN_CALLBACK)) &&
-                   ::SendDlgItemMessageA(h, IDC_LIST_MISSED, LB_GETCOUNT, 0, 0) == 0;
+            ::SendDlgItemMessageA(h, IDC_LIST_MISSED, LB_GETCOUNT, 0, 0) == 0;
         ::PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_TRUE(bEmptied);
@@ -392,7 +418,8 @@ TEST_F(Notice, LinesWhileTheUserDoesNotLookRaiseOneBalloonPerReadAndCountUnread)
     EXPECT_EQ(g_balloons[0].cbSize, (DWORD)NOTIFYICONDATAA_V2_SIZE);
     EXPECT_EQ(g_balloons[0].hWnd, w->m_hWnd);
     EXPECT_STREQ(g_balloons[0].szInfoTitle, "北");
-    EXPECT_EQ(std::string(g_balloons[0].szInfo), longLine.substr(0, 254)) << "whole characters within 255 bytes";
+    EXPECT_EQ(std::string(g_balloons[0].szInfo), longLine.substr(0, 254))
+        << "whole characters within 255 bytes";
     EXPECT_STREQ(g_balloons[1].szInfo, "flood");
     EXPECT_EQ(g_tip, "Kelvaro - 未読 (503)");
 

@@ -54,7 +54,8 @@ protected:
     CTestPhoneDlg& Dlg() { return *m_pDlg; }
     // What the user sees of the current choice: combo selection, address, port, partner name,
     // and whether the two edits take input.
-    void ExpectShown(int nSel, const char* pszAddress, const char* pszPort, const char* pszName, bool bEditable)
+    void ExpectShown(
+        int nSel, const char* pszAddress, const char* pszPort, const char* pszName, bool bEditable)
     {
         EXPECT_EQ(Dlg().ComboSel(), nSel);
         EXPECT_EQ(Dlg().BookSel(), nSel);
@@ -120,11 +121,13 @@ TEST_F(PhonebookTest, RegisterAsksForANameAndAppendsWithoutMovingTheSelection)
     // Letter case makes another name; an empty name is a name too.
     EXPECT_EQ(Register("office"), 1);
     EXPECT_EQ(Register(""), 1);
-    ExpectBook({ "Office", "office", "" }, { "127.0.0.10", "127.0.0.10", "127.0.0.10" }, { "7001", "7001", "7001" });
+    ExpectBook(
+        { "Office", "office", "" }, { "127.0.0.10", "127.0.0.10", "127.0.0.10" }, { "7001", "7001", "7001" });
 
     // Cancel adds nothing.
     EXPECT_EQ(Register(nullptr), 1);
-    ExpectBook({ "Office", "office", "" }, { "127.0.0.10", "127.0.0.10", "127.0.0.10" }, { "7001", "7001", "7001" });
+    ExpectBook(
+        { "Office", "office", "" }, { "127.0.0.10", "127.0.0.10", "127.0.0.10" }, { "7001", "7001", "7001" });
 }
 
 TEST_F(PhonebookTest, RegisterWithEmptyAddressOrPortDoesNothing)
@@ -145,7 +148,7 @@ TEST_F(PhonebookTest, RegisterWhileAnEntryIsChosenTakesItsValues)
     Dlg().ChooseEntry(1);
     EXPECT_EQ(Register("Copy"), 1);
     ExpectBook({ "Alpha", "Beta", "Gamma", "Copy" }, { "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.1" },
-               { "1001", "1002", "1003", "1001" });
+        { "1001", "1002", "1003", "1001" });
     ExpectShown(1, "10.0.0.1", "1001", "Alpha", false);
 }
 
@@ -178,7 +181,8 @@ TEST_F(PhonebookTest, DeletingTheLastOfSeveralShowsThePreviousOne)
 
 TEST_F(PhonebookTest, DeletingTheOnlyEntryReturnsToManualWithTheSavedValues)
 {
-    Start("[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\n[Address]\r\nMax=1\r\nName1=Solo\r\nIP1=10.9.9.9\r\nPort1=999\r\n");
+    Start("[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\n[Address]\r\nMax=1\r\nName1=Solo\r\nIP1=10.9.9.9\r\nPort1="
+          "999\r\n");
     Dlg().SetItemText(IDC_EDIT_ADDRESS, "manual.example");
     Dlg().ChooseEntry(1);
     ExpectShown(1, "10.9.9.9", "999", "Solo", false);
@@ -192,7 +196,8 @@ TEST_F(PhonebookTest, DeleteInManualModeDoesNothing)
     Start(kThreeEntries);
     Dlg().SetItemText(IDC_EDIT_ADDRESS, "typed");
     Dlg().Click(IDC_BTN_DELETE);
-    ExpectBook({ "Alpha", "Beta", "Gamma" }, { "10.0.0.1", "10.0.0.2", "10.0.0.3" }, { "1001", "1002", "1003" });
+    ExpectBook(
+        { "Alpha", "Beta", "Gamma" }, { "10.0.0.1", "10.0.0.2", "10.0.0.3" }, { "1001", "1002", "1003" });
     ExpectShown(0, "typed", "0", "", true);
 }
 
@@ -207,7 +212,7 @@ TEST_F(PhonebookTest, EntriesSurviveARestartInOrder)
     EXPECT_EQ(Register(""), 1);
     Restart();
     ExpectBook({ "Beta", "Gamma", "新しい人", "" }, { "10.0.0.2", "10.0.0.3", "127.0.0.5", "127.0.0.5" },
-               { "1002", "1003", "0", "0" });
+        { "1002", "1003", "0", "0" });
     ExpectShown(0, "127.0.0.5", "0", "", true);
 }
 

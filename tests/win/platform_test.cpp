@@ -10,13 +10,13 @@
 
 namespace {
 
-const UINT WM_TEST_PING = WM_USER + 21;      // in both maps: the derived entry must win
-const UINT WM_TEST_BASEONLY = WM_USER + 22;  // only in the base map
-const UINT WM_TEST_ARGS = WM_USER + 23;      // wParam/lParam in, result out
-const UINT WM_TEST_PROBE = WM_USER + 24;     // in a subclassed button's own map
-const UINT WM_TEST_OPENBOX = WM_USER + 25;   // handler opens a message box
-const UINT WM_TEST_POSTED = WM_USER + 26;    // posted before the box opens
-const UINT WM_TEST_INRUN = WM_USER + 27;     // posted into a modal run
+const UINT WM_TEST_PING = WM_USER + 21; // in both maps: the derived entry must win
+const UINT WM_TEST_BASEONLY = WM_USER + 22; // only in the base map
+const UINT WM_TEST_ARGS = WM_USER + 23; // wParam/lParam in, result out
+const UINT WM_TEST_PROBE = WM_USER + 24; // in a subclassed button's own map
+const UINT WM_TEST_OPENBOX = WM_USER + 25; // handler opens a message box
+const UINT WM_TEST_POSTED = WM_USER + 26; // posted before the box opens
+const UINT WM_TEST_INRUN = WM_USER + 27; // posted into a modal run
 
 std::string Hex(LRESULT v)
 {
@@ -35,17 +35,23 @@ std::string WindowText(HWND h)
 // A visible message box or dialog of this thread other than the given window.
 HWND FindOtherDialog(HWND hExcept)
 {
-    struct Ctx { HWND except; HWND found; } ctx = { hExcept, NULL };
-    ::EnumThreadWindows(::GetCurrentThreadId(), [](HWND h, LPARAM l) -> BOOL {
-        Ctx* c = (Ctx*)l;
-        char cls[32] = "";
-        ::GetClassNameA(h, cls, sizeof cls);
-        if (h != c->except && ::IsWindowVisible(h) && lstrcmpA(cls, "#32770") == 0) {
-            c->found = h;
-            return FALSE;
-        }
-        return TRUE;
-    }, (LPARAM)&ctx);
+    struct Ctx {
+        HWND except;
+        HWND found;
+    } ctx = { hExcept, NULL };
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND h, LPARAM l) -> BOOL {
+            Ctx* c = (Ctx*)l;
+            char cls[32] = "";
+            ::GetClassNameA(h, cls, sizeof cls);
+            if (h != c->except && ::IsWindowVisible(h) && lstrcmpA(cls, "#32770") == 0) {
+                c->found = h;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        (LPARAM)&ctx);
     return ctx.found;
 }
 
@@ -95,7 +101,7 @@ std::string Rgb(COLORREF c)
 
 class CBaseMapDlg : public CDialog {
 public:
-    CBaseMapDlg() : CDialog(IDD_NAME) {}
+    CBaseMapDlg() : CDialog(IDD_NAME) { }
     ~CBaseMapDlg() override
     {
         if (m_hWnd) ::DestroyWindow(m_hWnd);
@@ -123,10 +129,10 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(CBaseMapDlg, CDialog)
-    ON_MESSAGE(WM_TEST_PING, OnPingBase)
-    ON_MESSAGE(WM_TEST_BASEONLY, OnBaseOnly)
-    ON_BN_CLICKED(IDC_EDIT_MYNAME, OnNameClickedBase)
-    ON_WM_DESTROY()
+ON_MESSAGE(WM_TEST_PING, OnPingBase)
+ON_MESSAGE(WM_TEST_BASEONLY, OnBaseOnly)
+ON_BN_CLICKED(IDC_EDIT_MYNAME, OnNameClickedBase)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 class CDerivedMapDlg : public CBaseMapDlg {
@@ -156,11 +162,11 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(CDerivedMapDlg, CBaseMapDlg)
-    ON_MESSAGE(WM_TEST_PING, OnPingDerived)
-    ON_MESSAGE(WM_TEST_ARGS, OnArgs)
-    ON_BN_CLICKED(IDC_EDIT_MYNAME, OnNameClicked)
-    ON_CBN_SELCHANGE(IDC_EDIT_MYNAME, OnNameSelChange)
-    ON_COMMAND(ID_RESTORE, OnMenuCommand)
+ON_MESSAGE(WM_TEST_PING, OnPingDerived)
+ON_MESSAGE(WM_TEST_ARGS, OnArgs)
+ON_BN_CLICKED(IDC_EDIT_MYNAME, OnNameClicked)
+ON_CBN_SELCHANGE(IDC_EDIT_MYNAME, OnNameSelChange)
+ON_COMMAND(ID_RESTORE, OnMenuCommand)
 END_MESSAGE_MAP()
 
 std::string Calls(const std::vector<std::string>& v)
@@ -231,7 +237,8 @@ TEST(PlatformMessageMap, PrivateMessageHandlerGetsItsArgumentsAndReturnsItsResul
     // The same through the message queue.
     dlg.calls.clear();
     ::PostMessageA(dlg.m_hWnd, WM_TEST_ARGS, 7, -9);
-    EXPECT_TRUE(PumpUntil([&] { return !dlg.calls.empty(); }, 2000)) << "posted private message never handled";
+    EXPECT_TRUE(PumpUntil([&] { return !dlg.calls.empty(); }, 2000))
+        << "posted private message never handled";
     EXPECT_EQ(dlg.gotWParam, (WPARAM)7);
     EXPECT_EQ(dlg.gotLParam, (LPARAM)-9);
 }
@@ -273,12 +280,12 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(CProbeButton, CButton)
-    ON_MESSAGE(WM_TEST_PROBE, OnProbe)
+ON_MESSAGE(WM_TEST_PROBE, OnProbe)
 END_MESSAGE_MAP()
 
 class CDdxDlg : public CDialog {
 public:
-    CDdxDlg() : CDialog(IDD_NAME) {}
+    CDdxDlg() : CDialog(IDD_NAME) { }
     ~CDdxDlg() override
     {
         if (m_hWnd) ::DestroyWindow(m_hWnd);
@@ -306,7 +313,8 @@ TEST(PlatformDdxControl, MemberButtonSeesItsControlsMessages)
     ASSERT_EQ(dlg.m_btnOK.m_hWnd, hOK) << "DDX_Control must link the member to control 1";
     EXPECT_EQ(CWnd::FromHandlePermanent(hOK), &dlg.m_btnOK);
 
-    EXPECT_EQ(::SendMessageA(hOK, WM_TEST_PROBE, 0, 0), 77) << "the member's own map must see the control's messages";
+    EXPECT_EQ(::SendMessageA(hOK, WM_TEST_PROBE, 0, 0), 77)
+        << "the member's own map must see the control's messages";
     EXPECT_EQ(dlg.m_btnOK.nProbes, 1);
     EXPECT_EQ(dlg.m_btnCancel.nProbes, 0);
     // What the member does not map still reaches the button's own procedure.
@@ -379,8 +387,10 @@ TEST(PlatformDdxControl, AttachingTwiceIsHarmlessAndTheLinkEndsWithTheWindow)
 
     HWND hDlg = dlg.m_hWnd;
     ::DestroyWindow(hDlg);
-    EXPECT_EQ(CWnd::FromHandlePermanent(hOK), nullptr) << "link to the control must be dropped at WM_NCDESTROY";
-    EXPECT_EQ(CWnd::FromHandlePermanent(hDlg), nullptr) << "link to the dialog must be dropped at WM_NCDESTROY";
+    EXPECT_EQ(CWnd::FromHandlePermanent(hOK), nullptr)
+        << "link to the control must be dropped at WM_NCDESTROY";
+    EXPECT_EQ(CWnd::FromHandlePermanent(hDlg), nullptr)
+        << "link to the dialog must be dropped at WM_NCDESTROY";
     EXPECT_EQ(dlg.m_btnOK.m_hWnd, (HWND)NULL);
     EXPECT_EQ(dlg.m_hWnd, (HWND)NULL);
 }
@@ -439,7 +449,7 @@ namespace {
 
 class CBoxDlg : public CDialog {
 public:
-    CBoxDlg() : CDialog(IDD_NAME) {}
+    CBoxDlg() : CDialog(IDD_NAME) { }
     ~CBoxDlg() override
     {
         if (m_hWnd) ::DestroyWindow(m_hWnd);
@@ -469,8 +479,8 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(CBoxDlg, CDialog)
-    ON_MESSAGE(WM_TEST_OPENBOX, OnOpenBox)
-    ON_MESSAGE(WM_TEST_POSTED, OnPosted)
+ON_MESSAGE(WM_TEST_OPENBOX, OnOpenBox)
+ON_MESSAGE(WM_TEST_POSTED, OnPosted)
 END_MESSAGE_MAP()
 
 } // namespace
@@ -481,7 +491,8 @@ TEST(PlatformModal, PostedMessageIsHandledWhileAMessageBoxIsOpen)
     ASSERT_TRUE(dlg.Create(IDD_NAME));
     CModalCatcher catcher;
     dlg.PostMessage(WM_TEST_OPENBOX);
-    ASSERT_TRUE(PumpUntil([&] { return dlg.events.size() >= 3; }, 5000)) << "got " << dlg.events.size() << " events";
+    ASSERT_TRUE(PumpUntil([&] { return dlg.events.size() >= 3; }, 5000))
+        << "got " << dlg.events.size() << " events";
     EXPECT_EQ(Calls(dlg.events), "[box opens, posted, box closed]");
     EXPECT_TRUE(dlg.bBoxOpenWhenPosted) << "the posted message must run while the box is on screen";
     EXPECT_EQ(dlg.nBoxesAnsweredWhenPosted, 0u) << "the box was answered before the posted message ran";
@@ -496,7 +507,7 @@ namespace {
 // Ends the modal run by itself after the given posted input; records the owner's state.
 class CModalProbeDlg : public CDialog {
 public:
-    CModalProbeDlg(MSG endWith) : CDialog(IDD_NAME), m_end(endWith) {}
+    CModalProbeDlg(MSG endWith) : CDialog(IDD_NAME), m_end(endWith) { }
     HWND hOwnerSeen = NULL;
     int nOwnerEnabledDuringRun = -1;
     HWND hSelf = NULL;
@@ -527,7 +538,7 @@ private:
 HWND CModalProbeDlg::s_hRunning = NULL;
 
 BEGIN_MESSAGE_MAP(CModalProbeDlg, CDialog)
-    ON_MESSAGE(WM_TEST_INRUN, OnInRun)
+ON_MESSAGE(WM_TEST_INRUN, OnInRun)
 END_MESSAGE_MAP()
 
 // A run that does not end by itself is ended with 999 after a while, so no test hangs.
@@ -539,7 +550,7 @@ void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD)
 }
 
 struct MainWindowScope {
-    CDialog main{ IDD_ABOUTBOX };
+    CDialog main { IDD_ABOUTBOX };
     CWnd* pSaved;
     MainWindowScope()
     {
@@ -593,9 +604,11 @@ TEST(PlatformModal, DoModalReturnsTheCodeThatEndedTheRun)
         CModalProbeDlg dlg(c.input);
         INT_PTR r = RunModal(dlg);
         EXPECT_EQ(r, c.expected) << c.what << " (999: the run did not end by itself)";
-        EXPECT_EQ(dlg.hOwnerSeen, scope.main.m_hWnd) << c.what << ": without a parent the main window owns the dialog";
+        EXPECT_EQ(dlg.hOwnerSeen, scope.main.m_hWnd)
+            << c.what << ": without a parent the main window owns the dialog";
         EXPECT_EQ(dlg.nOwnerEnabledDuringRun, 0) << c.what << ": the owner must be disabled during the run";
-        EXPECT_TRUE(::IsWindowEnabled(scope.main.m_hWnd)) << c.what << ": the owner must be enabled again after";
+        EXPECT_TRUE(::IsWindowEnabled(scope.main.m_hWnd))
+            << c.what << ": the owner must be enabled again after";
         EXPECT_FALSE(::IsWindow(dlg.hSelf)) << c.what << ": the dialog window must be gone after DoModal";
         EXPECT_EQ(dlg.m_hWnd, (HWND)NULL) << c.what;
     }
@@ -608,7 +621,7 @@ namespace {
 
 class CColorDlg : public CDialog {
 public:
-    explicit CColorDlg(UINT nID) : CDialog(nID) {}
+    explicit CColorDlg(UINT nID) : CDialog(nID) { }
     ~CColorDlg() override
     {
         if (m_hWnd) ::DestroyWindow(m_hWnd);
@@ -646,7 +659,8 @@ TEST(PlatformDialogColors, DialogAndStaticsAskForTheApplicationColours)
     } cases[] = {
         { "WM_CTLCOLORDLG", WM_CTLCOLORDLG, dlg.m_hWnd },
         { "WM_CTLCOLORSTATIC from the label", WM_CTLCOLORSTATIC, FindChildByText(dlg.m_hWnd, "名前") },
-        { "WM_CTLCOLORSTATIC from the caption static", WM_CTLCOLORSTATIC, ::GetDlgItem(dlg.m_hWnd, IDC_CAPTION) },
+        { "WM_CTLCOLORSTATIC from the caption static", WM_CTLCOLORSTATIC,
+            ::GetDlgItem(dlg.m_hWnd, IDC_CAPTION) },
     };
     for (const Case& c : cases) {
         ASSERT_NE(c.hCtl, (HWND)NULL) << c.what;
@@ -667,7 +681,8 @@ TEST(PlatformDialogColors, DialogAndStaticsAskForTheApplicationColours)
     HBRUSH hbr = (HBRUSH)::SendMessageA(dlg.m_hWnd, WM_CTLCOLORSTATIC, (WPARAM)hdc, (LPARAM)hEdit);
     EXPECT_NE(hbr, AfxGetApp()->GetDialogBkBrush()) << "a disabled edit must not get the dialog brush";
     EXPECT_NE(Rgb(BrushColor(hbr)), Rgb(kClrDialogBk));
-    EXPECT_NE(Rgb(::GetBkColor(hdc)), Rgb(kClrDialogBk)) << "a disabled edit's DC must not get the dialog colour";
+    EXPECT_NE(Rgb(::GetBkColor(hdc)), Rgb(kClrDialogBk))
+        << "a disabled edit's DC must not get the dialog colour";
 }
 
 TEST(PlatformDialogColors, BackgroundAndStaticsArePaintedInTheDialogColour)
@@ -695,13 +710,13 @@ TEST(PlatformDialogColors, BackgroundAndStaticsArePaintedInTheDialogColour)
 namespace {
 class COwnColorDlg : public CColorDlg {
 public:
-    COwnColorDlg() : CColorDlg(IDD_NAME) {}
-    CBrush m_brush{ RGB(10, 20, 30) };
+    COwnColorDlg() : CColorDlg(IDD_NAME) { }
+    CBrush m_brush { RGB(10, 20, 30) };
     LRESULT OnCtlColorStatic(WPARAM, LPARAM) { return (LRESULT)(HBRUSH)m_brush; }
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(COwnColorDlg, CColorDlg)
-    ON_MESSAGE(WM_CTLCOLORSTATIC, OnCtlColorStatic)
+ON_MESSAGE(WM_CTLCOLORSTATIC, OnCtlColorStatic)
 END_MESSAGE_MAP()
 } // namespace
 
@@ -710,8 +725,8 @@ TEST(PlatformDialogColors, DialogsOwnHandlerComesBeforeTheApplicationColours)
     COwnColorDlg dlg;
     ASSERT_TRUE(dlg.Create(IDD_NAME));
     CCanvas canvas(8, 8);
-    LRESULT r = ::SendMessageA(dlg.m_hWnd, WM_CTLCOLORSTATIC, (WPARAM)canvas.Dc(),
-                               (LPARAM)::GetDlgItem(dlg.m_hWnd, IDC_CAPTION));
+    LRESULT r = ::SendMessageA(
+        dlg.m_hWnd, WM_CTLCOLORSTATIC, (WPARAM)canvas.Dc(), (LPARAM)::GetDlgItem(dlg.m_hWnd, IDC_CAPTION));
     EXPECT_EQ((HBRUSH)r, (HBRUSH)dlg.m_brush);
 }
 
@@ -786,12 +801,11 @@ TEST(PlatformMenu, LoadsTheTrayMenuAndFreesIt)
         CMenu* pSub = menu.GetSubMenu(0);
         ASSERT_NE(pSub, nullptr);
         HMENU h = pSub->GetSafeHmenu();
-        const UINT ids[] = { ID_RESTORE,  0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB, ID_LOG_ON, ID_SOUND_ON,
-                             0,           ID_README,  ID_HISTORY,  ID_APP_ABOUT, 0, ID_APP_EXIT };
+        const UINT ids[] = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB, ID_LOG_ON,
+            ID_SOUND_ON, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
         const int nIds = (int)(sizeof ids / sizeof ids[0]);
         ASSERT_EQ(::GetMenuItemCount(h), nIds);
-        for (int i = 0; i < nIds; ++i)
-            EXPECT_EQ(::GetMenuItemID(h, i), ids[i]) << "item " << i;
+        for (int i = 0; i < nIds; ++i) EXPECT_EQ(::GetMenuItemID(h, i), ids[i]) << "item " << i;
         char text[64] = "";
         ::GetMenuStringA(h, 0, text, sizeof text, MF_BYPOSITION);
         EXPECT_EQ(std::string(text), std::string("元のサイズに戻す(&R)"));
@@ -811,7 +825,7 @@ MenuRun* MenuRun::s_p = nullptr;
 
 class CMenuOwnerDlg : public CColorDlg {
 public:
-    CMenuOwnerDlg() : CColorDlg(IDD_NAME) {}
+    CMenuOwnerDlg() : CColorDlg(IDD_NAME) { }
     LRESULT OnPosted(WPARAM, LPARAM)
     {
         if (MenuRun::s_p) MenuRun::s_p->postedSeen = true;
@@ -820,7 +834,7 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(CMenuOwnerDlg, CColorDlg)
-    ON_MESSAGE(WM_TEST_POSTED, OnPosted)
+ON_MESSAGE(WM_TEST_POSTED, OnPosted)
 END_MESSAGE_MAP()
 
 void CALLBACK EndMenuTimer(HWND, UINT, UINT_PTR, DWORD)

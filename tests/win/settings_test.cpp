@@ -35,9 +35,12 @@ std::string Printable(const std::string& s)
 {
     std::string out;
     for (char c : s) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n\n";
-        else out += c;
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -55,7 +58,7 @@ TEST(SettingsFile, WithoutAFileTheDefaultsShowAndTheDefaultPortListens)
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_PORT), "32760");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), "?");
     EXPECT_EQ(::SendMessageA(dlg.Item(IDC_CHK_MINSTART), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(dlg.ComboItems(), std::vector<std::string>{ "IPアドレス指定" });
+    EXPECT_EQ(dlg.ComboItems(), std::vector<std::string> { "IPアドレス指定" });
     EXPECT_EQ(dlg.ComboSel(), 0);
     EXPECT_EQ(dlg.ListeningPort(), 32760u);
     EXPECT_TRUE(dlg.IsWindowVisible());
@@ -91,9 +94,9 @@ TEST(SettingsFile, EmptyPortAndShortPhonebookTakeTheirDefaults)
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_PORT), "32760");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "10.0.0.7");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), "Hanako");
-    EXPECT_EQ(dlg.ComboItems(), (std::vector<std::string>{ "IPアドレス指定", "Office", "?", "?" }));
-    EXPECT_EQ(ToVector(dlg.Addresses()), (std::vector<std::string>{ "10.0.0.8", "localhost", "localhost" }));
-    EXPECT_EQ(ToVector(dlg.Ports()), (std::vector<std::string>{ "4000", "32760", "32760" }));
+    EXPECT_EQ(dlg.ComboItems(), (std::vector<std::string> { "IPアドレス指定", "Office", "?", "?" }));
+    EXPECT_EQ(ToVector(dlg.Addresses()), (std::vector<std::string> { "10.0.0.8", "localhost", "localhost" }));
+    EXPECT_EQ(ToVector(dlg.Ports()), (std::vector<std::string> { "4000", "32760", "32760" }));
     dlg.ChooseEntry(3);
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "localhost");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_PORT), "32760");
@@ -149,7 +152,8 @@ TEST(SettingsFile, LongOwnNameSurvivesARoundTripWhole)
         EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), name);
         dlg.Close();
     }
-    EXPECT_NE(ReadFileBytes(ini).find("Name=" + name + "\r\n"), std::string::npos) << "the name was cut on writing";
+    EXPECT_NE(ReadFileBytes(ini).find("Name=" + name + "\r\n"), std::string::npos)
+        << "the name was cut on writing";
     CTestPhoneDlg again(ini);
     ASSERT_TRUE(again.Create());
     EXPECT_EQ(again.ItemText(IDC_EDIT_MYNAME), name);
@@ -169,7 +173,7 @@ TEST(SettingsFile, DamagedFileGivesWhatCanBeReadAndDefaultsForTheRest)
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "10.1.2.3");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), "Taro");
     // The section header without "]" opens no section: no phonebook comes out of it.
-    EXPECT_EQ(dlg.ComboItems(), std::vector<std::string>{ "IPアドレス指定" });
+    EXPECT_EQ(dlg.ComboItems(), std::vector<std::string> { "IPアドレス指定" });
     EXPECT_NE(dlg.ListeningPort(), 0u);
     EXPECT_TRUE(catcher.boxes.empty()) << "first box: " << catcher.boxes[0].strText;
     dlg.Close();
@@ -202,8 +206,9 @@ TEST(SettingsFile, UnwritableFileGivesOneSystemMessageAndStaysUnchanged)
     ASSERT_EQ(catcher.boxes.size(), 1u) << "one message box expected at close";
     // The text is the system's own for the refused write.
     char* pszSharing = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
-                     ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszSharing, 0, NULL);
+    ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
+        ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&pszSharing, 0, NULL);
     std::string strSharing = pszSharing ? pszSharing : "";
     if (pszSharing) ::LocalFree(pszSharing);
     EXPECT_EQ(catcher.boxes[0].strText, strSharing);
@@ -211,7 +216,7 @@ TEST(SettingsFile, UnwritableFileGivesOneSystemMessageAndStaysUnchanged)
 }
 
 // Each of the three ways out ends the window, and only its destruction writes the file, once.
-class SettingsClose : public ::testing::TestWithParam<int> {};
+class SettingsClose : public ::testing::TestWithParam<int> { };
 
 TEST_P(SettingsClose, EndsTheWindowAndDestructionWritesOnce)
 {
@@ -222,13 +227,17 @@ TEST_P(SettingsClose, EndsTheWindowAndDestructionWritesOnce)
     dlg->SetItemText(IDC_EDIT_MYNAME, "Jiro");
     ASSERT_TRUE(::DeleteFileA(ini.c_str()));
     switch (GetParam()) {
-    case 0: dlg->Click(IDCANCEL); break; // "OFF"
-    case 1: {                            // Escape in the address box, through the dialog manager
+    case 0:
+        dlg->Click(IDCANCEL);
+        break; // "OFF"
+    case 1: { // Escape in the address box, through the dialog manager
         MSG msg = { dlg->Item(IDC_EDIT_ADDRESS), WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, { 0, 0 } };
         EXPECT_TRUE(::IsDialogMessageA(dlg->m_hWnd, &msg));
         break;
     }
-    case 2: dlg->Command(ID_APP_EXIT); break;
+    case 2:
+        dlg->Command(ID_APP_EXIT);
+        break;
     }
     EXPECT_TRUE(dlg->IsEnded());
     EXPECT_EQ(dlg->GetEndResult(), IDCANCEL);

@@ -30,11 +30,14 @@ protected:
     // The sockets and GDI objects are as at Mark() again (sockets may take a few events).
     ::testing::AssertionResult BackToMark(DWORD dwMs = 5000)
     {
-        PumpUntil([&] { return CAsyncSocket::LiveCount() == m_nSockets && CGdiObject::LiveCount() == m_nGdi; }, dwMs);
+        PumpUntil(
+            [&] { return CAsyncSocket::LiveCount() == m_nSockets && CGdiObject::LiveCount() == m_nGdi; },
+            dwMs);
         if (CAsyncSocket::LiveCount() == m_nSockets && CGdiObject::LiveCount() == m_nGdi)
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets (expected " << m_nSockets << "), "
-                                             << CGdiObject::LiveCount() << " GDI objects (expected " << m_nGdi << ")";
+        return ::testing::AssertionFailure()
+            << CAsyncSocket::LiveCount() << " sockets (expected " << m_nSockets << "), "
+            << CGdiObject::LiveCount() << " GDI objects (expected " << m_nGdi << ")";
     }
     // Idle as the tables give it: idle look, no call flags, no partner, empty lists.
     static ::testing::AssertionResult IsIdle(Phone& p)
@@ -42,10 +45,10 @@ protected:
         if (::testing::AssertionResult r = ReachesLook(*p, kIdle); !r) return r;
         if (FlagsOf(*p) != "none" || !p->ItemText(IDC_STATIC_PARTNER).empty() ||
             !p->ListItems(IDC_LIST_SEND).empty() || !p->ListItems(IDC_LIST_RECEIVE).empty())
-            return ::testing::AssertionFailure() << "idle look but flags " << FlagsOf(*p) << ", partner "
-                                                 << Quote(p->ItemText(IDC_STATIC_PARTNER)) << ", lists "
-                                                 << Joined(p->ListItems(IDC_LIST_SEND)) << " "
-                                                 << Joined(p->ListItems(IDC_LIST_RECEIVE));
+            return ::testing::AssertionFailure()
+                << "idle look but flags " << FlagsOf(*p) << ", partner "
+                << Quote(p->ItemText(IDC_STATIC_PARTNER)) << ", lists " << Joined(p->ListItems(IDC_LIST_SEND))
+                << " " << Joined(p->ListItems(IDC_LIST_RECEIVE));
         return ::testing::AssertionSuccess();
     }
     void Report(const char* pszWhat, int nRounds)
@@ -76,8 +79,10 @@ TEST_F(SoakTest, BusyCallersWhileACallStands)
         if (i % 3 == 1) {
             ASSERT_TRUE(caller.Send("i1x\rIx" + std::string("Signored") + kCR)) << "caller " << i;
         }
-        if (i % 3 == 2) caller.Reset();
-        else caller.Close();
+        if (i % 3 == 2)
+            caller.Reset();
+        else
+            caller.Close();
         // The held call goes on meanwhile.
         if (i % 50 == 0) {
             said.push_back("line " + std::to_string(i));
@@ -86,7 +91,8 @@ TEST_F(SoakTest, BusyCallersWhileACallStands)
     }
     ASSERT_TRUE(PumpUntil([&] { return south->BusySocket() == nullptr; })) << "last busy socket not deleted";
     ASSERT_TRUE(ReceivesLines(south, said.size()));
-    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined(said)) << "lines of the held call lost or changed";
+    EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined(said))
+        << "lines of the held call lost or changed";
     EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(FlagsOf(*south), "in");
     EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name);
@@ -115,8 +121,10 @@ TEST_F(SoakTest, ConnectAndCloseCyclesAgainstAnIdleWindow)
         if (i % 3 != 0) {
             ASSERT_EQ(Quote(caller.Read(greeting.size())), Quote(greeting)) << "cycle " << i;
         }
-        if (i % 3 == 2) caller.Reset();
-        else caller.Close();
+        if (i % 3 == 2)
+            caller.Reset();
+        else
+            caller.Close();
         if (i % 3 == 0) {
             ASSERT_TRUE(ReachesLook(*south, kRinging)) << "cycle " << i;
         }
@@ -148,8 +156,8 @@ TEST_F(SoakTest, CallsDialledAndHungUpBetweenTwoWindows)
         Say(callee, back.c_str());
         ASSERT_TRUE(ReceivesLines(callee, 1)) << "call " << i;
         ASSERT_TRUE(ReceivesLines(caller, 1)) << "call " << i;
-        ASSERT_EQ(Joined(callee->ListItems(IDC_LIST_RECEIVE)), Joined({there})) << "call " << i;
-        ASSERT_EQ(Joined(caller->ListItems(IDC_LIST_RECEIVE)), Joined({back})) << "call " << i;
+        ASSERT_EQ(Joined(callee->ListItems(IDC_LIST_RECEIVE)), Joined({ there })) << "call " << i;
+        ASSERT_EQ(Joined(caller->ListItems(IDC_LIST_RECEIVE)), Joined({ back })) << "call " << i;
         (i % 4 < 2 ? caller : callee)->Click(IDC_BTN_HANGUP);
         ASSERT_TRUE(IsIdle(north)) << "call " << i;
         ASSERT_TRUE(IsIdle(south)) << "call " << i;
@@ -193,7 +201,8 @@ TEST_F(SoakTest, PeerResetsAtEveryByteOfBothGreetings)
             Dial(north, listener.Port());
             auto callee = listener.Accept();
             ASSERT_TRUE(callee) << "offset " << k;
-            ASSERT_TRUE(callee->Send(calleeGreeting.substr(0, std::min(k, calleeGreeting.size())))) << "offset " << k;
+            ASSERT_TRUE(callee->Send(calleeGreeting.substr(0, std::min(k, calleeGreeting.size()))))
+                << "offset " << k;
             if (k > calleeGreeting.size()) {
                 const size_t nRead = k - calleeGreeting.size();
                 ASSERT_EQ(callee->Read(nRead), reply.substr(0, nRead)) << "offset " << k;
@@ -221,7 +230,9 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
     // Buffers of a size Windows gives by default: left alone, Linux lets the window's socket
     // take up to 4 MiB beyond what the partner reads, and the queue would never fill.
     int nBuffer = 64 * 1024;
-    ASSERT_EQ(::setsockopt(south->InSocket()->m_hSocket, SOL_SOCKET, SO_SNDBUF, (const char*)&nBuffer, sizeof nBuffer), 0);
+    ASSERT_EQ(::setsockopt(
+                  south->InSocket()->m_hSocket, SOL_SOCKET, SO_SNDBUF, (const char*)&nBuffer, sizeof nBuffer),
+        0);
     ASSERT_TRUE(peer.Send(CallerGreeting("北")));
     south->Click(IDC_BTN_ANSWER);
     ASSERT_TRUE(ReachesLook(*south, kTalking));
@@ -236,7 +247,8 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
     size_t nDone = 0, nPieceAt = nTyped / (nPieces + 1);
     int nRefused = 0, nLine = 0;
     while (nDone < nTyped) {
-        const std::string line = std::to_string(nLine) + ":" + std::string(16 * 1024 - 8, (char)('a' + nLine % 26));
+        const std::string line =
+            std::to_string(nLine) + ":" + std::string(16 * 1024 - 8, (char)('a' + nLine % 26));
         ++nLine;
         const size_t nBoxes = catcher.boxes.size();
         Say(south, line.c_str());
@@ -247,7 +259,8 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
             ASSERT_EQ(catcher.boxes.size(), nBoxes + 1);
             ASSERT_NE(catcher.boxes.back().strText.find("相手が受信していません"), std::string::npos)
                 << catcher.boxes.back().strText;
-            ASSERT_TRUE(south->ItemText(IDC_EDIT_SEND) == line) << "the refused line " << nLine - 1 << " left the edit";
+            ASSERT_TRUE(south->ItemText(IDC_EDIT_SEND) == line)
+                << "the refused line " << nLine - 1 << " left the edit";
         } else {
             listed.push_back(line);
             expected += "S" + line + kCR;
@@ -259,8 +272,10 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
             got += peer.Read(300001, 10000);
         }
     }
-    EXPECT_GT(nRefused, 0) << "no line was refused with " << nTyped << " bytes typed; queued " << south->InQueued();
-    EXPECT_GE(expected.size() - got.size(), CSendQueue::kMaxQueued - 16 * 1024) << "refused before the queue was full";
+    EXPECT_GT(nRefused, 0) << "no line was refused with " << nTyped << " bytes typed; queued "
+                           << south->InQueued();
+    EXPECT_GE(expected.size() - got.size(), CSendQueue::kMaxQueued - 16 * 1024)
+        << "refused before the queue was full";
     const std::vector<std::string> shown = south->ListItems(IDC_LIST_SEND);
     ASSERT_EQ(shown.size(), listed.size()) << "a refused line was listed, or a sent one was not";
     EXPECT_TRUE(shown == listed) << "the send list differs from the lines sent";
@@ -273,7 +288,8 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
     got += peer.Read(expected.size() - got.size(), 60000);
     ASSERT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected) << "the bytes differ from byte "
-                                 << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
+                                 << std::mismatch(got.begin(), got.end(), expected.begin()).first -
+            got.begin();
     EXPECT_EQ(peer.ReadFor(300), "") << "something of a refused line went out";
 
     // The queue has drained: the last refused line goes now, whole.

@@ -20,13 +20,20 @@ struct Event {
 const char* MsgName(UINT m)
 {
     switch (m) {
-    case WM_SOCK_CONNECT: return "CONNECT";
-    case WM_SOCK_ACCEPT: return "ACCEPT";
-    case WM_SOCK_RECEIVE: return "RECEIVE";
-    case WM_SOCK_SEND: return "SEND";
-    case WM_SOCK_CLOSE: return "CLOSE";
-    case WM_SOCK_OOB: return "OOB";
-    default: return "?";
+    case WM_SOCK_CONNECT:
+        return "CONNECT";
+    case WM_SOCK_ACCEPT:
+        return "ACCEPT";
+    case WM_SOCK_RECEIVE:
+        return "RECEIVE";
+    case WM_SOCK_SEND:
+        return "SEND";
+    case WM_SOCK_CLOSE:
+        return "CLOSE";
+    case WM_SOCK_OOB:
+        return "OOB";
+    default:
+        return "?";
     }
 }
 
@@ -42,7 +49,8 @@ public:
         wc.hInstance = ::GetModuleHandleA(NULL);
         wc.lpszClassName = "KelvaroTestSockOwner";
         ::RegisterClassA(&wc);
-        HWND h = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+        HWND h =
+            ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
         SubclassWindow(h);
     }
     ~CSockOwner() override
@@ -57,7 +65,8 @@ public:
     {
         std::string s;
         for (size_t i = from; i < events.size(); ++i)
-            if (events[i].lParam == (LPARAM)p) s += (s.empty() ? "" : " ") + std::string(MsgName(events[i].msg));
+            if (events[i].lParam == (LPARAM)p)
+                s += (s.empty() ? "" : " ") + std::string(MsgName(events[i].msg));
         return s;
     }
     size_t Count(UINT msg, const void* p) const
@@ -162,9 +171,12 @@ bool SendAll(CAsyncSocket& s, const std::string& bytes)
     const DWORD start = ::GetTickCount();
     while (off < bytes.size()) {
         int n = s.Send(bytes.data() + off, (int)(bytes.size() - off));
-        if (n > 0) off += (size_t)n;
-        else if (::WSAGetLastError() != WSAEWOULDBLOCK || ::GetTickCount() - start > 5000) return false;
-        else Settle(10);
+        if (n > 0)
+            off += (size_t)n;
+        else if (::WSAGetLastError() != WSAEWOULDBLOCK || ::GetTickCount() - start > 5000)
+            return false;
+        else
+            Settle(10);
     }
     return true;
 }
@@ -238,9 +250,12 @@ protected:
     {
         UINT port = Listen(listener, &owner);
         ASSERT_NE(port, 0u) << "listen failed: " << ::WSAGetLastError();
-        ASSERT_TRUE(StartConnect(client, &owner, "127.0.0.1", port)) << "connect failed: " << ::WSAGetLastError();
-        ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_ACCEPT, &listener) && owner.Has(WM_SOCK_SEND, &client); }))
-            << "events so far: listener [" << owner.For(&listener) << "], client [" << owner.For(&client) << "]";
+        ASSERT_TRUE(StartConnect(client, &owner, "127.0.0.1", port))
+            << "connect failed: " << ::WSAGetLastError();
+        ASSERT_TRUE(Pump([&] {
+            return owner.Has(WM_SOCK_ACCEPT, &listener) && owner.Has(WM_SOCK_SEND, &client);
+        })) << "events so far: listener ["
+            << owner.For(&listener) << "], client [" << owner.For(&client) << "]";
         accepted.SetOwner(&owner);
         ASSERT_TRUE(listener.Accept(accepted)) << "accept failed: " << ::WSAGetLastError();
         ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_SEND, &accepted); }))
@@ -262,8 +277,10 @@ TEST_F(CallSocketTest, ConnectAcceptAndBytesUnchangedBothWays)
     UINT port = Listen(listener, &owner);
     ASSERT_NE(port, 0u) << "listen failed: " << ::WSAGetLastError();
     ASSERT_TRUE(StartConnect(client, &owner, "127.0.0.1", port)) << "connect failed: " << ::WSAGetLastError();
-    ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_ACCEPT, &listener) && owner.Has(WM_SOCK_SEND, &client); }))
-        << "listener [" << owner.For(&listener) << "], client [" << owner.For(&client) << "]";
+    ASSERT_TRUE(Pump([&] {
+        return owner.Has(WM_SOCK_ACCEPT, &listener) && owner.Has(WM_SOCK_SEND, &client);
+    })) << "listener ["
+        << owner.For(&listener) << "], client [" << owner.For(&client) << "]";
     EXPECT_EQ(owner.For(&client), "CONNECT SEND") << "a connect completes, then the socket is writable";
     EXPECT_EQ(client.GetConnectError(), 0);
 
@@ -298,13 +315,15 @@ TEST_F(CallSocketTest, ConnectAcceptAndBytesUnchangedBothWays)
     size_t settled = owner.events.size();
     Settle(200);
     std::string extra;
-    for (size_t i = settled; i < owner.events.size(); ++i) extra += std::string(MsgName(owner.events[i].msg)) + " ";
+    for (size_t i = settled; i < owner.events.size(); ++i)
+        extra += std::string(MsgName(owner.events[i].msg)) + " ";
     EXPECT_EQ(extra, "") << "events after all data was read";
 
     // Who got what: the listener only ever accepts; everything else names the socket concerned.
     EXPECT_EQ(owner.For(&listener), "ACCEPT");
     for (const Event& e : owner.events) {
-        EXPECT_TRUE(e.lParam == (LPARAM)&listener || e.lParam == (LPARAM)&client || e.lParam == (LPARAM)accepted.get())
+        EXPECT_TRUE(e.lParam == (LPARAM)&listener || e.lParam == (LPARAM)&client ||
+            e.lParam == (LPARAM)accepted.get())
             << MsgName(e.msg) << " carried an unknown lParam";
     }
     EXPECT_TRUE(owner.AllWParamZero()) << "wParam must always be 0";
@@ -328,7 +347,8 @@ TEST_F(CallSocketTest, PeerCloseReachesTheOtherSideAfterItsData)
         ASSERT_TRUE(SendAll(accepted, "bye\r\n"));
         accepted.Close();
         std::string got;
-        ASSERT_TRUE(ReceiveOnEvents(owner, client, got, 5)) << "client events: [" << owner.For(&client, mark) << "]";
+        ASSERT_TRUE(ReceiveOnEvents(owner, client, got, 5))
+            << "client events: [" << owner.For(&client, mark) << "]";
         EXPECT_EQ(got, "bye\r\n");
         ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CLOSE, &client); }))
             << "client events: [" << owner.For(&client, mark) << "]";
@@ -365,14 +385,17 @@ TEST_F(CallSocketTest, RefusedConnectStillPostsConnectWithTheErrorRecorded)
 
     CSockOwner owner;
     CCallSocket client;
-    ASSERT_TRUE(StartConnect(client, &owner, "127.0.0.1", port)) << "connect failed at once: " << ::WSAGetLastError();
-    ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client); })) << "events: [" << owner.For(&client) << "]";
+    ASSERT_TRUE(StartConnect(client, &owner, "127.0.0.1", port))
+        << "connect failed at once: " << ::WSAGetLastError();
+    ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client); }))
+        << "events: [" << owner.For(&client) << "]";
     EXPECT_EQ(client.GetConnectError(), WSAECONNREFUSED);
     EXPECT_EQ(owner.events.front().msg, (UINT)WM_SOCK_CONNECT) << "the connect event must come first";
     EXPECT_EQ(owner.events.front().wParam, (WPARAM)0) << "wParam is 0 whatever the outcome";
     EXPECT_EQ(owner.events.front().lParam, (LPARAM)&client);
     Settle(100);
-    EXPECT_EQ(owner.For(&client).find("RECEIVE"), std::string::npos) << "events: [" << owner.For(&client) << "]";
+    EXPECT_EQ(owner.For(&client).find("RECEIVE"), std::string::npos)
+        << "events: [" << owner.For(&client) << "]";
     EXPECT_EQ(owner.For(&idle), "");
 
     // The same object connects fine afterwards, and the recorded error follows the outcome.
@@ -399,7 +422,9 @@ TEST_F(CallSocketTest, HostNamesAreResolvedWithoutBlocking)
         BOOL now = client.Connect("localhost", port);
         int err = ::WSAGetLastError();
         EXPECT_TRUE(now || err == WSAEWOULDBLOCK) << "Connect(localhost) failed with " << err;
-        ASSERT_TRUE(Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client) && owner.Has(WM_SOCK_ACCEPT, &listener); }, 10000))
+        ASSERT_TRUE(
+            Pump([&] { return owner.Has(WM_SOCK_CONNECT, &client) && owner.Has(WM_SOCK_ACCEPT, &listener); },
+                10000))
             << "client [" << owner.For(&client) << "], listener [" << owner.For(&listener) << "]";
         EXPECT_EQ(client.GetConnectError(), 0);
         EXPECT_EQ(owner.Count(WM_SOCK_CONNECT, &client), 1u);
@@ -426,8 +451,9 @@ TEST_F(CallSocketTest, HostNamesAreResolvedWithoutBlocking)
         std::unique_ptr<CCallSocket> next(new CCallSocket); // may take the freed memory
         ASSERT_TRUE(Open(*next, &owner));
         Settle(1500);
-        EXPECT_TRUE(owner.events.empty()) << owner.events.size() << " events after the socket was deleted, first "
-                                          << (owner.events.empty() ? "" : MsgName(owner.events[0].msg));
+        EXPECT_TRUE(owner.events.empty())
+            << owner.events.size() << " events after the socket was deleted, first "
+            << (owner.events.empty() ? "" : MsgName(owner.events[0].msg));
     }
 }
 
@@ -530,7 +556,8 @@ TEST_F(CallSocketTest, SocketDeletedDuringLookupLeavesNoWriteBehind)
         size_t changed = 0;
         for (int i = 0; i < MAXGETHOSTSTRUCT; ++i)
             if (blocks[b][(size_t)i] != 0x5A) ++changed;
-        EXPECT_EQ(changed, 0u) << "block " << b << ": " << changed << " bytes overwritten after the socket was deleted";
+        EXPECT_EQ(changed, 0u) << "block " << b << ": " << changed
+                               << " bytes overwritten after the socket was deleted";
     }
     EXPECT_TRUE(owner.events.empty()) << owner.events.size() << " events for deleted sockets";
 }
@@ -556,8 +583,8 @@ TEST_F(CallSocketTest, PortsOutOfRangeFailInsteadOfWrappingAround)
         EXPECT_FALSE(client.Connect(host, 0x10000 + port)) << host;
         EXPECT_EQ(::WSAGetLastError(), WSAEINVAL) << host << ": expected 10022 (invalid argument)";
         Settle(200);
-        EXPECT_TRUE(owner.events.empty()) << host << ": " << owner.events.size()
-                                          << " events; the wrapped-around port was connected to";
+        EXPECT_TRUE(owner.events.empty())
+            << host << ": " << owner.events.size() << " events; the wrapped-around port was connected to";
         owner.events.clear();
     }
 }
@@ -577,8 +604,8 @@ TEST_F(CallSocketTest, NameOfBothFamiliesIsTriedAddressByAddress)
         const char* pszPeer;
         int nError;
     } cases[] = {
-        { nullptr, true, "::1", 0 },                 // the first address answers
-        { "127.0.0.1", true, "127.0.0.1", 0 },       // ::1 refuses; the next goes out on a fresh handle
+        { nullptr, true, "::1", 0 }, // the first address answers
+        { "127.0.0.1", true, "127.0.0.1", 0 }, // ::1 refuses; the next goes out on a fresh handle
         { "127.0.0.1", false, "", WSAECONNREFUSED }, // none answers: the last try's error, once
     };
     for (const Case& c : cases) {
@@ -640,7 +667,8 @@ TEST_F(CallSocketTest, ListenerTakesBothFamiliesWithOrWithoutDualStack)
             ::closesocket(raw);
             // A port that another program listens on, on this family, is refused.
             UINT nTaken = 0;
-            ASSERT_TRUE(holder.Create(0, SOCK_STREAM, 0, pszLoopback) && holder.Listen() && holder.GetSockName(text, nTaken));
+            ASSERT_TRUE(holder.Create(0, SOCK_STREAM, 0, pszLoopback) && holder.Listen() &&
+                holder.GetSockName(text, nTaken));
             EXPECT_FALSE(taken.Create(nTaken)) << pszLoopback;
             EXPECT_EQ(::WSAGetLastError(), WSAEADDRINUSE) << pszLoopback;
         }

@@ -7,7 +7,7 @@
 #include "platform/afxsock.h"
 
 namespace {
-class CTestApp : public CWinApp {};
+class CTestApp : public CWinApp { };
 CTestApp theTestApp;
 } // namespace
 

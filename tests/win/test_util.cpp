@@ -69,8 +69,10 @@ void CModalCatcher::Poll()
             // Only modal dialogs of the program (they disable their owner) are answered.
             if (!pDlg || dynamic_cast<CPhoneDlg*>(pDlg)) continue;
             m_handled.push_back(h);
-            if (onDialog) onDialog(pDlg);
-            else ::PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+            if (onDialog)
+                onDialog(pDlg);
+            else
+                ::PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
             continue;
         }
         // A message box: its text is the static with id 0xFFFF.
@@ -130,7 +132,8 @@ CTempDir::~CTempDir() { RemoveTree(m_path); }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot write " << path;
     DWORD written = 0;
     ::WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, NULL);
@@ -140,8 +143,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 std::string ReadFileBytes(const std::string& path)
 {
     // As an editor reads it, also while the program holds it open for appending (the log).
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                             NULL);
+    HANDLE h = ::CreateFileA(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE) return std::string();
     std::string out;
     char buf[4096];
@@ -151,7 +154,10 @@ std::string ReadFileBytes(const std::string& path)
     return out;
 }
 
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -208,7 +214,7 @@ void CTestPhoneDlg::ChooseEntry(int nIndex)
 {
     ::SendMessageA(Item(IDC_COMBO_PHONEBOOK), CB_SETCURSEL, (WPARAM)nIndex, 0);
     ::SendMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_COMBO_PHONEBOOK, CBN_SELCHANGE),
-                   (LPARAM)Item(IDC_COMBO_PHONEBOOK));
+        (LPARAM)Item(IDC_COMBO_PHONEBOOK));
 }
 
 UINT CTestPhoneDlg::ListeningPort()
@@ -231,7 +237,8 @@ std::vector<std::string> ToVector(const CStringList& list)
 
 Phone::Phone(const std::string& strName) : name(strName)
 {
-    WriteFileBytes(dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=" + strName + "\r\n");
+    WriteFileBytes(
+        dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=" + strName + "\r\n");
     dlg.reset(new CCallTestDlg(dir.File("Kelvaro.ini")));
     created = dlg->Create() != FALSE;
 }
@@ -268,8 +275,10 @@ std::string FlagsOf(CTestPhoneDlg& d)
     if (d.Calling()) s += "calling ";
     if (d.InConnected()) s += "in ";
     if (d.Ringing()) s += "ringing ";
-    if (s.empty()) s = "none";
-    else s.pop_back();
+    if (s.empty())
+        s = "none";
+    else
+        s.pop_back();
     return s;
 }
 
@@ -278,8 +287,10 @@ std::string Quote(const std::string& bytes)
     std::ostringstream o;
     o << '"';
     for (unsigned char c : bytes) {
-        if (c == '\r') o << "\\r";
-        else if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') o << c;
+        if (c == '\r')
+            o << "\\r";
+        else if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
+            o << c;
         else {
             static const char hex[] = "0123456789abcdef";
             o << "\\x" << hex[c >> 4] << hex[c & 15];
@@ -365,7 +376,12 @@ bool CRawPeer::Send(const std::string& bytes, DWORD dwTimeoutMs)
 
 std::string CRawPeer::Read(size_t n, DWORD dwTimeoutMs)
 {
-    PumpUntil([&] { Drain(); return m_in.size() >= n || m_bClosed; }, dwTimeoutMs);
+    PumpUntil(
+        [&] {
+            Drain();
+            return m_in.size() >= n || m_bClosed;
+        },
+        dwTimeoutMs);
     std::string out = m_in.substr(0, std::min(n, m_in.size()));
     m_in.erase(0, out.size());
     return out;
@@ -373,7 +389,12 @@ std::string CRawPeer::Read(size_t n, DWORD dwTimeoutMs)
 
 std::string CRawPeer::ReadFor(DWORD dwMs)
 {
-    PumpUntil([&] { Drain(); return m_bClosed; }, dwMs);
+    PumpUntil(
+        [&] {
+            Drain();
+            return m_bClosed;
+        },
+        dwMs);
     Drain();
     std::string out;
     out.swap(m_in);
@@ -382,14 +403,19 @@ std::string CRawPeer::ReadFor(DWORD dwMs)
 
 bool CRawPeer::WaitClosed(DWORD dwTimeoutMs)
 {
-    PumpUntil([&] { Drain(); return m_bClosed; }, dwTimeoutMs);
+    PumpUntil(
+        [&] {
+            Drain();
+            return m_bClosed;
+        },
+        dwTimeoutMs);
     return m_bClosed;
 }
 
 void CRawPeer::Reset()
 {
     if (m_s == INVALID_SOCKET) return;
-    linger l = {1, 0};
+    linger l = { 1, 0 };
     ::setsockopt(m_s, SOL_SOCKET, SO_LINGER, (const char*)&l, sizeof l);
     Close();
 }
@@ -438,7 +464,12 @@ CRawListener::CRawListener()
 std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
 {
     SOCKET c = INVALID_SOCKET;
-    PumpUntil([&] { c = ::accept(m_s, NULL, NULL); return c != INVALID_SOCKET; }, dwTimeoutMs);
+    PumpUntil(
+        [&] {
+            c = ::accept(m_s, NULL, NULL);
+            return c != INVALID_SOCKET;
+        },
+        dwTimeoutMs);
     if (c == INVALID_SOCKET) return nullptr;
     return std::unique_ptr<CRawPeer>(new CRawPeer(c));
 }
@@ -448,22 +479,23 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
 ::testing::AssertionResult ReachesLook(CTestPhoneDlg& d, const std::string& look, DWORD dwMs)
 {
     if (PumpUntil([&] { return LookOf(d) == look; }, dwMs)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "look is \"" << LookOf(d) << "\" (flags " << FlagsOf(d) << "), expected \""
-                                         << look << "\"";
+    return ::testing::AssertionFailure()
+        << "look is \"" << LookOf(d) << "\" (flags " << FlagsOf(d) << "), expected \"" << look << "\"";
 }
 
 ::testing::AssertionResult ReceivesLines(Phone& p, size_t n)
 {
-    if (PumpUntil([&] { return p->ListItems(IDC_LIST_RECEIVE).size() == n; })) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "received " << Joined(p->ListItems(IDC_LIST_RECEIVE)) << ", expected " << n
-                                         << " lines";
+    if (PumpUntil([&] { return p->ListItems(IDC_LIST_RECEIVE).size() == n; }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "received " << Joined(p->ListItems(IDC_LIST_RECEIVE)) << ", expected " << n << " lines";
 }
 
 ::testing::AssertionResult CallsIn(CRawPeer& caller, Phone& callee)
 {
     if (!caller.Connect(callee->ListeningPort()))
-        return ::testing::AssertionFailure() << "no connection to port " << callee->ListeningPort() << ", error "
-                                             << ::WSAGetLastError();
+        return ::testing::AssertionFailure()
+            << "no connection to port " << callee->ListeningPort() << ", error " << ::WSAGetLastError();
     return ReachesLook(*callee, kRinging);
 }
 
@@ -473,11 +505,13 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
     if (::testing::AssertionResult r = ReachesLook(*north, kCalling); !r) return r;
     if (::testing::AssertionResult r = ReachesLook(*south, kRinging); !r) return r;
     const bool bNamesShown = PumpUntil([&] {
-        return north->ItemText(IDC_STATIC_PARTNER) == south.name && south->ItemText(IDC_STATIC_PARTNER) == north.name;
+        return north->ItemText(IDC_STATIC_PARTNER) == south.name &&
+            south->ItemText(IDC_STATIC_PARTNER) == north.name;
     });
     if (bNamesShown) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "partner names: caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER))
-                                         << ", callee shows " << Quote(south->ItemText(IDC_STATIC_PARTNER));
+    return ::testing::AssertionFailure()
+        << "partner names: caller shows " << Quote(north->ItemText(IDC_STATIC_PARTNER)) << ", callee shows "
+        << Quote(south->ItemText(IDC_STATIC_PARTNER));
 }
 
 ::testing::AssertionResult CCallFixture::Talk(Phone& north, Phone& south, const char* pszHost)
@@ -491,26 +525,28 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
 ::testing::AssertionResult CCallFixture::NoSocketLeft(int nListening, DWORD dwMs)
 {
     const int expected = m_nSocketsAtStart + nListening;
-    if (PumpUntil([&] { return CAsyncSocket::LiveCount() == expected; }, dwMs)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets open, expected " << expected << " ("
-                                         << nListening << " listening)";
+    if (PumpUntil([&] { return CAsyncSocket::LiveCount() == expected; }, dwMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << CAsyncSocket::LiveCount() << " sockets open, expected "
+                                         << expected << " (" << nListening << " listening)";
 }
 
-::testing::AssertionResult CCallFixture::FailsWithText(Phone& p, const CModalCatcher& catcher, DWORD dwError,
-                                                       DWORD dwTimeoutMs)
+::testing::AssertionResult CCallFixture::FailsWithText(
+    Phone& p, const CModalCatcher& catcher, DWORD dwError, DWORD dwTimeoutMs)
 {
     if (!PumpUntil([&] { return !catcher.boxes.empty() && LookOf(*p) == kIdle; }, dwTimeoutMs))
         return ::testing::AssertionFailure() << "look " << LookOf(*p) << ", boxes " << Boxes(catcher);
     PumpFor(300);
     if (catcher.boxes.size() != 1 || catcher.boxes[0].strText != SystemText(dwError) ||
         catcher.boxes[0].strCaption != "Kelvaro")
-        return ::testing::AssertionFailure() << "boxes " << Boxes(catcher) << ", expected one with "
-                                             << Quote(SystemText(dwError));
+        return ::testing::AssertionFailure()
+            << "boxes " << Boxes(catcher) << ", expected one with " << Quote(SystemText(dwError));
     if (FlagsOf(*p) != "none") return ::testing::AssertionFailure() << "call flags " << FlagsOf(*p);
     return NoSocketLeft(1);
 }
 
-::testing::AssertionResult CCallFixture::EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher)
+::testing::AssertionResult CCallFixture::EndsIdleAndClean(
+    Phone& p, int nListening, const CModalCatcher& catcher)
 {
     ::testing::AssertionResult idle = ReachesLook(*p, kIdle);
     if (!idle) return idle;
@@ -553,9 +589,11 @@ const std::string& NoIPv6Loopback()
         SOCKADDR_STORAGE a = Loopback(AF_INET6);
         int len = sizeof a;
         SOCKET l = ::socket(AF_INET6, SOCK_STREAM, 0), c = ::socket(AF_INET6, SOCK_STREAM, 0);
-        const bool ok = l != INVALID_SOCKET && !::bind(l, (sockaddr*)&a, AddressLength(a)) && !::listen(l, 1) &&
-                        !::getsockname(l, (sockaddr*)&a, &len) && !::connect(c, (sockaddr*)&a, AddressLength(a));
-        const std::string why = ok ? "" : "cannot listen on ::1 and connect to it, error " + std::to_string(::WSAGetLastError());
+        const bool ok = l != INVALID_SOCKET && !::bind(l, (sockaddr*)&a, AddressLength(a)) &&
+            !::listen(l, 1) && !::getsockname(l, (sockaddr*)&a, &len) &&
+            !::connect(c, (sockaddr*)&a, AddressLength(a));
+        const std::string why =
+            ok ? "" : "cannot listen on ::1 and connect to it, error " + std::to_string(::WSAGetLastError());
         ::closesocket(c);
         ::closesocket(l);
         return why;
@@ -581,8 +619,10 @@ int LocalhostAsWindows(const char* pszHost, std::vector<SOCKADDR_STORAGE>& rAddr
 
 CLocalhostLookup::CLocalhostLookup(bool bHold)
 {
-    if (bHold) ::ResetEvent(LookupGate());
-    else ::SetEvent(LookupGate());
+    if (bHold)
+        ::ResetEvent(LookupGate());
+    else
+        ::SetEvent(LookupGate());
     CAsyncSocket::SetHostLookup(LocalhostAsWindows);
 }
 

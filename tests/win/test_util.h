@@ -65,7 +65,7 @@ bool FileExists(const std::string& path);
 // readable. Create() makes it modeless; Close() ends it as "OFF" would and destroys it.
 class CTestPhoneDlg : public CPhoneDlg {
 public:
-    explicit CTestPhoneDlg(const std::string& strIniPath) : m_strTestIniPath(strIniPath.c_str()) {}
+    explicit CTestPhoneDlg(const std::string& strIniPath) : m_strTestIniPath(strIniPath.c_str()) { }
     ~CTestPhoneDlg() override;
 
     BOOL Create() { return CDialog::Create(IDD_KELVARO_DIALOG); }
@@ -147,7 +147,7 @@ std::vector<std::string> ToVector(const CStringList& list);
 
 // Why the IPv6 loopback (::1) cannot be used on this machine; empty when it can.
 const std::string& NoIPv6Loopback();
-#define SKIP_WITHOUT_IPV6()                                                                        \
+#define SKIP_WITHOUT_IPV6()                                                                                  \
     if (!NoIPv6Loopback().empty()) GTEST_SKIP() << "no IPv6 loopback here: " << NoIPv6Loopback()
 
 // The loopback address of the family (127.0.0.1 or ::1) with the port.
@@ -218,7 +218,10 @@ inline std::string PortText(UINT port) { return std::to_string(port); }
 // Points `from` at a port and presses "かける".
 void Dial(Phone& from, UINT nPort, const char* pszHost = "127.0.0.1");
 // Points `from` at `to` and presses "かける".
-inline void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1") { Dial(from, to->ListeningPort(), pszHost); }
+inline void Dial(Phone& from, Phone& to, const char* pszHost = "127.0.0.1")
+{
+    Dial(from, to->ListeningPort(), pszHost);
+}
 // A loopback port of the family where nothing listens: bound once by the system's choice, then
 // released.
 UINT DeadPort(int nFamily = AF_INET);
@@ -306,8 +309,8 @@ protected:
     ::testing::AssertionResult EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher);
     // A call that fails: once it is idle again, exactly one box with the text for the error,
     // no call flag set and no socket left but the listener.
-    ::testing::AssertionResult FailsWithText(Phone& p, const CModalCatcher& catcher, DWORD dwError,
-                                             DWORD dwTimeoutMs = 10000);
+    ::testing::AssertionResult FailsWithText(
+        Phone& p, const CModalCatcher& catcher, DWORD dwError, DWORD dwTimeoutMs = 10000);
 
     int m_nSocketsAtStart = 0;
 };

@@ -58,7 +58,8 @@ void CALLBACK CloseMenu(HWND, UINT, UINT_PTR nTimer, DWORD)
 LRESULT CALLBACK WatchOwner(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* p = (const CWPSTRUCT*)lParam;
-    if (nCode == HC_ACTION && p->message == WM_INITMENUPOPUP && p->hwnd == g_hOwner && g_pSeen && !g_pSeen->bOpened) {
+    if (nCode == HC_ACTION && p->message == WM_INITMENUPOPUP && p->hwnd == g_hOwner && g_pSeen &&
+        !g_pSeen->bOpened) {
         HMENU hMenu = (HMENU)p->wParam;
         g_pSeen->bOpened = true;
         g_pSeen->bRestoreGrayed = (::GetMenuState(hMenu, ID_RESTORE, MF_BYCOMMAND) & MF_GRAYED) != 0;
@@ -88,8 +89,8 @@ MenuSeen OpenPopup(CTestPhoneDlg& dlg, UINT message, WPARAM wParam, LPARAM lPara
     return seen;
 }
 
-const std::vector<UINT> kMenuIds = { ID_RESTORE,     0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB, ID_LOG_ON,
-                                      ID_SOUND_ON,    0, ID_README,       ID_HISTORY,  ID_APP_ABOUT, 0, ID_APP_EXIT };
+const std::vector<UINT> kMenuIds = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB,
+    ID_LOG_ON, ID_SOUND_ON, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
 
 } // namespace
 
