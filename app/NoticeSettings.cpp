@@ -1,8 +1,4 @@
-// The options of the log, the ring and do-not-disturb, in the settings file's section "Notice".
-// A key is there only while its option differs from the default, and the section only while it
-// holds a key, so a file of a user who never changed them keeps exactly its old lines.
-#include "app/Paths.h"
-#include "app/PhoneDlg.h"
+#include "app/NoticeSettings.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +7,7 @@ namespace {
 
 const char kSection[] = "Notice";
 
-// The options, in the order of the flags that CPhoneDlg hands over.
+// The options, in the order of CNoticeOptions' flags.
 struct Option {
     const char* pszKey;
     bool bDefault;
@@ -41,26 +37,18 @@ bool HasSection(const CString& strPath)
 
 } // namespace
 
-// The settings file lies beside the program (tests move it, and everything with it).
-CString CPhoneDlg::DataFolder() const { return PathFolder(SettingsPath()); }
-CString CPhoneDlg::MissedCallsPath() const { return DataFolder() + "MissedCalls.txt"; }
-
-void CPhoneDlg::ReadNoticeSettings()
+CNoticeOptions ReadNoticeOptions(const CString& strPath)
 {
-    bool* const flags[] = { &m_bLogOn, &m_bSoundOn, &m_bDoNotDisturb };
-    const CString strPath = SettingsPath();
+    CNoticeOptions options;
+    bool* const flags[] = { &options.bLogOn, &options.bSoundOn, &options.bDoNotDisturb };
     for (int i = 0; i < 3; ++i)
         *flags[i] = std::atoi(Value(kOptions[i].pszKey, kOptions[i].bDefault ? "1" : "0", strPath)) != 0;
-
-    m_log.SetFolder(DataFolder() + "log\\");
-    m_missed.Load(MissedCallsPath());
-    UpdateTrayTip();
+    return options;
 }
 
-void CPhoneDlg::WriteNoticeSettings()
+void WriteNoticeOptions(const CString& strPath, const CNoticeOptions& options)
 {
-    const bool flags[] = { m_bLogOn, m_bSoundOn, m_bDoNotDisturb };
-    const CString strPath = SettingsPath();
+    const bool flags[] = { options.bLogOn, options.bSoundOn, options.bDoNotDisturb };
     // Nothing at all is written for options at their defaults in a file without the section.
     bool bAnyKey = false;
     for (int i = 0; i < 3; ++i) {

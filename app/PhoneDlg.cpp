@@ -1,5 +1,7 @@
 #include "app/PhoneDlg.h"
 
+#include "ui/TrayIcon.h"
+
 BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
 ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
@@ -43,10 +45,6 @@ CPhoneDlg::CPhoneDlg(CWnd* pParent)
       m_hIcon(NULL),
       m_bInTray(false),
       m_nBookSel(0),
-      m_bRinging(false),
-      m_bCalling(false),
-      m_bInConnected(false),
-      m_bOutConnected(false),
       m_pInSocket(nullptr),
       m_pBusySocket(nullptr)
 {
@@ -108,7 +106,6 @@ BOOL CPhoneDlg::OnInitDialog()
             &m_btnDelete });
 
     ReadSettings();
-    ReadNoticeSettings();
 
     m_edtAddress.EnableWindow(TRUE);
     m_edtPort.EnableWindow(TRUE);
@@ -123,12 +120,8 @@ BOOL CPhoneDlg::OnInitDialog()
     m_stcStatus.ShowWindow(SW_HIDE);
 
     m_sockCall.SetOwner(this);
-    m_bOutConnected = false;
-    m_bCalling = false;
     m_sockListen.SetOwner(this);
     OpenListeningSocket();
-    m_bInConnected = false;
-    m_bRinging = false;
     return TRUE;
 }
 
@@ -151,8 +144,6 @@ void CPhoneDlg::OnPaint()
 
 HCURSOR CPhoneDlg::OnQueryDragIcon() { return (HCURSOR)m_hIcon; }
 
-void CPhoneDlg::OnCancel() { CShapedDialog::OnCancel(); }
-
 void CPhoneDlg::OnMinStart() { m_bMinStart = m_chkMinStart.GetCheck() != 0; }
 
 void CPhoneDlg::OnDestroy()
@@ -161,15 +152,18 @@ void CPhoneDlg::OnDestroy()
     m_edtPort.GetWindowText(m_strPort);
     m_edtMyName.GetWindowText(m_strMyName);
 
-    RemoveTrayIcon();
+    CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
 
     DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
 
     CShapedDialog::OnDestroy();
 
-    DeleteSocket(m_pInSocket);
-    DeleteSocket(m_pBusySocket);
+    delete m_pInSocket;
+    m_pInSocket = nullptr;
+    delete m_pBusySocket;
+    m_pBusySocket = nullptr;
 
     WriteSettings();
-    OnProgramEnding();
+    m_notifier.SetRinging(false);
+    m_journal.EndAll();
 }

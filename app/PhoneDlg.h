@@ -3,22 +3,19 @@
 // menus and version box in ui/, start-up, settings and teardown here in app/.
 #pragma once
 
+#include "app/CallJournal.h"
+#include "call/CallCore.h"
 #include "call/CallSocket.h"
-#include "call/Connection.h"
 #include "call/LineList.h"
-#include "app/ConversationLog.h"
-#include "app/MissedCalls.h"
+#include "call/ReceiveState.h"
+#include "res/resource.h"
+#include "ui/Notifier.h"
 #include "ui/RoundButton.h"
 #include "ui/ShapedDialog.h"
-#include "res/resource.h"
 
 #include <vector>
 
 #define WM_TRAYNOTIFY (WM_USER + 2)
-
-// The address and port a call goes to, and the port listened on, when none is given.
-inline constexpr char kDefaultAddress[] = "localhost";
-inline constexpr char kDefaultPort[] = "32760";
 
 class CPhoneDlg : public CShapedDialog {
 public:
@@ -28,13 +25,11 @@ public:
     // Shows the text for an error code in the application's message box: the system's text,
     // or where the system has none, a text of our own with the number.
     static void ShowSystemError(DWORD dwError);
-    static CString ErrorText(DWORD dwError);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     void OnOK() override;
-    void OnCancel() override;
 
     // Full path of the settings file: "Kelvaro.ini" beside the executable.
     virtual CString SettingsPath() const;
@@ -82,25 +77,28 @@ protected:
     void ReadSettings();
     void WriteSettings();
 
-    // Call control helpers (call/CallControl.cpp).
+    // Call control (call/CallControl.cpp): the core's effects carried out, and received bytes
+    // read in bounded turns.
     void OpenListeningSocket();
-    void EndOutgoingCall();
-    void EndIncomingCall();
-    void ShowLookAfterCallEnded();
-    void DeleteSocket(CCallSocket*& rpSocket);
-    void DiscardSocketMessages(const CCallSocket* pSocket);
-    void ApplyLine(const CLineMessage& msg, CCallSocket& rFrom);
-    CConnection* ConnectionOf(const CCallSocket* pSocket);
-    int SendOn(CCallSocket& rSocket, const CString& strMessage);
-    static void ReportSendError(int nError);
-    void ReceiveTurn(CCallSocket& rSocket, CConnection& rConn);
-    void ListReceived(std::vector<CString>& batch);
-    void ScheduleReceive(CCallSocket* pSocket, bool bByTimer);
+    size_t ApplyCallEffects();
+    CCallSocket* SocketOf(CallConn conn);
+    bool ConnOf(const CCallSocket* pSocket, CallConn* pConn);
+    void ReceiveTurn(CallConn conn);
+    void ScheduleReceive(CallConn conn, bool bByTimer);
     static void CALLBACK ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
-    void EndCallOn(const CCallSocket* pSocket);
+
+    // Tray icon and system menu (ui/TrayMenu.cpp).
     void AddTrayIcon();
-    void RemoveTrayIcon();
     void AddSystemMenuItem();
+
+    // Notices, log and missed calls: the menu items and the window's activation (ui/Notices.cpp).
+    afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    afx_msg LRESULT OnRingTimer(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnMissedCalls();
+    afx_msg void OnOpenLog();
+    afx_msg void OnDoNotDisturb();
+    afx_msg void OnLogOn();
+    afx_msg void OnSoundOn();
 
     // Members, in declaration order.
     CButton m_chkMinStart;
@@ -133,102 +131,22 @@ protected:
     CBrush m_brushMedium;
     CBrush m_brushLight;
     CBrush m_brushDark;
-    bool m_bRinging;
-    bool m_bCalling;
     CString m_strIniPath;
     CString m_strPort;
     CString m_strAddress;
-    bool m_bInConnected;
-    bool m_bOutConnected;
     CCallSocket m_sockListen;
     CCallSocket m_sockCall;
     CCallSocket* m_pInSocket;
     CCallSocket* m_pBusySocket;
 
-    // The outgoing call's partner reported busy ("話し中" is its look).
-    bool m_bTurnedAway = false;
-
-    // Reading and sending state of each call's connection.
-    CConnection m_connIn;
-    CConnection m_connOut;
+    // Call control without I/O, and where reading each call's connection stands.
+    CCallCore m_core { WSAEWOULDBLOCK };
+    CReceiveState m_recvOut;
+    CReceiveState m_recvIn;
     std::vector<char> m_receiveBuffer;
     CTextMeasure m_measure; // widths of listed lines
 
-    // ---------------------------------------------------------------------------------------
-    // Conversation log, missed calls, notices and do-not-disturb. Call control reports its
-    // events through the On... hooks (call/CallRecords.cpp); the options are kept in the
-    // settings file's own section (app/NoticeSettings.cpp); the menu items, the dialog, the
-    // icon's tip and balloons and the ring live in ui/Notices.cpp.
-public:
-    // The text lines of one read, in order, after they have been listed: one log write, and
-    // while the user does not look, one balloon with the newest line.
-    void OnLinesReceived(const std::vector<CString>& lines);
-    // A typed line that went out and was listed.
-    void OnLineSent(const CString& strText);
-
-protected:
-    void OnCallPlaced(const CString& strAddress, const CString& strPort);
-    void OnCallConnected();
-    void OnCallFailed(DWORD dwError);
-    void OnIncomingCall();
-    void OnCallerTurnedAway();
-    void OnPartnerNamed(const CCallSocket& rFrom, const CString& strName);
-    void OnPartnerAnswered(const CCallSocket& rFrom);
-    void OnPartnerBusy(const CCallSocket& rFrom);
-    void OnCallAnswered();
-    void OnHangUpPressed();
-    void OnCallEndedByPartner(bool bIncoming);
-    void OnProgramEnding();
-
-    // What one side of the conversation is, as far as the log knows.
-    struct CCallRecord {
-        bool bOpen = false; // started in the log and not yet ended there
-        CString strAddress;
-        CString strName;
-    };
-    // Writes records (each "HH:MM:SS " + text + CRLF) of now in one write, when logging is on.
-    void WriteLog(const std::vector<CString>& texts);
-    void WriteLog(const CString& strText) { WriteLog(std::vector<CString> { strText }); }
-    void EndCallRecord(CCallRecord& rRecord, const char* pszHow);
-    void AddMissedCall(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
-    void SaveMissedCalls();
-    CString PartnerAddress(CCallSocket* pSocket) const;
-
-    // Options: read after the settings, written after them (app/NoticeSettings.cpp).
-    void ReadNoticeSettings();
-    void WriteNoticeSettings();
-    // Folder of the settings file, which is the program's folder: the log and the
-    // missed-calls file are kept there too.
-    CString DataFolder() const;
-    CString MissedCallsPath() const;
-
-    // ui/Notices.cpp
-    afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
-    afx_msg LRESULT OnRingTimer(WPARAM wParam, LPARAM lParam);
-    afx_msg void OnMissedCalls();
-    afx_msg void OnOpenLog();
-    afx_msg void OnDoNotDisturb();
-    afx_msg void OnLogOn();
-    afx_msg void OnSoundOn();
-    void PrepareNoticeItems(HMENU hPopup);
-    void CallBack(const CString& strAddress);
-    bool UserSeesWindow() const;
-    void MarkLinesRead();
-    CString TrayTip() const;
-    void UpdateTrayTip();
-    void StartRinging();
-    void StopRinging();
-
-    CConversationLog m_log;
-    CMissedCalls m_missed;
-    CCallRecord m_recIn; // the incoming call
-    CCallRecord m_recOut; // the outgoing call
-    bool m_bLogOn = true;
-    bool m_bSoundOn = true;
-    bool m_bDoNotDisturb = false;
-    bool m_bLogErrorShown = false; // a failed log write has been reported for this call
-    bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
-    bool m_bRingTimer = false;
-    int m_nUnread = 0; // lines received while the user did not look
-    CString m_strTipShown; // the icon's tip as last set
+    // What is kept of calls, and how the user learns of them.
+    CCallJournal m_journal;
+    CNotifier m_notifier;
 };

@@ -2,6 +2,7 @@
 // the window is destroyed. Missing keys take their defaults; nothing here reports an error
 // except a failed write at exit, which would otherwise lose the user's changes silently.
 #include "app/PhoneDlg.h"
+#include "app/NoticeSettings.h"
 #include "app/Paths.h"
 
 #include <cstdlib>
@@ -83,6 +84,15 @@ void CPhoneDlg::ReadSettings()
         m_cmbPhonebook.AddString(strName);
     }
     m_cmbPhonebook.SetCurSel(0);
+
+    // The options of the notices and the log, and the files kept beside the settings.
+    const CNoticeOptions options = ReadNoticeOptions(m_strIniPath);
+    m_journal.SetLogOn(options.bLogOn);
+    m_journal.SetFolder(PathFolder(m_strIniPath));
+    m_notifier.SetSoundOn(options.bSoundOn);
+    m_notifier.SetDoNotDisturb(options.bDoNotDisturb);
+    m_core.SetDoNotDisturb(options.bDoNotDisturb);
+    m_notifier.UpdateTip(m_journal.Missed().GetCount());
 }
 
 void CPhoneDlg::WriteSettings()
@@ -108,6 +118,12 @@ void CPhoneDlg::WriteSettings()
     CString strMax;
     strMax.Format("%d", n);
     WriteValue(kSectionAddress, "Max", strMax, m_strIniPath, dwError);
+
+    CNoticeOptions options;
+    options.bLogOn = m_journal.LogOn();
+    options.bSoundOn = m_notifier.SoundOn();
+    options.bDoNotDisturb = m_notifier.DoNotDisturb();
+    WriteNoticeOptions(m_strIniPath, options);
 
     // Tell the user once that the changes were not kept (read-only file or folder).
     if (dwError) ShowSystemError(dwError);

@@ -2,6 +2,26 @@
 
 CCallSocket::CCallSocket() : m_pOwner(nullptr), m_nConnectError(0) { }
 
+CCallSocket::~CCallSocket()
+{
+    CAsyncSocket::Close();
+    DiscardForwarded();
+}
+
+void CCallSocket::Close()
+{
+    CAsyncSocket::Close();
+    DiscardForwarded();
+}
+
+void CCallSocket::DiscardForwarded()
+{
+    HWND hOwner = m_pOwner ? m_pOwner->GetSafeHwnd() : NULL;
+    if (!hOwner) return;
+    AfxDiscardMessages(
+        hOwner, WM_SOCK_CONNECT, WM_SOCK_OOB, [this](const MSG& m) { return m.lParam == (LPARAM)this; });
+}
+
 void CCallSocket::Forward(UINT message)
 {
     if (m_pOwner) ::PostMessageA(m_pOwner->GetSafeHwnd(), message, 0, (LPARAM)this);

@@ -14,6 +14,11 @@
 class CCallSocket : public CAsyncSocket {
 public:
     CCallSocket();
+    ~CCallSocket() override;
+
+    // Closes the socket; its messages still queued at the owner are dropped, so none of them can
+    // be taken for a later socket at the same address.
+    void Close() override;
 
     void SetOwner(CWnd* pOwner) { m_pOwner = pOwner; }
     // Error code of the last connect event (0: connected), for the owner to tell a refused
@@ -30,6 +35,7 @@ protected:
 
 private:
     void Forward(UINT message);
+    void DiscardForwarded();
 
     CWnd* m_pOwner;
     int m_nConnectError;

@@ -9,7 +9,8 @@ set(KELVARO_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno
 add_library(kelvaro_portable STATIC
     platform/afxstr.cpp
     call/LineReader.cpp
-    call/SendQueue.cpp)
+    call/SendQueue.cpp
+    call/CallCore.cpp)
 target_include_directories(kelvaro_portable PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_portable PUBLIC -Wall -Wextra -g ${KELVARO_SANITIZE})
 target_link_options(kelvaro_portable PUBLIC ${KELVARO_SANITIZE})

@@ -40,6 +40,7 @@ add_library(kelvaro_core STATIC
     call/CallSocket.cpp
     call/LineReader.cpp
     call/SendQueue.cpp
+    call/CallCore.cpp
     call/LineList.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
@@ -56,7 +57,9 @@ add_library(kelvaro_core STATIC
     app/ConversationLog.cpp
     app/MissedCalls.cpp
     app/NoticeSettings.cpp
-    call/CallRecords.cpp
+    app/CallJournal.cpp
+    ui/Notifier.cpp
+    ui/ErrorText.cpp
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
     ui/Sound.cpp)

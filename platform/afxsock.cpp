@@ -22,6 +22,16 @@ struct CAsyncSocket::LookupRequest {
 };
 
 // The addresses of a connect, tried one after another.
+void AfxDiscardMessages(HWND hWnd, UINT nFirst, UINT nLast, const std::function<bool(const MSG&)>& drop)
+{
+    std::vector<MSG> keep;
+    MSG msg;
+    while (::PeekMessageA(&msg, hWnd, nFirst, nLast, PM_REMOVE | PM_NOYIELD)) {
+        if (!drop(msg)) keep.push_back(msg);
+    }
+    for (const MSG& m : keep) ::PostMessageA(hWnd, m.message, m.wParam, m.lParam);
+}
+
 struct CAsyncSocket::ConnectPlan {
     std::vector<SOCKADDR_STORAGE> addresses;
     size_t nNext = 0;
@@ -78,9 +88,7 @@ struct SocketDispatcher {
     {
         if (!n) return;
         byMsg.erase(n);
-        MSG msg;
-        if (hWnd)
-            while (::PeekMessageA(&msg, hWnd, n, n, PM_REMOVE)) { }
+        if (hWnd) AfxDiscardMessages(hWnd, n, n, [](const MSG&) { return true; });
     }
 
     static DWORD WINAPI LookupThread(LPVOID pParam)

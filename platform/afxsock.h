@@ -6,7 +6,12 @@
 
 #include <ws2tcpip.h>
 
+#include <functional>
 #include <vector>
+
+// Removes the posted messages nFirst..nLast of a window for which drop holds; the others stay
+// queued in their order. The one way stale socket messages are purged.
+void AfxDiscardMessages(HWND hWnd, UINT nFirst, UINT nLast, const std::function<bool(const MSG&)>& drop);
 
 // Starts Windows Sockets for the process; it is shut down again at exit. FALSE on failure.
 BOOL AfxSocketInit(WSADATA* lpwsaData = NULL);

@@ -4,7 +4,7 @@
 #include "ui/TrayIcon.h"
 
 namespace {
-const UINT kTrayIconId = 1;
+const UINT kTrayIconId = CNotifier::kTrayIconId;
 
 // Sent to every top-level window when the shell's notification area has been rebuilt.
 UINT TaskbarCreatedMessage()
@@ -16,11 +16,10 @@ UINT TaskbarCreatedMessage()
 
 void CPhoneDlg::AddTrayIcon()
 {
-    m_strTipShown = TrayTip();
-    CTrayIcon().AddIcon(m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, m_strTipShown);
+    m_notifier.Attach(m_hWnd);
+    CTrayIcon().AddIcon(
+        m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, m_notifier.TipForNewIcon(m_journal.Missed().GetCount()));
 }
-
-void CPhoneDlg::RemoveTrayIcon() { CTrayIcon().DeleteIcon(m_hWnd, kTrayIconId); }
 
 void CPhoneDlg::AddSystemMenuItem()
 {
@@ -72,7 +71,7 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
     CMenu* pPopup = menu.GetSubMenu(0);
     if (!pPopup) return;
     pPopup->EnableMenuItem(ID_RESTORE, MF_BYCOMMAND | (m_bInTray ? MF_ENABLED : MF_GRAYED));
-    PrepareNoticeItems(pPopup->m_hMenu);
+    m_notifier.PrepareMenu(pPopup->m_hMenu, m_journal.Missed().GetCount(), m_journal.LogOn());
 
     CRect rc;
     GetClientRect(&rc);

@@ -1,5 +1,6 @@
 // The main window right after start: every control idle, no taskbar button, the extra
 // system-menu item, Enter that never closes it, and a start on a port that is taken.
+#include "ui/ErrorText.h"
 #include "tests/win/test_util.h"
 
 #include "phonebook/NameDlg.h"
@@ -115,8 +116,9 @@ TEST(MainWindowIdle, PortTakenIsToldOnceAndTheWindowStillWorks)
     EXPECT_EQ(dlg.ListeningPort(), 0u);
     // Wine has no system text for "address in use": the program's own text, with the number.
     ASSERT_EQ(catcher.boxes.size(), 1u);
-    EXPECT_EQ(catcher.boxes[0].strText, CPhoneDlg::ErrorText(WSAEADDRINUSE).str());
-    EXPECT_NE(catcher.boxes[0].strText.find("10048"), std::string::npos) << catcher.boxes[0].strText;
+    EXPECT_EQ(catcher.boxes[0].strText,
+        "このポートはほかのプログラムが使っています。ここへ電話をかけることはできません。（エラー番号 "
+        "10048）");
     EXPECT_EQ(catcher.boxes[0].strCaption, "Kelvaro");
     // Still a working window: it shows the file's values and closes writing them.
     EXPECT_TRUE(dlg.IsWindowVisible());
@@ -155,9 +157,9 @@ TEST(MainWindowIdle, EveryNetworkErrorAUserMeetsHasATextWithItsNumber)
     const DWORD codes[] = { 10048, 10049, 10050, 10051, 10053, 10054, 10060, 10061, 10064, 10065, 11001,
         11002, 11004 };
     for (DWORD code : codes) {
-        const std::string text = CPhoneDlg::ErrorText(code).str();
+        const std::string text = ErrorText(code).str();
         EXPECT_GT(text.size(), 8u) << code << ": \"" << text << "\"";
         EXPECT_NE(text.rfind("エラー番号", 0), 0u) << code << " has only the bare number: " << text;
     }
-    EXPECT_EQ(CPhoneDlg::ErrorText(123456).str(), "エラー番号 123456");
+    EXPECT_EQ(ErrorText(123456).str(), "エラー番号 123456");
 }

@@ -1,5 +1,6 @@
 // The conversation log, missed calls, do-not-disturb, the icon's balloons and tip, and the ring,
 // seen through the files the program leaves and the notification area, shell and sound hooks.
+#include "app/Paths.h"
 #include "tests/win/test_util.h"
 
 #include "ui/Documents.h"
@@ -55,23 +56,29 @@ struct Hooks {
 class CNoticeDlg : public CTestPhoneDlg {
 public:
     using CTestPhoneDlg::CTestPhoneDlg;
-    std::string Folder() const { return DataFolder().str(); }
+    std::string Folder() const { return PathFolder(SettingsPath()).str(); }
     std::string TodaysLog() const
     {
         SYSTEMTIME st;
         ::GetLocalTime(&st);
-        return m_log.PathFor(st).str();
+        char name[32];
+        std::snprintf(name, sizeof name, "log\\%04u-%02u-%02u.txt", st.wYear, st.wMonth, st.wDay);
+        return Folder() + name;
     }
-    int MissedCount() const { return m_missed.GetCount(); }
-    const CMissedCall& Missed(int i) const { return m_missed.GetAt(i); }
-    int Unread() const { return m_nUnread; }
+    int MissedCount() { return m_journal.Missed().GetCount(); }
+    const CMissedCall& Missed(int i) { return m_journal.Missed().GetAt(i); }
+    // Lines listed from the incoming call, as one read lists them.
+    void LinesArrive(const std::vector<CString>& lines)
+    {
+        m_notifier.LinesReceived(lines, m_journal.PartnerOf(CallConn::In));
+    }
     // Whether the popup menu shows the item checked, and its text.
     bool Checked(UINT nID, std::string* pText = nullptr)
     {
         CMenu menu;
         menu.LoadMenu(IDR_MENU_TRAY);
         HMENU h = menu.GetSubMenu(0)->m_hMenu;
-        PrepareNoticeItems(h);
+        m_notifier.PrepareMenu(h, m_journal.Missed().GetCount(), m_journal.LogOn());
         char text[64] = "";
         ::GetMenuStringA(h, nID, text, sizeof text, MF_BYCOMMAND);
         if (pText) *pText = text;
@@ -406,14 +413,14 @@ TEST_F(Notice, LinesWhileTheUserDoesNotLookRaiseOneBalloonPerReadAndCountUnread)
     ASSERT_TRUE(RingsFrom(w, peer, "北"));
     w->Click(IDC_BTN_ANSWER);
     ::SendMessageA(w->m_hWnd, WM_ACTIVATE, WA_ACTIVE, 0);
-    w->OnLinesReceived({ "seen" });
+    w->LinesArrive({ "seen" });
     EXPECT_TRUE(g_balloons.empty()) << "the user looks at the window";
 
     w->Click(IDC_BTN_HIDE);
     std::string longLine;
     while (longLine.size() < 300) longLine += "電話";
-    w->OnLinesReceived({ "one", "two", longLine.c_str() });
-    w->OnLinesReceived(std::vector<CString>(500, CString("flood")));
+    w->LinesArrive({ "one", "two", longLine.c_str() });
+    w->LinesArrive(std::vector<CString>(500, CString("flood")));
     ASSERT_EQ(g_balloons.size(), 2u) << "one balloon per read";
     EXPECT_EQ(g_balloons[0].cbSize, (DWORD)NOTIFYICONDATAA_V2_SIZE);
     EXPECT_EQ(g_balloons[0].hWnd, w->m_hWnd);
@@ -429,11 +436,11 @@ TEST_F(Notice, LinesWhileTheUserDoesNotLookRaiseOneBalloonPerReadAndCountUnread)
     EXPECT_EQ(g_tip, "Kelvaro");
     ::SendMessageA(w->m_hWnd, WM_ACTIVATE, WA_INACTIVE, 0);
     w->Command(ID_SOUND_ON);
-    w->OnLinesReceived({ "" });
+    w->LinesArrive({ "" });
     ASSERT_EQ(g_balloons.size(), 3u);
     EXPECT_STREQ(g_balloons[2].szInfo, " ") << "an empty line still shows a balloon";
     EXPECT_TRUE(g_balloons[2].dwInfoFlags & NIIF_NOSOUND) << "sounds are off";
-    EXPECT_EQ(w->Unread(), 1);
+    EXPECT_EQ(g_tip, "Kelvaro - 未読 (1)");
 }
 
 // The ring plays at once and every two seconds while the call rings, and ends with the ringing

@@ -93,10 +93,17 @@ public:
 
     // Internals for checks.
     bool InTray() const { return m_bInTray; }
-    bool Ringing() const { return m_bRinging; }
-    bool Calling() const { return m_bCalling; }
-    bool InConnected() const { return m_bInConnected; }
-    bool OutConnected() const { return m_bOutConnected; }
+    // Where the calls stand, as the call core has them.
+    bool Ringing() const { return m_core.In() == CCallCore::InState::Ringing; }
+    bool Calling() const
+    {
+        return m_core.Out() == CCallCore::OutState::Dialling || m_core.Out() == CCallCore::OutState::Calling;
+    }
+    bool InConnected() const { return m_core.In() != CCallCore::InState::Idle; }
+    bool OutConnected() const
+    {
+        return m_core.Out() != CCallCore::OutState::Idle && m_core.Out() != CCallCore::OutState::Dialling;
+    }
     bool MinStart() const { return m_bMinStart; }
     int BookSel() const { return m_nBookSel; }
     const CString& PartnerName() const { return m_strPartnerName; }
@@ -173,10 +180,10 @@ const char kCR = '\r';
 class CCallTestDlg : public CTestPhoneDlg {
 public:
     using CTestPhoneDlg::CTestPhoneDlg;
-    int InPendingBytes() const { return m_connIn.reader.PendingBytes(); }
-    int OutPendingBytes() const { return m_connOut.reader.PendingBytes(); }
+    int InPendingBytes() const { return (int)m_core.PendingBytes(CallConn::In); }
+    int OutPendingBytes() const { return (int)m_core.PendingBytes(CallConn::Out); }
     // Bytes waiting to be sent on each call's connection.
-    size_t InQueued() const { return m_connIn.queue.Queued(); }
+    size_t InQueued() const { return m_core.Queued(CallConn::In); }
 };
 
 // One copy of the program: its own folder, settings file (free port, own name) and window.
@@ -194,8 +201,6 @@ struct Phone {
 
 // What the user sees of the call: the three buttons and the status display.
 std::string LookOf(CTestPhoneDlg& d);
-// The call flags, for the state tables.
-std::string FlagsOf(CTestPhoneDlg& d);
 
 const char kIdle[] = "call:on hangup:off answer:off status:hidden";
 const char kDialling[] = "call:on hangup:on answer:off status:calling";
@@ -211,8 +216,6 @@ std::string Joined(const std::vector<std::string>& items);
 std::string Boxes(const CModalCatcher& c);
 // No message box came up; the message lists those that did.
 ::testing::AssertionResult NoBoxes(const CModalCatcher& c);
-// The text the program shows for an error code (the system's, or its own where none).
-std::string SystemText(DWORD dwError);
 inline std::string PortText(UINT port) { return std::to_string(port); }
 
 // Points `from` at a port and presses "かける".
@@ -307,10 +310,10 @@ protected:
     // How a test ends after the last call: the window is idle again (the rest is not checked
     // when it never gets there), only the listening sockets are open, and no box came up.
     ::testing::AssertionResult EndsIdleAndClean(Phone& p, int nListening, const CModalCatcher& catcher);
-    // A call that fails: once it is idle again, exactly one box with the text for the error,
-    // no call flag set and no socket left but the listener.
+    // A call that fails: once it is idle again, exactly one box with the text, and no socket left
+    // but the listener.
     ::testing::AssertionResult FailsWithText(
-        Phone& p, const CModalCatcher& catcher, DWORD dwError, DWORD dwTimeoutMs = 10000);
+        Phone& p, const CModalCatcher& catcher, const std::string& strText, DWORD dwTimeoutMs = 10000);
 
     int m_nSocketsAtStart = 0;
 };

@@ -1,0 +1,52 @@
+// What is kept of calls: the conversation log (when on) and the missed calls, written as call
+// control reports each event of a call.
+#pragma once
+
+#include "app/ConversationLog.h"
+#include "app/MissedCalls.h"
+#include "call/CallCore.h"
+
+#include <vector>
+
+class CCallJournal {
+public:
+    // The folder of the log's folder and of the missed-calls file; reads the missed calls.
+    void SetFolder(const CString& strFolder);
+    bool LogOn() const { return m_bLogOn; }
+    void SetLogOn(bool bOn);
+
+    // One event of a call (a Record effect).
+    void Record(const CCallEffect& e);
+    // The program ends: calls still open end in the log, and its file is closed.
+    void EndAll();
+    // Who the partner of a call is, as a balloon names it: the name, or the address.
+    CString PartnerOf(CallConn conn) const;
+
+    CMissedCalls& Missed() { return m_missed; }
+    // Writes the missed calls; a box (once a run) when that fails.
+    void SaveMissed();
+    // Today's log in the editor; a box when there is none yet.
+    void OpenToday(HWND hWnd);
+
+private:
+    struct Call {
+        bool bOpen = false; // started in the log and not yet ended there
+        CString strAddress;
+        CString strName;
+    };
+    // Writes records ("HH:MM:SS " + text + CRLF) of now with one write, when the log is on.
+    void Write(const std::vector<CString>& texts);
+    void Write(const CString& strText) { Write(std::vector<CString> { strText }); }
+    void End(Call& rCall, const char* pszHow);
+    void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
+    CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
+
+    CString m_strFolder;
+    CConversationLog m_log;
+    CMissedCalls m_missed;
+    Call m_in; // the incoming call
+    Call m_out; // the outgoing call
+    bool m_bLogOn = true;
+    bool m_bLogErrorShown = false; // a failed log write has been reported for this call
+    bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
+};
