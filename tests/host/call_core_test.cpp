@@ -1,0 +1,250 @@
+// The call rules as a table: from a state, one event, the effects the window is asked to carry
+// out, the look it then shows and the bytes that wait to be sent.
+#include "call/CallCore.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+const int kWouldBlock = 10035;
+
+const char* ConnName(CallConn c) { return c == CallConn::Out ? "out" : c == CallConn::In ? "in" : "busy"; }
+
+std::string Describe(const CCallEffect& e)
+{
+    static const char* const events[] = { "placed", "connected", "incoming", "turned-away", "named",
+        "partner-answered", "partner-busy", "answered", "sent", "received", "ended" };
+    static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed",
+        "failed" };
+    const std::string conn = ConnName(e.conn);
+    switch (e.kind) {
+    case CCallEffect::Connect:
+        return "connect " + e.strText.str() + ":" + std::to_string(e.nCode);
+    case CCallEffect::Accept:
+        return "accept " + conn;
+    case CCallEffect::Close:
+        return "close " + conn;
+    case CCallEffect::Transmit:
+        return "send " + conn;
+    case CCallEffect::Look:
+        return "look";
+    case CCallEffect::PartnerName:
+        return "name " + e.strText.str() + (e.bOn ? " kept" : "");
+    case CCallEffect::ListReceived: {
+        std::string s = "list";
+        for (const CString& line : e.lines) s += " " + line.str();
+        return s;
+    }
+    case CCallEffect::ListSent:
+        return "listed " + e.strText.str();
+    case CCallEffect::ClearLists:
+        return "clear";
+    case CCallEffect::Ring:
+        return e.bOn ? "ring on" : "ring off";
+    case CCallEffect::Record: {
+        std::string s = std::string("rec ") + events[e.event];
+        if (e.event == CCallEffect::Ended) s += std::string(" ") + ends[e.nCode];
+        if (e.event == CCallEffect::TurnedAway) s += e.bOn ? " busy" : " dnd";
+        return s;
+    }
+    case CCallEffect::ShowError:
+        return "error " + std::to_string(e.nCode);
+    case CCallEffect::ShowText:
+        return "box " + e.strText.str();
+    case CCallEffect::NotifyIncoming:
+        return "notify";
+    }
+    return "?";
+}
+
+std::string LookText(const CCallLook& look)
+{
+    std::string s = std::string("call:") + (look.bCallEnabled ? "on" : "off") +
+        " hangup:" + (look.bHangUpEnabled ? "on" : "off") + " answer:" + (look.bAnswerEnabled ? "on" : "off");
+    if (!look.bStatusShown) return s + " status:hidden";
+    return s +
+        (look.strStatus == "話し中"              ? " status:busy"
+                : look.strStatus == "呼び出し中" ? " status:calling"
+                                                 : " status:?");
+}
+
+const char kIdle[] = "call:on hangup:off answer:off status:hidden";
+const char kDialling[] = "call:on hangup:on answer:off status:calling";
+const char kCalling[] = "call:off hangup:on answer:off status:calling";
+const char kTalking[] = "call:off hangup:on answer:off status:hidden";
+const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
+const char kRinging[] = "call:off hangup:on answer:on status:calling";
+
+struct Core {
+    CCallCore core { kWouldBlock };
+
+    std::string Effects()
+    {
+        std::string s;
+        for (const CCallEffect& e : core.TakeEffects()) s += (s.empty() ? "" : ", ") + Describe(e);
+        return s;
+    }
+    // What waits on a connection, taken as a socket that takes everything would.
+    std::string Sent(CallConn conn)
+    {
+        std::string bytes;
+        core.Flush(conn, [&](const char* p, int n, int*) {
+            bytes.append(p, (size_t)n);
+            return n;
+        });
+        return bytes;
+    }
+    void Feed(CallConn conn, const std::string& bytes)
+    {
+        core.Received(conn, bytes.data(), (int)bytes.size(), "north");
+    }
+};
+
+// The states of the tables, reached as a user and a partner reach them.
+void Dialling(Core& c) { c.core.PressCall("127.0.0.1", "5000"); }
+void Calling(Core& c) { Dialling(c), c.core.Connected(0, "127.0.0.1"); }
+void TalkingOut(Core& c) { Calling(c), c.Feed(CallConn::Out, "a1south\rAsouthC\r"); }
+void TurnedAway(Core& c) { Calling(c), c.Feed(CallConn::Out, "Bsouth\r"); }
+void Ringing(Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::In, "127.0.0.2", "south"); }
+void TalkingIn(Core& c) { Ringing(c), c.core.PressAnswer(); }
+void Both(Core& c) { Calling(c), Ringing(c); }
+
+struct Row {
+    const char* what;
+    std::function<void(Core&)> state;
+    std::function<void(Core&)> event;
+    const char* effects;
+    const char* look;
+    CallConn conn; // whose waiting bytes are checked
+    const char* sent; // during the event
+};
+
+const Row kRows[] = {
+    { "call with empty boxes goes to localhost:32760", nullptr, [](Core& c) { c.core.PressCall("", ""); },
+        "rec placed, connect localhost:32760, look", kDialling, CallConn::Out, "" },
+    { "connect that fails at once", Dialling, [](Core& c) { c.core.DialFailed(10049); },
+        "rec ended failed, close out, look, clear, error 10049", kIdle, CallConn::Out, "" },
+    { "refused connect event", Dialling, [](Core& c) { c.core.Connected(10061, ""); },
+        "rec ended failed, close out, look, clear, error 10061", kIdle, CallConn::Out, "" },
+    { "connect event", Dialling, [](Core& c) { c.core.Connected(0, "127.0.0.1"); }, "rec connected, look",
+        kCalling, CallConn::Out, "" },
+    { "callee greeting read: name shown, caller greeting sent on that connection", Calling,
+        [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); }, "name south, send out, rec named",
+        kCalling, CallConn::Out, "i1north\rInorth" },
+    { "short greeting alone is acted on", Calling, [](Core& c) { c.Feed(CallConn::Out, "Asouth"); },
+        "name south, send out, rec named", kCalling, CallConn::Out, "i1north\rInorth" },
+    { "answer read", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); }, "rec partner-answered, look",
+        kTalking, CallConn::Out, "" },
+    { "busy read", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look",
+        kTurnedAway, CallConn::Out, "" },
+    { "hang-up while calling", Calling, [](Core& c) { c.core.PressHangUp(); },
+        "rec ended hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+    { "hang-up while talking", TalkingOut, [](Core& c) { c.core.PressHangUp(); },
+        "rec ended hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+    { "partner closes a turned-away call", TurnedAway, [](Core& c) { c.core.Closed(CallConn::Out); },
+        "rec ended partner-hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+    { "Enter while talking (caller)", TalkingOut, [](Core& c) { c.core.PressEnter("hello"); },
+        "send out, listed hello, rec sent", kTalking, CallConn::Out, "Shello\r" },
+    { "Enter with an empty line", TalkingOut, [](Core& c) { c.core.PressEnter(""); },
+        "send out, listed , rec sent", kTalking, CallConn::Out, "S\r" },
+    { "Enter after busy: sent and listed all the same", TurnedAway, [](Core& c) { c.core.PressEnter("x"); },
+        "send out, listed x, rec sent", kTurnedAway, CallConn::Out, "Sx\r" },
+    { "Enter while calling sends nothing", Calling, [](Core& c) { c.core.PressEnter("x"); }, "", kCalling,
+        CallConn::Out, "" },
+    { "Enter while idle sends nothing", nullptr, [](Core& c) { c.core.PressEnter("x"); }, "", kIdle,
+        CallConn::Out, "" },
+    { "text lines read, several in one read", TalkingOut,
+        [](Core& c) { c.Feed(CallConn::Out, "Sone\rStwo\r"); }, "list one two, rec received", kTalking,
+        CallConn::Out, "" },
+    { "a connection waits while idle", nullptr, [](Core& c) { c.core.ConnectionWaiting(); }, "accept in",
+        kIdle, CallConn::In, "" },
+    { "accepted: rings, greets, notifies", [](Core& c) { c.core.ConnectionWaiting(); },
+        [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
+        "send in, rec incoming, look, ring on, notify", kRinging, CallConn::In, "a1south\rAsouth" },
+    { "accept fails: a box, the look as it was", [](Core& c) { c.core.ConnectionWaiting(); },
+        [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, CallConn::In, "" },
+    { "caller greeting read: name kept", Ringing, [](Core& c) { c.Feed(CallConn::In, "i1north\rInorth"); },
+        "name north kept, rec named", kRinging, CallConn::In, "" },
+    { "answer", Ringing, [](Core& c) { c.core.PressAnswer(); }, "send in, look, ring off, rec answered",
+        kTalking, CallConn::In, "C\r" },
+    { "refused by hang-up while ringing", Ringing, [](Core& c) { c.core.PressHangUp(); },
+        "rec ended refused, close in, look, ring off, clear", kIdle, CallConn::In, "" },
+    { "caller closes while ringing: missed", Ringing, [](Core& c) { c.core.Closed(CallConn::In); },
+        "rec ended missed, close in, look, ring off, clear", kIdle, CallConn::In, "" },
+    { "caller closes while talking", TalkingIn, [](Core& c) { c.core.Closed(CallConn::In); },
+        "rec ended partner-hung-up, close in, look, clear", kIdle, CallConn::In, "" },
+    { "Enter while talking (callee)", TalkingIn,
+        [](Core& c) { c.Sent(CallConn::In), c.core.PressEnter("hi"); }, "send in, listed hi, rec sent",
+        kTalking, CallConn::In, "Shi\r" },
+    { "third caller while a call is held is turned away", TalkingIn,
+        [](Core& c) { c.core.ConnectionWaiting(); }, "accept busy", kTalking, CallConn::Busy, "" },
+    { "busy caller accepted: busy message, the held call unchanged",
+        [](Core& c) { TalkingIn(c), c.core.ConnectionWaiting(); },
+        [](Core& c) { c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
+        "send busy, rec turned-away busy", kTalking, CallConn::Busy, "Bsouth\r" },
+    { "busy caller closes",
+        [](Core& c) { TalkingIn(c), c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "x", "s"); },
+        [](Core& c) { c.core.Closed(CallConn::Busy); }, "close busy", kTalking, CallConn::Busy, "" },
+    { "do-not-disturb turns every caller away",
+        [](Core& c) { c.core.SetDoNotDisturb(true), c.core.ConnectionWaiting(), c.core.TakeEffects(); },
+        [](Core& c) { c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
+        "send busy, rec turned-away dnd", kIdle, CallConn::Busy, "Bsouth\r" },
+    // Beyond the plain tables: what the window does where they are silent or wrong.
+    { "hang-up while dialling cancels", Dialling, [](Core& c) { c.core.PressHangUp(); },
+        "rec ended cancelled, close out, look, clear", kIdle, CallConn::Out, "" },
+    { "call again while dialling starts afresh", Dialling, [](Core& c) { c.core.PressCall("h", "1"); },
+        "close out, rec placed, connect h:1", kDialling, CallConn::Out, "" },
+    { "call button while a call stands does nothing", Calling, [](Core& c) { c.core.PressCall("h", "1"); },
+        "", kCalling, CallConn::Out, "" },
+    { "an incoming call while calling out: its look shows", Calling,
+        [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
+        "send in, rec incoming, look, ring on, notify", kRinging, CallConn::In, "a1south\rAsouth" },
+    { "the incoming call ends: the outgoing one's look comes back", Both,
+        [](Core& c) { c.core.PressAnswer(), c.Effects(), c.core.Closed(CallConn::In); },
+        "rec ended partner-hung-up, close in, look", kCalling, CallConn::In, "" },
+    { "answer read on the incoming connection changes nothing", TalkingIn,
+        [](Core& c) { c.Feed(CallConn::In, "C\r"); }, "", kTalking, CallConn::In, "" },
+    { "lines before a close are listed before the call ends", TalkingOut,
+        [](Core& c) { c.Feed(CallConn::Out, "Slast\r"), c.core.Closed(CallConn::Out); },
+        "list last, rec received, rec ended partner-hung-up, close out, look, clear", kIdle, CallConn::Out,
+        "" },
+    { "a partner who does not read: the line stays, the user is told",
+        [](Core& c) {
+            TalkingOut(c), c.Sent(CallConn::Out);
+            const std::string big(CSendQueue::kMaxQueued - 4, 'x');
+            c.core.PressEnter(big.c_str()), c.Effects();
+        },
+        [](Core& c) { c.core.PressEnter("more"); },
+        "box 相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。",
+        kTalking, CallConn::Busy, "" },
+};
+
+TEST(CallCore, EachRuleOfTheTables)
+{
+    for (const Row& row : kRows) {
+        Core c;
+        if (row.state) row.state(c);
+        c.Effects();
+        c.Sent(row.conn);
+        row.event(c);
+        EXPECT_EQ(c.Effects(), row.effects) << row.what;
+        EXPECT_EQ(LookText(c.core.Look()), row.look) << row.what;
+        EXPECT_EQ(c.Sent(row.conn), row.sent) << row.what;
+    }
+}
+
+// What one read lists stays what it always was: the reader takes 1,024-byte pieces, and a zero
+// byte drops the rest of its piece only.
+TEST(CallCore, ReceivedBytesAreReadInPiecesOfOneOldRead)
+{
+    Core c;
+    TalkingOut(c);
+    c.Effects();
+    c.Feed(CallConn::Out, std::string("Sa\r\0", 4) + std::string(1020, '-') + "Sz\r");
+    EXPECT_EQ(c.Effects(), "list a z, rec received");
+}
+
+} // namespace
