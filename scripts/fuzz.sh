@@ -10,11 +10,12 @@ cd "$root"
 seconds=${1:-1800}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue)
+[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair)
 
 declare -A sources=(
     [line_reader]="call/LineReader.cpp platform/afxstr.cpp"
     [send_queue]="call/SendQueue.cpp"
+    [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp platform/afxstr.cpp"
 )
 mkdir -p build/fuzz build/test-logs
 status=0
