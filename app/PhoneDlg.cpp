@@ -85,7 +85,7 @@ BOOL CPhoneDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
 
-    AddSystemMenuItem();
+    AddSystemMenuItem(m_hWnd);
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);

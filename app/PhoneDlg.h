@@ -17,6 +17,9 @@
 
 #define WM_TRAYNOTIFY (WM_USER + 2)
 
+// The version box's item at the end of a window's system menu (ui/TrayMenu.cpp).
+void AddSystemMenuItem(HWND hWnd);
+
 class CPhoneDlg : public CShapedDialog {
 public:
     explicit CPhoneDlg(CWnd* pParent = NULL);
@@ -65,7 +68,6 @@ protected:
     afx_msg void OnReadme();
     afx_msg void OnContextMenu(CWnd* pWnd, CPoint point);
     afx_msg LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
-    afx_msg LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
     afx_msg void OnHide();
     afx_msg void OnRestore();
 
@@ -89,7 +91,6 @@ protected:
 
     // Tray icon and system menu (ui/TrayMenu.cpp).
     void AddTrayIcon();
-    void AddSystemMenuItem();
 
     // Notices, log and missed calls: the menu items and the window's activation (ui/Notices.cpp).
     afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);

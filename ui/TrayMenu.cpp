@@ -21,9 +21,9 @@ void CPhoneDlg::AddTrayIcon()
         m_hWnd, kTrayIconId, WM_TRAYNOTIFY, m_hIcon, m_notifier.TipForNewIcon(m_journal.Missed().GetCount()));
 }
 
-void CPhoneDlg::AddSystemMenuItem()
+void AddSystemMenuItem(HWND hWnd)
 {
-    HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    HMENU hSysMenu = ::GetSystemMenu(hWnd, FALSE);
     if (!hSysMenu) return;
     CString strAboutMenu;
     strAboutMenu.LoadString(IDS_ABOUTBOX);
@@ -34,15 +34,12 @@ void CPhoneDlg::AddSystemMenuItem()
 
 LRESULT CPhoneDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == TaskbarCreatedMessage() && message != 0) return OnTaskbarCreated(wParam, lParam);
+    if (message == TaskbarCreatedMessage() && message != 0) {
+        // Without its icon a hidden window could never come back: put the icon in again.
+        AddTrayIcon();
+        return 0;
+    }
     return CShapedDialog::WindowProc(message, wParam, lParam);
-}
-
-// Without its icon a hidden window could never come back: put the icon in again.
-LRESULT CPhoneDlg::OnTaskbarCreated(WPARAM, LPARAM)
-{
-    AddTrayIcon();
-    return 0;
 }
 
 LRESULT CPhoneDlg::OnTrayNotify(WPARAM, LPARAM lParam)
