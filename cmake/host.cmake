@@ -10,8 +10,15 @@ add_library(kelvaro_portable STATIC
     platform/afxstr.cpp
     call/LineReader.cpp
     call/SendQueue.cpp
-    call/CallCore.cpp)
+    call/CallCore.cpp
+    call/SecureCrypto.cpp
+    call/SecureChannel.cpp)
 target_include_directories(kelvaro_portable PUBLIC ${CMAKE_SOURCE_DIR})
+# Secure calls: Debian's libgcrypt20-dev.
+find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)
+find_library(GCRYPT_LIBRARY gcrypt REQUIRED)
+target_include_directories(kelvaro_portable SYSTEM PUBLIC ${GCRYPT_INCLUDE_DIR})
+target_link_libraries(kelvaro_portable PUBLIC ${GCRYPT_LIBRARY})
 target_compile_options(kelvaro_portable PUBLIC -Wall -Wextra -g ${KELVARO_SANITIZE})
 target_link_options(kelvaro_portable PUBLIC ${KELVARO_SANITIZE})
 

@@ -1,0 +1,69 @@
+// One secure call: an ephemeral X25519 key agreement carried in two key lines, keys for each
+// direction from HKDF-SHA256 over the shared secret and the transcript (both greetings, both
+// public keys), and every later message sealed with ChaCha20-Poly1305 into an "E" frame line.
+// The exact bytes are in docs/secure-calls.md. No Windows header here: the call core and the
+// host tests use it as it is; the cryptography is libgcrypt's.
+#pragma once
+
+#include "call/SecureCrypto.h"
+
+#include <cstdint>
+#include <string>
+
+class CSecureChannel {
+public:
+    enum Role { Caller, Callee };
+    CSecureChannel();
+    ~CSecureChannel(); // wipes
+    CSecureChannel(const CSecureChannel&) = delete;
+    CSecureChannel& operator=(const CSecureChannel&) = delete;
+
+    // A new ephemeral key pair for one call (whatever the channel held is wiped first); false
+    // when the library fails.
+    bool Start(Role role);
+    // Start with a fixed secret key instead of a random one: for tests and known-answer checks
+    // only; a real call always uses Start.
+    bool StartWithKey(Role role, const unsigned char secret[SecureCrypto::kKeySize]);
+
+    // This side's key line with its CR: "K1..." for the caller, "k1..." for the callee; empty
+    // before Start and once the channel is dead.
+    std::string KeyLine() const;
+    // Whether a received line (without its CR) is a key line of the partner's role, even a
+    // malformed one: its first two bytes are "K1" (offer) or "k1" (answer).
+    static bool IsOffer(const std::string& line);
+    static bool IsAnswer(const std::string& line);
+    // Completes the agreement with the partner's key line (without CR) and the two greetings as
+    // composed. False for a malformed key line (or one of this side's own role) or a failed
+    // agreement. Works once per Start: a failure, or any later call, kills the channel.
+    bool Complete(
+        const std::string& peerKeyLine, const std::string& callerGreeting, const std::string& calleeGreeting);
+    bool Ready() const; // Complete succeeded and nothing was refused since
+    // "123 456" once Complete succeeded (kept after a refusal, for the record of the call, until
+    // Wipe or the next Start); empty before.
+    std::string Code() const;
+    // One plain message (with its CR) sealed into a frame line with its CR. Empty when the
+    // channel is not ready or the message is not exactly one line ending in CR (the partner
+    // would refuse it); nothing is counted then.
+    std::string Seal(const std::string& message);
+    // A received frame line (without CR); true with the plain message (with its CR), or false.
+    // A refusal kills the channel: every later Open and Seal fails.
+    bool Open(const std::string& frameLine, std::string* pMessage);
+    static bool IsFrame(const std::string& line); // first byte "E"
+    // Closes the cipher handles and wipes the secret key, the keys and the code.
+    void Wipe();
+
+private:
+    enum State { Idle, Started, Talking, Dead };
+
+    void Kill();
+
+    State m_state;
+    Role m_role;
+    unsigned char m_secret[SecureCrypto::kKeySize]; // wiped once the agreement is done
+    unsigned char m_public[SecureCrypto::kKeySize];
+    gcry_cipher_handle* m_hSeal; // this side's sending direction
+    gcry_cipher_handle* m_hOpen; // the partner's sending direction
+    uint64_t m_nSealed; // frames sent so far: the next sending nonce
+    uint64_t m_nOpened; // frames accepted so far: the next expected receiving nonce
+    std::string m_strCode;
+};
