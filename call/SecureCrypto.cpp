@@ -2,17 +2,28 @@
 
 #include <gcrypt.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 namespace SecureCrypto {
 
 namespace {
 
 const size_t kHashSize = 32; // SHA-256
 
+// The library's notes (on Windows its random generator says once that disk statistics are off)
+// are no concern of the user's; warnings and errors still go to the error output.
+void LogHandler(void*, int level, const char* format, va_list args)
+{
+    if (level >= GCRY_LOG_WARN && level != GCRY_LOG_DEBUG) std::vfprintf(stderr, format, args);
+}
+
 bool InitOnce()
 {
     // Another part of the process may have set the library up already; then it is ours too.
     if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return gcry_check_version(GCRYPT_VERSION) != nullptr;
     if (!gcry_check_version(GCRYPT_VERSION)) return false;
+    gcry_set_log_handler(LogHandler, nullptr);
     // Secure memory holds the cipher states and the library's own scalars. It cannot always be
     // locked (Windows, a user without the right); that is no reason to print warnings to a
     // window program's missing console, nor to refuse calls.

@@ -10,12 +10,16 @@ cd "$root"
 seconds=${1:-1800}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair)
+[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame)
 
 declare -A sources=(
     [line_reader]="call/LineReader.cpp platform/afxstr.cpp"
     [send_queue]="call/SendQueue.cpp"
     [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp platform/afxstr.cpp"
+    [secure_frame]="call/SecureChannel.cpp call/SecureCrypto.cpp"
+)
+declare -A libs=(
+    [secure_frame]="-lgcrypt"
 )
 mkdir -p build/fuzz build/test-logs
 status=0
@@ -25,7 +29,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     # shellcheck disable=SC2086
     clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -I. "tests/fuzz/${t}_fuzz.cpp" ${sources[$t]} -o "$bin"
+        -I. "tests/fuzz/${t}_fuzz.cpp" ${sources[$t]} ${libs[$t]:-} -o "$bin"
     before=$(find "$findings" -type f | wc -l)
     rc=0
     "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \

@@ -1,0 +1,193 @@
+// Fuzz target for secure calls: key lines and frames from the wire. The first byte chooses:
+//  - even: the rest is a key line handed to Complete of a channel made from a fixed key. It is
+//    accepted only in its one canonical shape: 54 bytes, "k1" (or "K1" for a callee), key
+//    characters, zero padding bits. IsOffer and IsAnswer say what the first two bytes say.
+//  - odd: the rest scripts a call between two channels made from fixed keys: either side seals
+//    messages taken from the input, frames are delivered as they are, replayed, reordered or
+//    changed (a flipped bit, cut, a byte inserted or replaced, bytes appended), and lines made of
+//    input bytes arrive. Checks: Open accepts a line exactly when it is the next frame the
+//    partner sealed, untouched, and gives back that frame's message; after a refusal the channel
+//    stays dead; Seal makes a frame ("E", base64, CR) exactly when the channel is ready and the
+//    message is one line ending in CR.
+#include "call/SecureChannel.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond)) __builtin_trap();                                                                       \
+    } while (0)
+
+// RFC 7748 section 6.1's two secret keys.
+const unsigned char kCallerSecret[32] = { 0x77, 0x07, 0x6d, 0x0a, 0x73, 0x18, 0xa5, 0x7d, 0x3c, 0x16, 0xc1,
+    0x72, 0x51, 0xb2, 0x66, 0x45, 0xdf, 0x4c, 0x2f, 0x87, 0xeb, 0xc0, 0x99, 0x2a, 0xb1, 0x77, 0xfb, 0xa5,
+    0x1d, 0xb9, 0x2c, 0x2a };
+const unsigned char kCalleeSecret[32] = { 0x5d, 0xab, 0x08, 0x7e, 0x62, 0x4a, 0x8a, 0x4b, 0x79, 0xe1, 0x7f,
+    0x8b, 0x83, 0x80, 0x0e, 0xe6, 0x6f, 0x3b, 0xb1, 0x29, 0x26, 0x18, 0xb6, 0xfd, 0x1c, 0x2f, 0x8b, 0x27,
+    0xff, 0x88, 0xe0, 0xeb };
+const std::string kCallerGreeting = "i1north\rInorth";
+const std::string kCalleeGreeting = "a1south\rAsouth";
+const char kKeyAlphabet[] = "0123456789bcdefghjkmnpqrstuvwxyz";
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+
+struct Input {
+    const uint8_t* p;
+    size_t n;
+    bool Empty() const { return n == 0; }
+    uint8_t Byte()
+    {
+        if (!n) return 0;
+        --n;
+        return *p++;
+    }
+    std::string Bytes(size_t max)
+    {
+        const size_t k = max < n ? max : n;
+        std::string s(reinterpret_cast<const char*>(p), k);
+        p += k;
+        n -= k;
+        return s;
+    }
+};
+
+void KeyLine(Input& in)
+{
+    const bool bCallee = in.Byte() & 1;
+    const std::string line = in.Bytes(in.n);
+    CHECK(CSecureChannel::IsOffer(line) == (line.size() >= 2 && line[0] == 'K' && line[1] == '1'));
+    CHECK(CSecureChannel::IsAnswer(line) == (line.size() >= 2 && line[0] == 'k' && line[1] == '1'));
+    CSecureChannel ch;
+    CHECK(ch.StartWithKey(
+        bCallee ? CSecureChannel::Callee : CSecureChannel::Caller, bCallee ? kCalleeSecret : kCallerSecret));
+    if (ch.Complete(line, kCallerGreeting, kCalleeGreeting)) {
+        CHECK(line.size() == 54);
+        CHECK(bCallee ? CSecureChannel::IsOffer(line) : CSecureChannel::IsAnswer(line));
+        for (size_t i = 2; i < line.size(); ++i) CHECK(std::strchr(kKeyAlphabet, line[i]) && line[i]);
+        CHECK(line.back() == '0' || line.back() == 'h'); // the last character carries 1 bit and 4 zeros
+        CHECK(ch.Ready() && ch.Code().size() == 7);
+    } else {
+        CHECK(!ch.Ready() && ch.Seal("Sx\r").empty() && ch.KeyLine().empty());
+    }
+}
+
+// One direction of the call: every frame its sender sealed, in order, and how many of them the
+// receiver accepted.
+struct Direction {
+    CSecureChannel* from;
+    CSecureChannel* to;
+    std::vector<std::string> frames; // without their CR
+    std::vector<std::string> messages;
+    size_t accepted = 0;
+};
+
+void Seal(Direction& d, Input& in)
+{
+    const uint8_t how = in.Byte();
+    std::string message = "S" + in.Bytes(how % 64);
+    if (how & 64) {
+        message += '\r';
+    } else {
+        for (char& c : message)
+            if (c == '\r') c = '.';
+        message += '\r';
+    }
+    const bool bOneLine = message.find('\r') == message.size() - 1;
+    const bool bReady = d.from->Ready();
+    const std::string frame = d.from->Seal(message);
+    CHECK(frame.empty() == !(bReady && bOneLine));
+    if (frame.empty()) return;
+    CHECK(frame[0] == 'E' && frame.back() == '\r' && frame.size() % 4 == 2);
+    for (size_t i = 1; i + 1 < frame.size(); ++i) CHECK(std::strchr(kBase64, frame[i]) && frame[i]);
+    d.frames.push_back(frame.substr(0, frame.size() - 1));
+    d.messages.push_back(message);
+}
+
+void Deliver(Direction& d, const std::string& line)
+{
+    CHECK(CSecureChannel::IsFrame(line) == (!line.empty() && line[0] == 'E'));
+    const bool bNext = d.to->Ready() && d.accepted < d.frames.size() && line == d.frames[d.accepted];
+    std::string message = "untouched";
+    const bool bOpened = d.to->Open(line, &message);
+    CHECK(bOpened == bNext);
+    if (bOpened) {
+        CHECK(message == d.messages[d.accepted]);
+        ++d.accepted;
+    } else {
+        CHECK(message.empty() && !d.to->Ready());
+    }
+}
+
+// A frame sealed in this direction (any: a replay, one ahead, the next), changed or not.
+void DeliverChanged(Direction& d, Input& in)
+{
+    if (d.frames.empty()) return;
+    std::string line = d.frames[in.Byte() % d.frames.size()];
+    const uint8_t how = in.Byte();
+    const size_t at = line.empty() ? 0 : in.Byte() % line.size();
+    switch (how % 6) {
+    case 0:
+        break;
+    case 1:
+        if (!line.empty()) line[at] ^= (char)(1 << (how >> 5));
+        break;
+    case 2:
+        line.resize(at);
+        break;
+    case 3:
+        line.insert(at, 1, (char)in.Byte());
+        break;
+    case 4:
+        if (!line.empty()) line[at] = (char)in.Byte();
+        break;
+    default:
+        line += in.Bytes(how >> 3);
+        break;
+    }
+    Deliver(d, line);
+}
+
+void Call(Input& in)
+{
+    CSecureChannel caller, callee;
+    CHECK(caller.StartWithKey(CSecureChannel::Caller, kCallerSecret));
+    CHECK(callee.StartWithKey(CSecureChannel::Callee, kCalleeSecret));
+    const std::string offer = caller.KeyLine(), answer = callee.KeyLine();
+    CHECK(callee.Complete(offer.substr(0, offer.size() - 1), kCallerGreeting, kCalleeGreeting));
+    CHECK(caller.Complete(answer.substr(0, answer.size() - 1), kCallerGreeting, kCalleeGreeting));
+    Direction ways[2] = { { &caller, &callee, {}, {}, 0 }, { &callee, &caller, {}, {}, 0 } };
+    while (!in.Empty()) {
+        const uint8_t op = in.Byte();
+        Direction& d = ways[op & 1];
+        switch ((op >> 1) % 4) {
+        case 0:
+            Seal(d, in);
+            break;
+        case 1: // the next frame, as it was sealed
+            if (d.accepted < d.frames.size()) Deliver(d, d.frames[d.accepted]);
+            break;
+        case 2:
+            DeliverChanged(d, in);
+            break;
+        default: // a line of input bytes
+            Deliver(d, in.Bytes(op >> 3));
+            break;
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in = { data, size };
+    if (in.Byte() & 1)
+        Call(in);
+    else
+        KeyLine(in);
+    return 0;
+}
