@@ -28,6 +28,25 @@ target_include_directories(kelvaro_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINAR
 add_dependencies(kelvaro_res kelvaro_icon)
 set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING}")
 
+# Secure calls: libgcrypt from Debian's libgcrypt-mingw-w64-dev, linked as its DLL (it is LGPL)
+# while everything else stays static: the import library by its full path, since -static would
+# pick the static archive beside it. The DLL and the libgpg-error DLL it needs go beside the
+# executables, without their debugging sections.
+find_library(KELVARO_GCRYPT NAMES libgcrypt.dll.a REQUIRED)
+get_filename_component(_gcrypt_bin ${KELVARO_GCRYPT} DIRECTORY)
+set(_gcrypt_bin ${_gcrypt_bin}/../bin)
+foreach(dll libgcrypt-20.dll libgpg-error-0.dll)
+    if(NOT EXISTS ${_gcrypt_bin}/${dll})
+        message(FATAL_ERROR "${dll} not found in ${_gcrypt_bin} (libgcrypt-mingw-w64-dev, libgpg-error-mingw-w64-dev)")
+    endif()
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${dll}
+        COMMAND ${CMAKE_STRIP} --strip-debug -o ${CMAKE_BINARY_DIR}/${dll} ${_gcrypt_bin}/${dll}
+        DEPENDS ${_gcrypt_bin}/${dll}
+        COMMENT "Copying ${dll} beside the executables")
+    list(APPEND KELVARO_DLLS ${CMAKE_BINARY_DIR}/${dll})
+endforeach()
+add_custom_target(kelvaro_dlls ALL DEPENDS ${KELVARO_DLLS})
+
 # Everything but the entry point and the application object, shared by the program and tests.
 add_library(kelvaro_core STATIC
     platform/afxstr.cpp
@@ -42,6 +61,8 @@ add_library(kelvaro_core STATIC
     call/SendQueue.cpp
     call/CallCore.cpp
     call/LineList.cpp
+    call/SecureCrypto.cpp
+    call/SecureChannel.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
     app/Settings.cpp
@@ -65,8 +86,9 @@ add_library(kelvaro_core STATIC
     ui/Sound.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC ws2_32 shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
+add_dependencies(kelvaro_core kelvaro_dlls)
 
 add_executable(Kelvaro WIN32 platform/appmain.cpp app/PhoneApp.cpp $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(Kelvaro PRIVATE kelvaro_core)
@@ -106,9 +128,13 @@ target_link_libraries(win_shots PRIVATE kelvaro_core gtest)
 # The receive benchmark (make bench, scripts/bench.sh): a naive window to measure the program
 # against and the driver that measures both. Built only on request.
 add_executable(bench_naive WIN32 EXCLUDE_FROM_ALL tests/bench/naive_window.cpp tests/bench/naive.rc)
-add_executable(bench_driver EXCLUDE_FROM_ALL tests/bench/bench_driver.cpp)
+add_executable(bench_driver EXCLUDE_FROM_ALL tests/bench/bench_driver.cpp call/SecureCrypto.cpp
+    call/SecureChannel.cpp)
 target_link_libraries(bench_naive PRIVATE ws2_32)
-target_link_libraries(bench_driver PRIVATE ws2_32 psapi)
+# The driver speaks the secure protocol for the encrypted flood, with the program's own module.
+target_include_directories(bench_driver PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(bench_driver PRIVATE ${KELVARO_GCRYPT} ws2_32 psapi)
+add_dependencies(bench_driver kelvaro_dlls)
 foreach(t bench_naive bench_driver)
     target_compile_options(${t} PRIVATE ${KELVARO_WARNINGS})
     target_link_options(${t} PRIVATE -static -static-libgcc -static-libstdc++)

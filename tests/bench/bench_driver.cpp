@@ -10,11 +10,14 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include "call/SecureChannel.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +43,8 @@ struct Options {
     int latencyLines = 20;
     int startups = 3;
     int probeGapMs = 10;
+    int secureLines = 100000; // the encrypted flood (0: none)
+    double secureLimit = 60;
 };
 
 double Now()
@@ -363,8 +368,9 @@ struct Flood {
 
 // Sends n lines at once and polls until the list holds them all; meanwhile another thread
 // sends the window a message every few milliseconds and times its answer. The items are then
-// read back, every one or (checkStep) a sample.
-Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Options& o, int checkStep = 1)
+// read back, every one or (checkStep) a sample. With a channel, each line goes as its frame.
+Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Options& o, int checkStep = 1,
+    CSecureChannel* seal = nullptr)
 {
     Flood f;
     f.lines = n;
@@ -374,7 +380,8 @@ Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Optio
     texts.reserve((size_t)n);
     for (int i = 0; i < n; ++i) {
         texts.push_back(LineText(tag, i));
-        bytes += "S" + Narrow(texts.back(), 932) + "\r";
+        const std::string message = "S" + Narrow(texts.back(), 932) + "\r";
+        bytes += seal ? seal->Seal(message) : message;
     }
     const int base = ListCount(t.list, 5000);
     if (base < 0) Fail(std::string(t.label) + " does not answer before the flood");
@@ -653,6 +660,98 @@ std::vector<Row> Rows(
     return rows;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The encrypted flood: the driver calls as a secure caller does (greeting, then the offer),
+// completes the agreement with the window's answer line and floods sealed frames.
+
+const double kOfferLimit = 5.0; // seconds for the callee greeting, then for the answer line
+
+// Reads from the connection until `done` holds for what came, within `limit` seconds.
+bool ReadUntil(SOCKET s, std::string& buf, double limit, const std::function<bool(const std::string&)>& done)
+{
+    const double t0 = Now();
+    char chunk[4096];
+    while (!done(buf)) {
+        if (Now() - t0 > limit) return false;
+        const int n = ::recv(s, chunk, sizeof chunk, 0);
+        if (n > 0) {
+            buf.append(chunk, (size_t)n);
+            continue;
+        }
+        if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s, &r);
+        timeval tv = { 0, 20000 };
+        ::select(0, &r, NULL, NULL, &tv);
+    }
+    return true;
+}
+
+enum SecureOutcome { SecureAnswered, SecureNoAnswer, SecureBadAnswer };
+
+// On the connection just made: reads the callee greeting, sends the caller greeting and the
+// offer, and completes the agreement with the answer line.
+SecureOutcome SecureCall(Target& t, CSecureChannel& channel)
+{
+    std::string in;
+    size_t greetingSize = 0; // "a1" name CR "A" name: the long form gives the short one's length
+    auto greeted = [&](const std::string& b) {
+        const size_t cr = b.find('\r');
+        if (cr == std::string::npos || cr < 2) return false;
+        greetingSize = 2 * cr;
+        return b.size() >= greetingSize;
+    };
+    if (!ReadUntil(t.conn, in, kOfferLimit, greeted) || in.compare(0, 2, "a1") != 0) return SecureNoAnswer;
+    const std::string calleeGreeting = in.substr(0, greetingSize);
+    in.erase(0, greetingSize);
+    const std::string callerGreeting = "i1bench\rIbench";
+    if (!channel.Start(CSecureChannel::Caller)) Fail("the cryptography library does not start");
+    if (!SendAll(t.conn, callerGreeting + channel.KeyLine())) Fail(std::string("cannot send to ") + t.label);
+    auto line = [](const std::string& b) { return b.find('\r') != std::string::npos; };
+    if (!ReadUntil(t.conn, in, kOfferLimit, line)) return SecureNoAnswer;
+    const std::string answer = in.substr(0, in.find('\r'));
+    return channel.Complete(answer, callerGreeting, calleeGreeting) ? SecureAnswered : SecureBadAnswer;
+}
+
+struct SecureFlood {
+    SecureOutcome outcome = SecureNoAnswer;
+    Flood flood;
+};
+
+// The encrypted flood's rows, beside Kelvaro's plain flood of the same size when there is one.
+void AddSecureRows(const SecureFlood& sf, const Results& K, const Options& o, std::vector<Row>& rows,
+    std::vector<std::string>& notes, bool& allMet)
+{
+    const std::string figure = Thousands(o.secureLines) + " encrypted lines sent at once: time until listed";
+    const std::string goal = "<= 1.5 x plain, whole, in order";
+    if (sf.outcome != SecureAnswered) {
+        const bool bad = sf.outcome == SecureBadAnswer;
+        rows.push_back({ figure, bad ? "malformed answer" : "n/a", "-", "-", goal, bad ? "NO" : "n/a" });
+        notes.push_back(bad ? "Kelvaro's answer to the offer did not complete the agreement."
+                            : "Kelvaro did not answer the offer within 5 s: it talks plain.");
+        allMet = allMet && !bad;
+        return;
+    }
+    const Flood& f = sf.flood;
+    const bool samePlain = !K.big.runs.empty() && K.big.runs[0].lines == f.lines && K.big.Whole();
+    const double plain = samePlain ? K.big.Seconds() : -1;
+    const bool met = f.whole && f.mismatch < 0 && f.checked && plain > 0 && f.seconds <= 1.5 * plain;
+    allMet = allMet && met;
+    std::string cell = f.whole ? Fmt("%.2f s", f.seconds) : Fmt("%.0f s (cut short)", f.seconds);
+    if (plain > 0) cell += Fmt(" (%.2f x plain)", f.seconds / plain);
+    if (f.mismatch >= 0)
+        cell += " (item " + std::to_string(f.mismatch) + " wrong)";
+    else if (!f.checked)
+        cell += " (not all read back in time)";
+    rows.push_back({ figure, cell, "-", "-", goal, met ? "yes" : "NO" });
+    const double p99 = Percentile(f.answers, 99);
+    rows.push_back({ "answer time during the encrypted flood, median / p99",
+        Fmt("%.1f", Median(f.answers) * 1000) + Fmt(" / %.1f ms", p99 * 1000), "-", "-", "p99 <= 50 ms",
+        p99 >= 0 && p99 <= 0.050 ? "yes" : "NO" });
+    allMet = allMet && p99 >= 0 && p99 <= 0.050;
+}
+
 bool ParseOption(Options& o, const char* arg)
 {
     std::string a = arg;
@@ -678,6 +777,10 @@ bool ParseOption(Options& o, const char* arg)
         o.latencyLines = std::max(1, (int)v);
     else if (k == "startups")
         o.startups = std::max(1, (int)v);
+    else if (k == "secure-lines")
+        o.secureLines = (int)v;
+    else if (k == "secure-limit")
+        o.secureLimit = v;
     else
         return false;
     return true;
@@ -776,6 +879,22 @@ int main(int argc, char** argv)
         res[i].after = MemoryOf(*both[i]);
         Progress("bench: %s big flood %.2f s\n", both[i]->label, res[i].big.runs.back().seconds);
     }
+    // The encrypted flood, last, with time of its own: the figures above are as they were.
+    SecureFlood secure;
+    CSecureChannel channel;
+    if (o.secureLines > 0) {
+        g_deadline = std::max(g_deadline, Now() + o.secureLimit + 60);
+        const Floods& before = res[0].big.runs.empty() ? res[0].small : res[0].big;
+        NewCall(k, !before.runs.back().whole);
+        secure.outcome = SecureCall(k, channel);
+        if (secure.outcome == SecureAnswered)
+            secure.flood = FloodLines(k, o.secureLines, L"sealed", o.secureLimit, o, 1, &channel);
+        if (secure.outcome == SecureAnswered)
+            Progress("bench: %s encrypted flood %.2f s\n", k.label, secure.flood.seconds);
+        else
+            Progress("bench: %s did not answer the offer%s\n", k.label);
+    }
+    channel.Wipe();
     for (Target* t : both) Stop(*t);
 
     const Results& K = res[0];
@@ -785,6 +904,7 @@ int main(int argc, char** argv)
     std::vector<std::string> notes;
     bool allMet = true;
     std::vector<Row> rows = Rows(K, N, o, notes, allMet);
+    if (o.secureLines > 0) AddSecureRows(secure, K, o, rows, notes, allMet);
     PrintTable(rows, notes);
     std::printf("%s\n", allMet ? "bench: every goal met" : "bench: a goal was missed");
     std::fflush(stdout);
