@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the download for Windows users: build/dist/Kelvaro-VERSION-win64.zip holding
-# Kelvaro.exe, readme.txt and history.txt (Shift-JIS, CRLF) side by side. The version is the
-# one the version box shows. Refuses to pack a program that needs a DLL Windows does not have.
+# Kelvaro.exe, readme.txt and history.txt (Shift-JIS, CRLF) side by side, with the cryptography
+# library's two DLLs and its licence text. The version is the one the version box shows.
+# Refuses to pack a program that needs a DLL Windows does not have and the zip does not hold.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,18 +11,46 @@ version=$(sed -n 's/.*"Kelvaro Version \([0-9][0-9.]*\)".*/\1/p' res/Kelvaro.rc)
 [ -n "$version" ] || { echo "dist: no version found in res/Kelvaro.rc" >&2; exit 1; }
 zip=build/dist/Kelvaro-$version-win64.zip
 
-# Statically linked: only DLLs that come with every Windows may be imported.
-dlls=$(x86_64-w64-mingw32-objdump -p "$win/Kelvaro.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+# Statically linked but for libgcrypt (LGPL), shipped as its DLLs beside the program: the
+# program and those DLLs may import only DLLs that come with every Windows, and each other.
+shipped=(libgcrypt-20.dll libgpg-error-0.dll)
 system='^(kernel32|user32|gdi32|shell32|ws2_32|wsock32|advapi32|comctl32|comdlg32|ole32|shlwapi|msvcrt|winmm)\.dll$'
-other=$(echo "$dlls" | grep -Eiv "$system" || true)
-if [ -n "$other" ]; then
-    echo "dist: Kelvaro.exe imports DLLs that are not part of Windows: $other" >&2
-    exit 1
-fi
+ours='^(libgcrypt-20|libgpg-error-0)\.dll$'
+imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'; }
+for bin in Kelvaro.exe "${shipped[@]}"; do
+    other=$(imports "$win/$bin" | grep -Eiv "$system" | grep -Ev "$ours" || true)
+    if [ -n "$other" ]; then
+        echo "dist: $bin imports DLLs that are neither part of Windows nor shipped:" $other >&2
+        exit 1
+    fi
+done
+dlls=$(imports "$win/Kelvaro.exe")
+
+# The libraries' copyright notices and the LGPL 2.1, as Debian ships them, with CRLF line ends.
+license=$win/libgcrypt-license.txt
+{
+    echo "libgcrypt-20.dll and libgpg-error-0.dll, beside Kelvaro.exe, are Libgcrypt and Libgpg-error"
+    echo "as built for Windows by Debian, from the packages"
+    echo "libgcrypt-mingw-w64-dev $(dpkg-query -W -f='${Version}' libgcrypt-mingw-w64-dev) and" \
+        "libgpg-error-mingw-w64-dev $(dpkg-query -W -f='${Version}' libgpg-error-mingw-w64-dev)"
+    echo "(their debugging sections removed)."
+    echo "They are free software under the GNU Lesser General Public License, version 2.1 or"
+    echo "(at your option) any later version; you may replace them with your own build. Their"
+    echo "source is at https://gnupg.org and in Debian's source packages libgcrypt20 and libgpg-error."
+    echo
+    echo "======== Libgcrypt: copyright and licences ========"
+    cat /usr/share/doc/libgcrypt-mingw-w64-dev/copyright
+    echo
+    echo "======== Libgpg-error: copyright and licences ========"
+    cat /usr/share/doc/libgpg-error-mingw-w64-dev/copyright
+    echo
+    echo "======== GNU Lesser General Public License, version 2.1 ========"
+    cat /usr/share/common-licenses/LGPL-2.1
+} | sed 's/\r$//; s/$/\r/' >"$license"
 
 mkdir -p build/dist
 rm -f "$zip"
-python3 - "$zip" "$win/Kelvaro.exe" "$win/readme.txt" "$win/history.txt" <<'EOF'
+python3 - "$zip" "$win/Kelvaro.exe" "$win/readme.txt" "$win/history.txt" "${shipped[@]/#/$win/}" "$license" <<'EOF'
 import os, sys, zipfile
 with zipfile.ZipFile(sys.argv[1] + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
     for path in sys.argv[2:]:

@@ -21,9 +21,17 @@ class DistTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="kelvaro-dist-")
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
 
-    def test_holds_the_program_and_its_two_documents(self):
+    def test_holds_the_program_its_two_documents_and_the_cryptography_library(self):
         with zipfile.ZipFile(self.zip) as z:
-            self.assertEqual(sorted(z.namelist()), ["Kelvaro.exe", "history.txt", "readme.txt"])
+            self.assertEqual(sorted(z.namelist()), ["Kelvaro.exe", "history.txt", "libgcrypt-20.dll",
+                                                    "libgcrypt-license.txt", "libgpg-error-0.dll", "readme.txt"])
+            for dll in ("libgcrypt-20.dll", "libgpg-error-0.dll"):
+                with open(os.path.join(ROOT, "build", "win", dll), "rb") as f:
+                    self.assertEqual(z.read(dll), f.read(), "%s differs from the one the tests ran with" % dll)
+            license = z.read("libgcrypt-license.txt").decode("utf-8")
+            for text in ("GNU LESSER GENERAL PUBLIC LICENSE", "Version 2.1, February 1999", "Libgcrypt",
+                         "Libgpg-error", "libgcrypt-mingw-w64-dev 1.10.1"):
+                self.assertTrue(text in license, "the licence text lacks %r" % text)
             for doc in ("readme.txt", "history.txt"):
                 data = z.read(doc)
                 with open(os.path.join(ROOT, "build", "win", doc), "rb") as f:
@@ -47,7 +55,8 @@ class DistTest(unittest.TestCase):
         with open(kelvaro.ini, "rb") as f:
             self.assertIn(b"Port=%d" % port, f.read().split(b"\r\n"), "settings written back beside the program")
         # Beside the unpacked files: the settings written back and the log of the call.
-        self.assertEqual(sorted(os.listdir(self.dir)), ["Kelvaro.exe", "Kelvaro.ini", "history.txt", "log", "readme.txt"])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Kelvaro.exe", "Kelvaro.ini", "history.txt", "libgcrypt-20.dll",
+                                                        "libgcrypt-license.txt", "libgpg-error-0.dll", "log", "readme.txt"])
 
 
 if __name__ == "__main__":
