@@ -892,7 +892,7 @@ int main(int argc, char** argv)
         if (secure.outcome == SecureAnswered)
             Progress("bench: %s encrypted flood %.2f s\n", k.label, secure.flood.seconds);
         else
-            Progress("bench: %s did not answer the offer%s\n", k.label);
+            Progress("bench: %s did not answer the offer\n", k.label);
     }
     channel.Wipe();
     for (Target* t : both) Stop(*t);
