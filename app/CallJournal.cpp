@@ -125,6 +125,9 @@ void CCallJournal::Record(const CCallEffect& e)
         Write(texts);
         break;
     }
+    case CCallEffect::Secured:
+        if (call.bOpen) Write(e.strText.IsEmpty() ? CString("暗号化なし") : "暗号化 " + e.strText);
+        break;
     case CCallEffect::Ended:
         switch ((CallEnd)e.nCode) {
         case CallEnd::HungUp:
@@ -138,6 +141,12 @@ void CCallJournal::Record(const CCallEffect& e)
             break;
         case CallEnd::PartnerHungUp:
             End(call, "終了 (相手が切りました)");
+            break;
+        case CallEnd::Tampered:
+            End(call, "終了 (内容が途中で書き換えられました)");
+            break;
+        case CallEnd::NotSecure:
+            End(call, "終了 (暗号化しない相手でした)");
             break;
         case CallEnd::Missed:
             // Rang and ended before anyone answered.

@@ -12,7 +12,8 @@ struct Option {
     const char* pszKey;
     bool bDefault;
 };
-const Option kOptions[] = { { "Log", true }, { "Sound", true }, { "DoNotDisturb", false } };
+const Option kOptions[] = { { "Log", true }, { "Sound", true }, { "DoNotDisturb", false },
+    { "RequireSecure", false } };
 
 // A key's value, or pszDefault when the key is missing.
 CString Value(const char* pszKey, const char* pszDefault, const CString& strPath)
@@ -40,18 +41,19 @@ bool HasSection(const CString& strPath)
 CNoticeOptions ReadNoticeOptions(const CString& strPath)
 {
     CNoticeOptions options;
-    bool* const flags[] = { &options.bLogOn, &options.bSoundOn, &options.bDoNotDisturb };
-    for (int i = 0; i < 3; ++i)
+    bool* const flags[] = { &options.bLogOn, &options.bSoundOn, &options.bDoNotDisturb,
+        &options.bRequireSecure };
+    for (int i = 0; i < 4; ++i)
         *flags[i] = std::atoi(Value(kOptions[i].pszKey, kOptions[i].bDefault ? "1" : "0", strPath)) != 0;
     return options;
 }
 
 void WriteNoticeOptions(const CString& strPath, const CNoticeOptions& options)
 {
-    const bool flags[] = { options.bLogOn, options.bSoundOn, options.bDoNotDisturb };
+    const bool flags[] = { options.bLogOn, options.bSoundOn, options.bDoNotDisturb, options.bRequireSecure };
     // Nothing at all is written for options at their defaults in a file without the section.
     bool bAnyKey = false;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         const Option& o = kOptions[i];
         const bool bValue = flags[i];
         if (bValue != o.bDefault) {

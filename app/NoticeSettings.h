@@ -9,6 +9,7 @@ struct CNoticeOptions {
     bool bLogOn = true;
     bool bSoundOn = true;
     bool bDoNotDisturb = false;
+    bool bRequireSecure = false; // talk only in encrypted calls
 };
 
 CNoticeOptions ReadNoticeOptions(const CString& strIniPath);

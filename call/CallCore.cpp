@@ -8,6 +8,13 @@ namespace {
 const char kStatusCalling[] = "呼び出し中";
 const char kStatusBusy[] = "話し中";
 
+// A secure call that ends for what came over the wire, and the look of encryption.
+const char kTampered[] =
+    "通話の内容が途中で書き換えられたため、通話を終了しました。受け取った内容は表示していません。";
+const char kNotSecure[] = "相手が暗号化に対応していないため、通話を終了しました。";
+const char kSecureOn[] = "暗号化 ";
+const char kSecureOff[] = "暗号化なし";
+
 // Told when a line does not fit in what may wait for a partner that does not read.
 const char kNotReceiving[] =
     "相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。";
@@ -39,6 +46,10 @@ void CCallCore::Link::Reset()
     reader.Reset();
     queue.Clear();
     ++nGeneration;
+    secure = Secure::None;
+    channel.Wipe();
+    strCallerGreeting.clear();
+    strCalleeGreeting.clear();
 }
 
 CCallCore::CCallCore(int nWouldBlock)
@@ -99,11 +110,21 @@ int CCallCore::Flush(CallConn conn, const CSendQueue::SendFn& send)
     return LinkOf(conn)->queue.Flush(send);
 }
 
+size_t CCallCore::WireSize(CallConn conn, size_t nMessage) const
+{
+    // A sealed message: "E", the base64 of the message and its 16-byte tag, CR.
+    if (LinkOf(conn)->secure == Secure::On) return 1 + 4 * ((nMessage + 16 + 2) / 3) + 1;
+    return nMessage;
+}
+
 bool CCallCore::Queue(CallConn conn, const CString& strMessage)
 {
     Link& link = *LinkOf(conn);
+    // Once a call is encrypted, every message goes sealed.
+    const std::string bytes =
+        link.secure == Secure::On ? link.channel.Seal(strMessage.str()) : strMessage.str();
     int nError = 0;
-    if (!link.queue.Push(strMessage, (size_t)strMessage.GetLength(), HoldAll(m_nWouldBlock), &nError)) {
+    if (!link.queue.Push(bytes.data(), bytes.size(), HoldAll(m_nWouldBlock), &nError)) {
         CCallEffect box;
         box.kind = CCallEffect::ShowText;
         box.strText = kNotReceiving;
@@ -133,6 +154,14 @@ CCallLook CCallCore::Look() const
         // Idle, or dialling (hang-up cancels it).
         look.bHangUpEnabled = m_out.state == OutState::Dialling;
         look.bStatusShown = m_out.state == OutState::Dialling;
+    }
+    const Link* pShown = m_in.state != InState::Idle ? (const Link*)&m_in
+        : OutConnected(m_out.state)                  ? (const Link*)&m_out
+                                                     : nullptr;
+    if (pShown) {
+        look.bSecureShown = true;
+        look.strSecure =
+            pShown->secure == Secure::On ? CString(kSecureOn + pShown->channel.Code()) : CString(kSecureOff);
     }
     return look;
 }
@@ -232,7 +261,9 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
     if (conn != CallConn::In) return;
     m_in.Reset();
     m_in.state = InState::Ringing;
-    Queue(CallConn::In, ComposeCalleeGreeting(strMyName));
+    const CString strGreeting = ComposeCalleeGreeting(strMyName);
+    m_in.strCalleeGreeting = strGreeting.str();
+    Queue(CallConn::In, strGreeting);
     Record(CCallEffect::Incoming, CallConn::In, strPeer);
     Settle(false);
     CCallEffect box;
@@ -254,6 +285,8 @@ void CCallCore::AcceptFailed(CallConn conn, int nError)
 void CCallCore::PressAnswer()
 {
     if (m_in.state != InState::Ringing) return;
+    // A caller that offered no key by now talks plain.
+    if (m_in.secure != Secure::On && !Decide(CallConn::In, false)) return;
     Queue(CallConn::In, ComposeAnswer());
     m_in.state = InState::Talking;
     Settle(false);
@@ -266,6 +299,41 @@ void CCallCore::EndIn(CallEnd how)
     Add(CCallEffect::Close, CallConn::In);
     m_in.Reset();
     m_in.state = InState::Idle;
+}
+
+void CCallCore::End(CallConn conn, CallEnd how)
+{
+    if (conn == CallConn::Out)
+        EndOut(how);
+    else
+        EndIn(how);
+    Settle(true);
+}
+
+bool CCallCore::Decide(CallConn conn, bool bSecure)
+{
+    Link& link = *LinkOf(conn);
+    link.secure = bSecure ? Secure::On : Secure::Plain;
+    Record(CCallEffect::Secured, conn, bSecure ? CString(link.channel.Code()) : CString());
+    if (!bSecure && m_bRequireSecure) {
+        End(conn, CallEnd::NotSecure);
+        CCallEffect box;
+        box.kind = CCallEffect::ShowText;
+        box.strText = kNotSecure;
+        AddBox(box);
+        return false;
+    }
+    Settle(false);
+    return true;
+}
+
+void CCallCore::Tampered(CallConn conn)
+{
+    End(conn, CallEnd::Tampered);
+    CCallEffect box;
+    box.kind = CCallEffect::ShowText;
+    box.strText = kTampered;
+    AddBox(box);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,7 +386,7 @@ void CCallCore::PressEnter(const CString& strText)
     if (OutConnected(m_out.state)) targets.push_back(CallConn::Out);
     if (m_in.state != InState::Idle) targets.push_back(CallConn::In);
     for (CallConn conn : targets) {
-        if (!LinkOf(conn)->queue.Fits((size_t)strMessage.GetLength())) {
+        if (!LinkOf(conn)->queue.Fits(WireSize(conn, (size_t)strMessage.GetLength()))) {
             Queue(conn, strMessage); // refused: tells the user
             return;
         }
@@ -363,41 +431,100 @@ void CCallCore::ListBatch(CallConn conn, std::vector<CString>& batch)
 void CCallCore::Apply(
     CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch)
 {
-    if (msg.kind == CLineMessage::Text) {
-        batch.push_back(msg.strPayload);
+    Link& link = *LinkOf(conn);
+    CLineMessage plain = msg;
+    if (msg.kind == CLineMessage::Frame) {
+        // Before the key lines, a frame is nobody's; after them it must open, as the next one.
+        if (link.secure == Secure::Offered) return Tampered(conn);
+        if (link.secure != Secure::On) return;
+        std::string message;
+        if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn);
+        const size_t n = message.size();
+        if (n >= 2 && message[0] == 'S') {
+            plain.kind = CLineMessage::Text;
+            plain.strPayload = CString(message.substr(1, n - 2));
+        } else if (message == "C\r") {
+            plain.kind = CLineMessage::Answer;
+        } else {
+            return Tampered(conn);
+        }
+    } else if (link.secure == Secure::On &&
+        (msg.kind == CLineMessage::Text || msg.kind == CLineMessage::Answer ||
+            msg.kind == CLineMessage::Busy || msg.kind == CLineMessage::Other)) {
+        // A plain message, or any other line, inside an encrypted call was put there on the way.
+        return Tampered(conn);
+    }
+
+    if (plain.kind == CLineMessage::Text && link.secure != Secure::Offered) {
+        batch.push_back(plain.strPayload);
         return;
     }
     // Lines listed before what follows them.
     ListBatch(conn, batch);
-    switch (msg.kind) {
+    switch (plain.kind) {
     case CLineMessage::Text:
+        // The caller offered and the callee talks plain: an older program.
+        if (Decide(conn, false)) batch.push_back(plain.strPayload);
         break;
     case CLineMessage::CalleeName: {
         CCallEffect& name = Add(CCallEffect::PartnerName, conn);
-        name.strText = msg.strPayload;
+        name.strText = plain.strPayload;
         // The reply goes back on the connection the greeting came from.
-        Queue(conn, ComposeCallerGreeting(strMyName));
-        Record(CCallEffect::Named, conn, msg.strPayload);
+        const CString strGreeting = ComposeCallerGreeting(strMyName);
+        Queue(conn, strGreeting);
+        Record(CCallEffect::Named, conn, plain.strPayload);
+        // The caller offers a key right after its greeting; an older callee ignores the line.
+        if (conn == CallConn::Out && link.secure == Secure::None &&
+            link.channel.Start(CSecureChannel::Caller)) {
+            link.strCallerGreeting = strGreeting.str();
+            link.strCalleeGreeting = ComposeCalleeGreeting(plain.strPayload).str();
+            Queue(conn, CString(link.channel.KeyLine()));
+            link.secure = Secure::Offered;
+        }
         break;
     }
     case CLineMessage::CallerName: {
         CCallEffect& name = Add(CCallEffect::PartnerName, conn);
-        name.strText = msg.strPayload;
+        name.strText = plain.strPayload;
         name.bOn = true;
-        Record(CCallEffect::Named, conn, msg.strPayload);
+        Record(CCallEffect::Named, conn, plain.strPayload);
+        link.strCallerGreeting = ComposeCallerGreeting(plain.strPayload).str();
         break;
     }
+    case CLineMessage::KeyOffer:
+        // Taken while the call rings and is plain so far; the key line in answer goes out plain,
+        // everything after it sealed.
+        if (conn != CallConn::In || m_in.state != InState::Ringing || link.secure != Secure::None ||
+            link.strCallerGreeting.empty())
+            break;
+        if (!link.channel.Start(CSecureChannel::Callee)) break;
+        if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
+            return Tampered(conn);
+        Queue(conn, CString(link.channel.KeyLine()));
+        Decide(conn, true);
+        break;
+    case CLineMessage::KeyAnswer:
+        if (conn != CallConn::Out || link.secure != Secure::Offered) break;
+        if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
+            return Tampered(conn);
+        Decide(conn, true);
+        break;
     case CLineMessage::Answer:
         if (conn != CallConn::Out) break;
+        if (link.secure == Secure::Offered && !Decide(conn, false)) break;
         m_out.state = OutState::Talking;
         Record(CCallEffect::PartnerAnswer, conn);
         Settle(false);
         break;
     case CLineMessage::Busy:
         if (conn != CallConn::Out) break;
+        if (link.secure == Secure::Offered) link.secure = Secure::Plain;
         m_out.state = OutState::TurnedAway;
         Record(CCallEffect::PartnerBusy, conn);
         Settle(false);
+        break;
+    case CLineMessage::Frame:
+    case CLineMessage::Other:
         break;
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "call/LineReader.h"
+#include "call/SecureChannel.h"
 #include "call/SendQueue.h"
 #include "platform/afxstr.h"
 
@@ -26,11 +27,15 @@ struct CCallLook {
     bool bAnswerEnabled = false;
     bool bStatusShown = false;
     CString strStatus;
+    // While a call stands: whether it is encrypted, with its code ("暗号化 123 456", "暗号化なし").
+    bool bSecureShown = false;
+    CString strSecure;
 
     bool operator==(const CCallLook& o) const
     {
         return bCallEnabled == o.bCallEnabled && bHangUpEnabled == o.bHangUpEnabled &&
-            bAnswerEnabled == o.bAnswerEnabled && bStatusShown == o.bStatusShown && strStatus == o.strStatus;
+            bAnswerEnabled == o.bAnswerEnabled && bStatusShown == o.bStatusShown &&
+            strStatus == o.strStatus && bSecureShown == o.bSecureShown && strSecure == o.strSecure;
     }
     bool operator!=(const CCallLook& o) const { return !(*this == o); }
 };
@@ -43,6 +48,8 @@ enum class CallEnd {
     PartnerHungUp, // the partner closed a call that stood
     Missed, // the partner closed while it rang
     Failed, // the connection could not be made (nCode is the error)
+    Tampered, // a secure call\'s bytes were changed on the way
+    NotSecure, // the partner does not encrypt, and the user talks only encrypted calls
 };
 
 // Something for the window to do. Effects come in order; boxes come after everything else an
@@ -76,6 +83,7 @@ struct CCallEffect {
         Answered, // the user answered
         Sent, // strText the line
         Received, // lines
+        Secured, // strText the code of an encrypted call, empty for a plain one
         Ended // how: nCode is a CallEnd, nExtra the error of a failed call
     };
 
@@ -121,6 +129,8 @@ public:
     // Enter with the typed text.
     void PressEnter(const CString& strText);
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
+    // Calls that do not encrypt end before any line is sent.
+    void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
 
     // ---- Effects and state.
 
@@ -139,10 +149,16 @@ public:
     size_t PendingBytes(CallConn conn) const;
 
 private:
+    // Where a call's encryption stands: none yet, offered by the caller, on, or found plain.
+    enum class Secure { None, Offered, On, Plain };
+
     struct Link {
         CLineReader reader;
         CSendQueue queue;
         unsigned nGeneration = 0;
+        Secure secure = Secure::None;
+        CSecureChannel channel;
+        std::string strCallerGreeting, strCalleeGreeting; // as composed, for the transcript
         explicit Link(int nWouldBlock) : queue(nWouldBlock) { }
         void Reset();
     };
@@ -167,6 +183,13 @@ private:
     void ListBatch(CallConn conn, std::vector<CString>& batch);
     void EndOut(CallEnd how, int nError = 0);
     void EndIn(CallEnd how);
+    void End(CallConn conn, CallEnd how);
+    // The call on conn turns out plain (bSecure false) or encrypted: recorded, and with the user's
+    // option a plain call ends. False when the call ended.
+    bool Decide(CallConn conn, bool bSecure);
+    // A secure call's bytes were changed on the way: the call ends with a box.
+    void Tampered(CallConn conn);
+    size_t WireSize(CallConn conn, size_t nMessage) const;
     // After a change: the look if it changed, the ring if it changed, and empty lists when no
     // call is left.
     void Settle(bool bCallEnded);
@@ -177,6 +200,7 @@ private:
     Link m_busy;
     bool m_bBusyOpen = false;
     bool m_bDoNotDisturb = false;
+    bool m_bRequireSecure = false;
     bool m_bRingOn = false;
     CCallLook m_look; // as last shown
     std::vector<CCallEffect> m_effects;

@@ -11,7 +11,8 @@ const char kCR = '\r';
 // greetings "A" and "I" never carry a CR, so a tail starting with them cannot wait for one.
 bool EndsWithCR(char chCommand)
 {
-    return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' || chCommand == 'B';
+    return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' || chCommand == 'B' ||
+        chCommand == 'K' || chCommand == 'k' || chCommand == 'E';
 }
 
 void Emit(std::vector<CLineMessage>& out, CLineMessage::Kind kind, const std::string& payload)
@@ -138,7 +139,18 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
     case 'B':
         Emit(out, CLineMessage::Busy, std::string()); // the busy side's name is not shown
         break;
+    case 'K':
+        Emit(out, CLineMessage::KeyOffer, line);
+        break;
+    case 'k':
+        Emit(out, CLineMessage::KeyAnswer, line);
+        break;
+    case 'E':
+        Emit(out, CLineMessage::Frame, line);
+        break;
     default:
-        break; // empty, unknown command or a double-byte character's lead byte
+        // An unknown command or a double-byte character's lead byte.
+        Emit(out, CLineMessage::Other, std::string());
+        break;
     }
 }

@@ -15,11 +15,12 @@ targets=("$@")
 declare -A sources=(
     [line_reader]="call/LineReader.cpp platform/afxstr.cpp"
     [send_queue]="call/SendQueue.cpp"
-    [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp platform/afxstr.cpp"
+    [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp call/SecureChannel.cpp call/SecureCrypto.cpp platform/afxstr.cpp"
     [secure_frame]="call/SecureChannel.cpp call/SecureCrypto.cpp"
 )
 declare -A libs=(
     [secure_frame]="-lgcrypt"
+    [call_pair]="-lgcrypt"
 )
 mkdir -p build/fuzz build/test-logs
 status=0

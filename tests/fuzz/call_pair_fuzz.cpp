@@ -192,7 +192,7 @@ struct World {
         const size_t after = s.core.Queued(conn);
         Apply(s);
         if (s.sent.size() > listed)
-            CHECK(after == before + text.size() + 2);
+            CHECK(after >= before + text.size() + 2); // sealed, a message is longer
         else
             CHECK(after == before);
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 #include <string>
 
 namespace {
@@ -16,9 +17,9 @@ const char* ConnName(CallConn c) { return c == CallConn::Out ? "out" : c == Call
 std::string Describe(const CCallEffect& e)
 {
     static const char* const events[] = { "placed", "connected", "incoming", "turned-away", "named",
-        "partner-answered", "partner-busy", "answered", "sent", "received", "ended" };
+        "partner-answered", "partner-busy", "answered", "sent", "received", "secured", "ended" };
     static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed",
-        "failed" };
+        "failed", "tampered", "not-secure" };
     const std::string conn = ConnName(e.conn);
     switch (e.kind) {
     case CCallEffect::Connect:
@@ -87,7 +88,8 @@ struct Core {
         for (const CCallEffect& e : core.TakeEffects()) s += (s.empty() ? "" : ", ") + Describe(e);
         return s;
     }
-    // What waits on a connection, taken as a socket that takes everything would.
+    // What waits on a connection, taken as a socket that takes everything would; a key line's
+    // random key shows as "<key>".
     std::string Sent(CallConn conn)
     {
         std::string bytes;
@@ -95,7 +97,7 @@ struct Core {
             bytes.append(p, (size_t)n);
             return n;
         });
-        return bytes;
+        return std::regex_replace(bytes, std::regex("([Kk]1)[0-9b-z]{52}\r"), "$1<key>\r");
     }
     void Feed(CallConn conn, const std::string& bytes)
     {
@@ -131,11 +133,11 @@ const Row kRows[] = {
         "rec ended failed, close out, look, clear, error 10061", kIdle, CallConn::Out, "" },
     { "connect event", Dialling, [](Core& c) { c.core.Connected(0, "127.0.0.1"); }, "rec connected, look",
         kCalling, CallConn::Out, "" },
-    { "callee greeting read: name shown, caller greeting sent on that connection", Calling,
-        [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); }, "name south, send out, rec named",
-        kCalling, CallConn::Out, "i1north\rInorth" },
+    { "callee greeting read: name shown, caller greeting and key offer sent on that connection", Calling,
+        [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); },
+        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthK1<key>\r" },
     { "short greeting alone is acted on", Calling, [](Core& c) { c.Feed(CallConn::Out, "Asouth"); },
-        "name south, send out, rec named", kCalling, CallConn::Out, "i1north\rInorth" },
+        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthK1<key>\r" },
     { "answer read", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); }, "rec partner-answered, look",
         kTalking, CallConn::Out, "" },
     { "busy read", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look",
@@ -168,8 +170,8 @@ const Row kRows[] = {
         [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, CallConn::In, "" },
     { "caller greeting read: name kept", Ringing, [](Core& c) { c.Feed(CallConn::In, "i1north\rInorth"); },
         "name north kept, rec named", kRinging, CallConn::In, "" },
-    { "answer", Ringing, [](Core& c) { c.core.PressAnswer(); }, "send in, look, ring off, rec answered",
-        kTalking, CallConn::In, "C\r" },
+    { "answer", Ringing, [](Core& c) { c.core.PressAnswer(); },
+        "rec secured, send in, look, ring off, rec answered", kTalking, CallConn::In, "C\r" },
     { "refused by hang-up while ringing", Ringing, [](Core& c) { c.core.PressHangUp(); },
         "rec ended refused, close in, look, ring off, clear", kIdle, CallConn::In, "" },
     { "caller closes while ringing: missed", Ringing, [](Core& c) { c.core.Closed(CallConn::In); },

@@ -36,13 +36,15 @@ std::string Describe(const CLineMessage& m)
 
 using Msgs = std::vector<std::string>;
 
-// Feeds each string as one read and returns everything the reads produced.
+// Feeds each string as one read and returns the messages the reads produced (lines of no command
+// are reported only for secure calls, which refuse them; here they are left out).
 Msgs Feed(CLineReader& r, const std::vector<std::string>& reads)
 {
     std::vector<CLineMessage> out;
     for (const std::string& s : reads) r.Feed(s.data(), (int)s.size(), out);
     Msgs d;
-    for (const CLineMessage& m : out) d.push_back(Describe(m));
+    for (const CLineMessage& m : out)
+        if (m.kind != CLineMessage::Other) d.push_back(Describe(m));
     return d;
 }
 
@@ -341,6 +343,9 @@ TEST(LineReaderBound, OneMebibyteLineWithoutCrInReadsOf1024)
     int nMaxSeen = 0;
     for (const std::string& chunk : Chunks(stream, 1024)) {
         r.Feed(chunk.data(), (int)chunk.size(), out);
+        out.erase(std::remove_if(out.begin(), out.end(),
+                      [](const CLineMessage& m) { return m.kind == CLineMessage::Other; }),
+            out.end());
         nMaxSeen = std::max(nMaxSeen, r.PendingBytes());
         ASSERT_LE(r.PendingBytes(), kMax);
     }
