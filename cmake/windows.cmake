@@ -26,7 +26,8 @@ add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON} ${KELVARO_RING})
 add_library(kelvaro_res OBJECT res/Kelvaro.rc)
 target_include_directories(kelvaro_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/res)
 add_dependencies(kelvaro_res kelvaro_icon)
-set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING}")
+set_source_files_properties(res/Kelvaro.rc PROPERTIES
+    OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING};${CMAKE_SOURCE_DIR}/res/Kelvaro.manifest")
 
 # Everything but the entry point and the application object, shared by the program and tests.
 add_library(kelvaro_core STATIC
@@ -52,6 +53,7 @@ add_library(kelvaro_core STATIC
     ui/TrayMenu.cpp
     ui/AboutDlg.cpp
     ui/WindowShape.cpp
+    ui/DisplayScale.cpp
     app/Paths.cpp
     app/ConversationLog.cpp
     app/MissedCalls.cpp
