@@ -26,7 +26,8 @@ add_custom_target(kelvaro_icon DEPENDS ${KELVARO_ICON} ${KELVARO_RING})
 add_library(kelvaro_res OBJECT res/Kelvaro.rc)
 target_include_directories(kelvaro_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/res)
 add_dependencies(kelvaro_res kelvaro_icon)
-set_source_files_properties(res/Kelvaro.rc PROPERTIES OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING}")
+set_source_files_properties(res/Kelvaro.rc PROPERTIES
+    OBJECT_DEPENDS "${KELVARO_ICON};${KELVARO_RING};${CMAKE_SOURCE_DIR}/res/Kelvaro.manifest")
 
 # Secure calls: libgcrypt from Debian's libgcrypt-mingw-w64-dev, linked as its DLL (it is LGPL)
 # while everything else stays static: the import library by its full path, since -static would
@@ -74,6 +75,7 @@ add_library(kelvaro_core STATIC
     ui/TrayMenu.cpp
     ui/AboutDlg.cpp
     ui/WindowShape.cpp
+    ui/DisplayScale.cpp
     app/Paths.cpp
     app/ConversationLog.cpp
     app/MissedCalls.cpp

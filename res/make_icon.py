@@ -3,15 +3,20 @@
 
 Usage: python3 res/make_icon.py OUT.ico
 
-The icon holds two 16-colour images, 32x32 and 16x16: a green speech balloon
-with a dark-blue telephone handset in it, in the program's own colours.  Each
-image is drawn from signed-distance shapes, sampled several times per pixel,
-and the surroundings are left transparent through the AND mask.
+The icon shows a green speech balloon with a dark-blue telephone handset in
+it, in the program's own colours, in every size Windows asks for at display
+scales from 100 % to 200 % and beyond: 16, 20, 24, 32, 40, 48, 64 and 256
+pixels.  The 32x32 and 16x16 images have 16 colours, their surroundings left
+transparent through the AND mask; the others are 32-bit with an alpha channel
+that smooths their edges, and the 256x256 one is stored as PNG, as Windows
+expects for that size.  Each image is drawn from signed-distance shapes,
+sampled several times per pixel.
 """
 
 import math
 import struct
 import sys
+import zlib
 
 # 16-entry palette (R, G, B).  Index 0 is black: transparent pixels use it in
 # the XOR mask together with a set AND bit, the usual convention.
@@ -163,15 +168,89 @@ def dib_4bpp(rows):
     return header + palette + bytes(xor) + bytes(mask)
 
 
-def build_ico(sizes=(32, 16)):
-    images = [dib_4bpp(render(s)) for s in sizes]
-    out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
-    offset = 6 + 16 * len(images)
-    for s, data in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", s, s, 16, 0, 1, 4, len(data), offset)
-        offset += len(data)
-    for data in images:
-        out += data
+def render_rgba(size, samples):
+    """Rows of (r, g, b, a) tuples, top row first: each pixel's colour is the mean of its
+    samples inside the balloon, its alpha the share of them."""
+    outline = max(1.6, 0.02 * size) / size  # in proportion on the largest image
+    bold = 0.6 / size
+    n = samples * samples
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            r = g = b = inside = 0
+            for sy in range(samples):
+                for sx in range(samples):
+                    v = shade_pixel((px + (sx + 0.5) / samples) / size,
+                                    (py + (sy + 0.5) / samples) / size, outline, bold)
+                    if v == TRANSPARENT:
+                        continue
+                    inside += 1
+                    pr, pg, pb = PALETTE[v]
+                    r, g, b = r + pr, g + pg, b + pb
+            if inside == 0:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append((round(r / inside), round(g / inside), round(b / inside),
+                            round(255 * inside / n)))
+        rows.append(row)
+    return rows
+
+
+def dib_32bpp(rows):
+    """BITMAPINFOHEADER, BGRA pixels and AND mask of one 32-bit icon image."""
+    size = len(rows)
+    and_stride = ((size + 31) // 32) * 4
+    pixels = bytearray()
+    mask = bytearray()
+    for row in reversed(rows):  # DIB rows run bottom-up
+        bits = bytearray(and_stride)
+        for x, (r, g, b, a) in enumerate(row):
+            pixels += bytes((b, g, r, a))
+            if a == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bits
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
+                         len(pixels) + len(mask), 0, 0, 0, 0)
+    return header + bytes(pixels) + bytes(mask)
+
+
+def png_rgba(rows):
+    """A PNG file of the rows: 8-bit RGBA, no interlacing."""
+    size = len(rows)
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    raw = b"".join(b"\0" + bytes(c for px in row for c in px) for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+# (size, format): the classic 16-colour pair, 32-bit images between and above them, and the
+# 256-pixel image as PNG.  Fewer samples per pixel for the large ones keep the build quick.
+IMAGES = [(256, "png"), (64, "rgba"), (48, "rgba"), (40, "rgba"), (32, "4bpp"), (24, "rgba"),
+          (20, "rgba"), (16, "4bpp")]
+
+
+def image(size, kind):
+    if kind == "4bpp":
+        return dib_4bpp(render(size)), 16, 4
+    rows = render_rgba(size, 2 if size > 64 else 4)
+    return (png_rgba(rows) if kind == "png" else dib_32bpp(rows)), 0, 32
+
+
+def build_ico(images=IMAGES):
+    data = [image(size, kind) for size, kind in images]
+    out = bytearray(struct.pack("<HHH", 0, 1, len(data)))
+    offset = 6 + 16 * len(data)
+    for (size, _), (blob, colours, bits) in zip(images, data):
+        edge = size % 256  # 0 stands for 256
+        out += struct.pack("<BBBBHHII", edge, edge, colours, 0, 1, bits, len(blob), offset)
+        offset += len(blob)
+    for blob, _, _ in data:
+        out += blob
     return bytes(out)
 
 

@@ -107,6 +107,10 @@
 #ifndef IDC_CHK_MINSTART
 #define IDC_CHK_MINSTART 1019
 #endif
+/* Whether the call is encrypted, with the code both sides compare; hidden while idle. */
+#ifndef IDC_STATIC_SECURE
+#define IDC_STATIC_SECURE 1023
+#endif
 
 /* Controls of the version box (1016 and 1017 are reused there). */
 #ifndef IDC_BTN_HISTORY
@@ -157,6 +161,9 @@
 #endif
 #ifndef ID_SOUND_ON
 #define ID_SOUND_ON 32794
+#endif
+#ifndef ID_REQUIRE_SECURE
+#define ID_REQUIRE_SECURE 32795
 #endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT

@@ -18,3 +18,13 @@ make_prefix() {
     /usr/lib/wine/wineserver -w
     touch "$dir/.kelvaro-ready"
 }
+
+# Sets the display scale of a prefix in dots per inch (96 is 100 %): set_prefix_dpi DIR DPI.
+# Wine reads it when its server starts; stop the prefix's server before calling this.
+set_prefix_dpi() {
+    local dir=$1 dpi=$2
+    WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 \
+        /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+        >/dev/null 2>&1
+    WINEPREFIX=$dir /usr/lib/wine/wineserver -w
+}

@@ -43,10 +43,7 @@ BOOL CMissedCallsDlg::OnInitDialog()
     CreateButtonBrushes(
         m_brushLight, m_brushMedium, m_brushDark, { &m_btnCallBack, &m_btnClear, &m_btnClose });
 
-    // The columns start where the headings of the template stand (dialog units from the
-    // list's left edge).
-    const int tabs[] = { 50, 120, 205 };
-    m_lstCalls.SendMessage(LB_SETTABSTOPS, 3, (LPARAM)tabs);
+    SetTabStops();
     for (int i = 0; i < m_rCalls.GetCount(); ++i) {
         m_lstCalls.AddString(RowText(m_rCalls.GetAt(i)));
         m_addresses.push_back(m_rCalls.GetAt(i).strAddress);
@@ -54,6 +51,21 @@ BOOL CMissedCallsDlg::OnInitDialog()
     m_lstCalls.SendMessage(LB_SETCURSEL, 0);
     EnableButtons();
     return TRUE;
+}
+
+void CMissedCallsDlg::SetTabStops()
+{
+    // The columns start where the headings of the template stand (dialog units from the
+    // list's left edge). The list turns them into pixels by its font when they are set.
+    const int tabs[] = { 50, 120, 205 };
+    m_lstCalls.SendMessage(LB_SETTABSTOPS, 3, (LPARAM)tabs);
+}
+
+// The list's font has changed with the scale: its tab stops are set again in the new one.
+void CMissedCallsDlg::OnScaleChanged()
+{
+    SetTabStops();
+    ::InvalidateRect(m_lstCalls.m_hWnd, NULL, TRUE);
 }
 
 void CMissedCallsDlg::EnableButtons()

@@ -27,7 +27,9 @@ protected:
     afx_msg void OnDestroy();
     DECLARE_MESSAGE_MAP()
 
+    void OnScaleChanged() override;
     void EnableButtons();
+    void SetTabStops();
 
     CMissedCalls& m_rCalls;
     bool m_bCanCall;

@@ -1,6 +1,9 @@
 #include "ui/RoundButton.h"
 
+#include "ui/DisplayScale.h"
 #include "ui/WindowShape.h"
+
+#include <algorithm>
 
 BEGIN_MESSAGE_MAP(CRoundButton, CButton)
 ON_WM_SIZE()
@@ -42,6 +45,8 @@ void CRoundButton::DrawItem(LPDRAWITEMSTRUCT lpDis)
     HGDIOBJ hOldPen = dc.SelectObject(&pen);
 
     const UINT state = lpDis->itemState;
+    // Each rim is a pixel wide at 96 DPI and grows with the scale.
+    const int nRim = std::max(1, ScaleToDpi(1, m_nDpi));
     const bool bPressed = (state & ODS_SELECTED) != 0;
     const bool bDisabled = (state & ODS_DISABLED) != 0;
 
@@ -61,24 +66,37 @@ void CRoundButton::DrawItem(LPDRAWITEMSTRUCT lpDis)
     dc.Ellipse(&rc);
 
     // Inner rim: dark while the button has the focus.
-    ::OffsetRect(&rc, -1, -1);
+    ::OffsetRect(&rc, -nRim, -nRim);
     dc.SelectObject(BrushHandle((state & ODS_FOCUS) ? m_pBrushDark : m_pBrushLight));
     dc.Ellipse(&rc);
 
     // Face.
-    ::OffsetRect(&rc, -1, -1);
+    ::OffsetRect(&rc, -nRim, -nRim);
     dc.SelectObject(BrushHandle(bPressed ? m_pBrushMedium : (bDisabled ? m_pBrushDark : m_pBrushLight)));
     dc.Ellipse(&rc);
 
     CString strText;
     GetWindowText(strText);
     dc.DrawText(strText, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP | DT_NOPREFIX);
+    if ((state & ODS_FOCUS) && !(state & ODS_NOFOCUSRECT) && !strText.IsEmpty())
+        DrawFocus(dc, rc, strText, nRim);
 
     dc.SelectObject(hOldBrush);
     dc.SetTextColor(clrOldText);
     dc.SelectObject(hOldPen);
     dc.SetBkMode(nOldBkMode);
     dc.Detach();
+}
+
+// The dotted focus rectangle, one rim's width round the caption centred on the face.
+void CRoundButton::DrawFocus(CDC& dc, const CRect& rcFace, const CString& strText, int nGap)
+{
+    CRect rcText;
+    dc.DrawText(strText, &rcText, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    const int x = rcFace.left + (rcFace.Width() - rcText.Width()) / 2;
+    const int y = rcFace.top + (rcFace.Height() - rcText.Height()) / 2;
+    CRect rcFocus(x - 2 * nGap, y - nGap, x + rcText.Width() + 2 * nGap, y + rcText.Height() + nGap);
+    ::DrawFocusRect(dc, &rcFocus);
 }
 
 void CRoundButton::OnSize(UINT nType, int cx, int cy)

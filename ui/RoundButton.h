@@ -12,6 +12,11 @@ public:
     // Light (normal face), medium (pressed face, normal rim), dark (disabled, focus rim).
     // The dialog keeps ownership.
     void SetBrushes(CBrush* pBrushLight, CBrush* pBrushMedium, CBrush* pBrushDark);
+    // The display scale the rims are drawn for (96 DPI, one pixel each, until set).
+    void SetDpi(UINT nDpi) { m_nDpi = nDpi; }
+    // Draws the face, the rims and the caption; with the keyboard focus, a dotted rectangle
+    // round the caption as well, unless the window hides focus cues (ODS_NOFOCUSRECT: until
+    // the keyboard is used).
     void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) override;
 
 protected:
@@ -25,7 +30,9 @@ protected:
     CBrush* m_pBrushLight;
     CBrush* m_pBrushMedium;
     CBrush* m_pBrushDark;
+    UINT m_nDpi = 96;
 
 private:
     void ApplyWindowShape();
+    static void DrawFocus(CDC& dc, const CRect& rcFace, const CString& strText, int nGap);
 };

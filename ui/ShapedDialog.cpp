@@ -11,7 +11,19 @@ ON_WM_LBUTTONUP()
 ON_WM_MOUSEMOVE()
 ON_WM_PAINT()
 ON_WM_ACTIVATE()
+ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
 END_MESSAGE_MAP()
+
+namespace {
+// Boxes too narrow for their widest text in the template's proportional font, with that text:
+// they get a font in which it fits (see FitEditFont).
+struct CNarrowBox {
+    UINT nTemplate;
+    int nID;
+    const char* pszWidest;
+};
+const CNarrowBox kNarrowBoxes[] = { { IDD_KELVARO_DIALOG, IDC_EDIT_PORT, "65535" } };
+} // namespace
 
 CShapedDialog::CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : CDialog(nIDTemplate, pParentWnd),
@@ -32,7 +44,43 @@ void CShapedDialog::SetCaptionColors(COLORREF clrActive, COLORREF clrInactive)
 BOOL CShapedDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    m_scale.Attach(m_hWnd);
+    ApplyScaleToControls();
     return TRUE;
+}
+
+UINT CShapedDialog::Dpi() const
+{
+    // Before WM_INITDIALOG (the size notifications of the window's creation) the window's own.
+    return m_scale.IsAttached() ? m_scale.Dpi() : WindowDpi(m_hWnd);
+}
+
+HFONT CShapedDialog::CaptionFont()
+{
+    LOGFONTA lf = m_scale.DialogFont();
+    lf.lfWeight = FW_BOLD;
+    return m_scale.Font(lf);
+}
+
+void CShapedDialog::ApplyScaleToControls()
+{
+    for (HWND h = ::GetWindow(m_hWnd, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT))
+        if (auto* pButton = dynamic_cast<CRoundButton*>(CWnd::FromHandlePermanent(h))) pButton->SetDpi(Dpi());
+    for (const CNarrowBox& box : kNarrowBoxes)
+        if (box.nTemplate == m_nIDTemplate)
+            if (HWND hBox = ::GetDlgItem(m_hWnd, box.nID)) FitEditFont(hBox, box.pszWidest, m_scale);
+}
+
+LRESULT CShapedDialog::OnDpiChanged(WPARAM wParam, LPARAM lParam)
+{
+    const UINT nDpi = HIWORD(wParam);
+    const RECT* pSuggested = (const RECT*)lParam;
+    if (!nDpi || !pSuggested || !m_scale.IsAttached()) return 0;
+    m_scale.Change(nDpi, *pSuggested);
+    ApplyScaleToControls();
+    OnScaleChanged();
+    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    return 0;
 }
 
 void CShapedDialog::OnSize(UINT nType, int cx, int cy)
@@ -43,8 +91,9 @@ void CShapedDialog::OnSize(UINT nType, int cx, int cy)
 
 void CShapedDialog::ApplyWindowShape()
 {
-    ApplyShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape }, [](CRgn& rgn, const CRect& rc) {
-        return rgn.CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 32, 32);
+    const int nCorner = ScaleToDpi(32, Dpi());
+    ApplyShapeRegion(*this, { m_bRgnSaved, m_rgnSaved, m_rgnShape }, [nCorner](CRgn& rgn, const CRect& rc) {
+        return rgn.CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, nCorner, nCorner);
     });
 }
 
@@ -101,9 +150,10 @@ void CShapedDialog::OnPaint()
     CString strTitle = "<未定義>";
     if (CWnd* pCaption = GetDlgItem(IDC_CAPTION)) pCaption->GetWindowText(strTitle);
 
+    const int nBand = CaptionHeight(), nLine = CaptionLine();
     CRect rc;
     GetClientRect(&rc);
-    rc.bottom = kCaptionHeight + 1;
+    rc.bottom = nBand + nLine;
 
     COLORREF clrText;
     if (m_bActive) {
@@ -113,12 +163,14 @@ void CShapedDialog::OnPaint()
         dc.FillSolidRect(&rc, m_clrInactive);
         clrText = kClrTextWhite;
     }
-    CRect rcLine(0, kCaptionHeight, rc.right, kCaptionHeight + 1);
+    CRect rcLine(0, nBand, rc.right, nBand + nLine);
     dc.FillSolidRect(&rcLine, kClrCaptionLine);
 
     dc.SetBkMode(TRANSPARENT);
     dc.SetTextColor(clrText);
+    HGDIOBJ hOldFont = dc.SelectObject(CaptionFont());
     dc.DrawText(strTitle, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    dc.SelectObject(hOldFont);
 }
 
 void CShapedDialog::OnActivate(UINT nState, CWnd*, BOOL)

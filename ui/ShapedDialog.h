@@ -5,6 +5,7 @@
 
 #include "platform/afxwin.h"
 #include "ui/Colors.h"
+#include "ui/DisplayScale.h"
 #include "res/resource.h"
 
 #include <initializer_list>
@@ -17,8 +18,17 @@ public:
 
     void SetCaptionColors(COLORREF clrActive, COLORREF clrInactive);
 
-    // Height of the coloured band; the black line lies just under it.
+    // Height of the coloured band at 96 DPI; the black line lies just under it.
     static const int kCaptionHeight = 18;
+
+    // The display scale the dialog shows at (96 DPI is 100 %): the window's own when it is
+    // created, then as WM_DPICHANGED reports it.
+    UINT Dpi() const;
+    // The coloured band and the line under it, in pixels at the dialog's scale.
+    int CaptionHeight() const { return ScaleToDpi(kCaptionHeight, Dpi()); }
+    int CaptionLine() const { return ScaleToDpi(1, Dpi()); }
+    // The caption's font: the dialog font's face, bold, at the dialog's scale.
+    HFONT CaptionFont();
 
 protected:
     BOOL OnInitDialog() override;
@@ -30,6 +40,13 @@ protected:
     afx_msg void OnMouseMove(UINT nFlags, CPoint point);
     afx_msg void OnPaint();
     afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    // The window moved to a monitor of another scale: it takes the suggested rectangle, its
+    // fonts and controls are scaled, and the shape is rebuilt.
+    afx_msg LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
+
+    // Called after the dialog has followed a new display scale, for what a dialog sized
+    // itself in its OnInitDialog. The frame's own part is done by then.
+    virtual void OnScaleChanged() { }
 
     DECLARE_MESSAGE_MAP()
 
@@ -48,7 +65,12 @@ protected:
     COLORREF m_clrInactive;
     COLORREF m_clrActive;
 
+    // Fonts, controls' places and the scale.
+    CDisplayScale m_scale;
+
 private:
     void ApplyWindowShape();
     void MoveBy(CPoint ptScreen);
+    // What the frame sets up for the scale it shows at: round buttons' rims, boxes' fonts.
+    void ApplyScaleToControls();
 };

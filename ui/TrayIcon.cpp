@@ -1,8 +1,12 @@
 #include "ui/TrayIcon.h"
 
+#include "ui/DisplayScale.h"
+
 #include <shellapi.h>
 
 #include <cstring>
+#include <map>
+#include <utility>
 
 namespace {
 PFN_SHELL_NOTIFYICON g_pfnShellNotifyIcon = nullptr;
@@ -40,6 +44,21 @@ BOOL CTrayIcon::AddIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, HICON hIcon,
 
     CopyCut(nid.szTip, kMaxTip, strTip);
     return NotifyIcon(NIM_ADD, &nid);
+}
+
+int CTrayIcon::IconSize(UINT nDpi) { return SystemMetricForDpi(SM_CXSMICON, nDpi); }
+
+BOOL CTrayIcon::AddResourceIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, UINT nIDIcon, CString strTip)
+{
+    // The shell shows the icon for as long as it is there, so each image stays loaded; there is
+    // one per size the program meets, a handful at most.
+    static std::map<std::pair<UINT, int>, HICON> icons;
+    const int nSize = IconSize(WindowDpi(hWnd));
+    HICON& rIcon = icons[{ nIDIcon, nSize }];
+    if (!rIcon)
+        rIcon = (HICON)::LoadImageA(
+            AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDIcon), IMAGE_ICON, nSize, nSize, LR_DEFAULTCOLOR);
+    return AddIcon(hWnd, uID, uCallbackMessage, rIcon, strTip);
 }
 
 void CopyCut(char* pBuffer, int nMax, const CString& strText)

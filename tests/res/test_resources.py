@@ -50,7 +50,6 @@ ABOUT = [
 ]
 MAIN = [
     (1010, STATIC, "Kelvaro", (0, 0, 292, 8)),
-    (1018, BUTTON, "・", (304, 0, 14, 14)),
     (-1, STATIC, "IPｱﾄﾞﾚｽ(&I)", (7, 18, 31, 8)),
     (1000, EDIT, "", (40, 15, 136, 14)),
     (-1, STATIC, "：", (178, 18, 8, 8)),
@@ -67,6 +66,7 @@ MAIN = [
     (1016, BUTTON, "登録", (262, 71, 50, 14)),
     (1017, BUTTON, "削除", (262, 86, 50, 14)),
     (1019, BUTTON, "次回起動時にアイコン化(&O)", (7, 86, 96, 10)),
+    (1023, STATIC, "暗号化なし", (117, 87, 138, 8)),
     (-1, STATIC, "送信", (7, 105, 15, 8)),
     (1008, LISTBOX, "", (7, 116, 305, 68)),
     (1007, EDIT, "", (7, 182, 305, 14)),
@@ -74,6 +74,7 @@ MAIN = [
     (1009, LISTBOX, "", (7, 219, 305, 68)),
     (2, BUTTON, "OFF", (262, 15, 50, 14)),
     (1004, BUTTON, "ﾊﾞｰｼﾞｮﾝ情報", (262, 30, 50, 14)),
+    (1018, BUTTON, "・", (304, 0, 14, 14)),
     (1, BUTTON, "ENTER", (262, 44, 50, 14)),
 ]
 NAME = [
@@ -99,6 +100,13 @@ def read_define(name):
     text = read_text("res", "resource.h")
     m = re.search(r"#define\s+%s\s+\"([^\"]*)\"" % name, text)
     return m.group(1)
+
+
+def mnemonics(text):
+    """The letters after a single "&" in a text ("&&" shows an ampersand)."""
+    if not isinstance(text, str):
+        return []
+    return [m.upper() for m in re.findall(r"(?<!&)(?:&&)*&([^&])", text)]
 
 
 def sz_or_ord(b, o):
@@ -161,7 +169,7 @@ class Compiled:
             subprocess.run([sys.executable, os.path.join(ROOT, "res", "make_ring.py"),
                             os.path.join(tmp, "ring.wav")], check=True)
             out = os.path.join(tmp, "Kelvaro.res")
-            subprocess.run([WINDRES, "--codepage=65001", "-I", os.path.join(ROOT, "res"),
+            subprocess.run([WINDRES, "--codepage=65001", "-I", ROOT, "-I", os.path.join(ROOT, "res"),
                             "-I", tmp, os.path.join(ROOT, "res", "Kelvaro.rc"), "-O", "res",
                             "-o", out], check=True)
             cls.res = parse_res(read_bytes(out))
@@ -217,7 +225,7 @@ class DialogTemplates(unittest.TestCase):
         self.assertEqual(WS_VISIBLE | WS_CLIPCHILDREN, d["style"] & (WS_VISIBLE | WS_CLIPCHILDREN))
         self.assertEqual(WS_EX_APPWINDOW | WS_EX_TOOLWINDOW, d["ex"])
         hidden = sorted(i["id"] for i in d["items"] if not i["style"] & WS_VISIBLE)
-        self.assertEqual([1, 1010, 1013], hidden)
+        self.assertEqual([1, 1010, 1013, 1023], hidden)
         enter = self.by_id(d, 1)
         self.assertEqual(BS_DEFPUSHBUTTON, enter["style"] & BS_TYPEMASK,
                          "Enter reaches the send handler through the hidden default button")
@@ -240,6 +248,18 @@ class DialogTemplates(unittest.TestCase):
         self.assertTrue(status & SS_CENTERIMAGE and status & SS_SUNKEN)
         self.assertTrue(self.by_id(d, 1011)["style"] & SS_NOPREFIX,
                         "a peer's name with '&' must show as sent")
+        secure = self.by_id(d, 1023)["style"]
+        self.assertEqual((SS_LEFT, 0), (secure & SS_TYPEMASK, secure & WS_TABSTOP))
+
+    def test_mnemonics(self):
+        # The letters that Alt picks in each dialog: texts of buttons and of statics that
+        # show "&" as an underline. Each letter once.
+        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, [])):
+            got = []
+            for it in self.dialog(rid)["items"]:
+                if it["cls"] == BUTTON or (it["cls"] == STATIC and not it["style"] & SS_NOPREFIX):
+                    got += mnemonics(it["text"])
+            self.assertEqual(letters, got, "dialog %d" % rid)
 
     def test_name_dialog(self):
         d = self.check_controls(137, NAME)
@@ -270,11 +290,14 @@ class MenuStringsVersion(unittest.TestCase):
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
                           (32790, "不在着信"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
-                          (32792, "応答しない"), (32793, "会話を記録する(&K)"),
-                          (32794, "着信音を鳴らす(&S)"), (0, ""),
+                          (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
+                          (32794, "着信音を鳴らす(&S)"),
+                          (32795, "暗号化しない相手とは話さない(&E)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
+        self.assertEqual(["R", "L", "D", "K", "S", "E", "M", "H", "V", "X"],
+                         [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):
         strings = {}
@@ -319,44 +342,84 @@ class Ring(unittest.TestCase):
 
 class Icon(unittest.TestCase):
     def images(self):
+        """{size: (bits, image bytes)} of the icon file, in its order."""
         Compiled.get()
         data = read_bytes(Compiled.ico)
         reserved, kind, count = struct.unpack_from("<HHH", data, 0)
-        self.assertEqual((0, 1, 2), (reserved, kind, count))
-        out = []
+        self.assertEqual((0, 1), (reserved, kind))
+        out = {}
         for i in range(count):
             w, h, colours, _, planes, bits, size, offset = struct.unpack_from(
                 "<BBBBHHII", data, 6 + 16 * i)
-            self.assertEqual((w, 16, 1, 4), (h, colours, planes, bits))
+            self.assertEqual((w, 1), (h, planes))
+            self.assertEqual(16 if bits == 4 else 0, colours)
             self.assertLessEqual(offset + size, len(data))
-            out.append((w, data[offset:offset + size]))
+            out[w or 256] = (bits, data[offset:offset + size])
         return out
 
-    def test_two_sixteen_colour_images(self):
+    def test_every_size_a_display_scale_asks_for(self):
         images = self.images()
-        self.assertEqual([32, 16], [w for w, _ in images])
-        for w, img in images:
-            hsize, bw, bh, planes, bits, comp, isize = struct.unpack_from("<IiiHHII", img, 0)
-            self.assertEqual((40, w, 2 * w, 1, 4, 0), (hsize, bw, bh, planes, bits, comp))
-            xor = w * w // 2
+        self.assertEqual([256, 64, 48, 40, 32, 24, 20, 16], list(images))
+        self.assertEqual({16: 4, 32: 4}, {w: b for w, (b, _) in images.items() if b != 32})
+        for w, (bits, img) in images.items():
+            if w == 256:
+                self.assertEqual(b"\x89PNG\r\n\x1a\n", img[:8], "the 256-pixel image is a PNG")
+                self.assertEqual((256, 256, 8, 6), struct.unpack_from(">IIBB", img, 16), "RGBA")
+                continue
+            hsize, bw, bh, planes, bpp, comp, isize = struct.unpack_from("<IiiHHII", img, 0)
+            self.assertEqual((40, w, 2 * w, 1, bits, 0), (hsize, bw, bh, planes, bpp, comp), w)
+            pixels = w * w // 2 if bits == 4 else w * w * 4
             andm = ((w + 31) // 32) * 4 * w
-            self.assertEqual(40 + 64 + xor + andm, len(img))
-            self.assertEqual(xor + andm, isize)
+            self.assertEqual(40 + (64 if bits == 4 else 0) + pixels + andm, len(img), w)
+            self.assertEqual(pixels + andm, isize, w)
 
     def test_corners_transparent_centre_opaque(self):
-        for w, img in self.images():
+        for w, (bits, img) in self.images().items():
+            if w == 256:
+                continue
             stride = ((w + 31) // 32) * 4
-            mask = img[40 + 64 + w * w // 2:]
+            palette = 64 if bits == 4 else 0
+            pixels = w * w * bits // 8
+            mask = img[40 + palette + pixels:]
 
             def transparent(x, y):  # y counted from the top
                 row = mask[(w - 1 - y) * stride:]
                 return bool(row[x // 8] & (0x80 >> (x % 8)))
-            self.assertTrue(transparent(w - 1, w - 1) and transparent(w - 1, 0))
-            self.assertFalse(transparent(w // 2, w // 3))
-            # The transparent pixels carry colour 0, so they draw nothing.
-            xor = img[40 + 64:40 + 64 + w * w // 2]
-            byte = xor[(w - 1) * w // 2 + (w - 1) // 2]
-            self.assertEqual(0, byte & 0x0F)
+            self.assertTrue(transparent(w - 1, w - 1) and transparent(w - 1, 0), w)
+            self.assertFalse(transparent(w // 2, w // 3), w)
+            if bits == 4:
+                # The transparent pixels carry colour 0, so they draw nothing.
+                xor = img[40 + 64:40 + 64 + pixels]
+                byte = xor[(w - 1) * w // 2 + (w - 1) // 2]
+                self.assertEqual(0, byte & 0x0F)
+            else:
+                # Alpha: none in the corner, full in the middle of the balloon.
+                def alpha(x, y):
+                    return img[40 + ((w - 1 - y) * w + x) * 4 + 3]
+                self.assertEqual((0, 255), (alpha(w - 1, w - 1), alpha(w // 2, w // 3)), w)
+
+
+class Manifest(unittest.TestCase):
+    def test_windows_versions_scaling_and_no_elevation(self):
+        import xml.etree.ElementTree as ET
+        lang, data = Compiled.get()[(24, 1)]
+        root = ET.fromstring(data)
+        ns = {"c": "urn:schemas-microsoft-com:compatibility.v1",
+              "v3": "urn:schemas-microsoft-com:asm.v3",
+              "ws05": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+              "ws16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+        ids = [e.get("Id") for e in root.findall("c:compatibility/c:application/c:supportedOS", ns)]
+        self.assertEqual(["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",   # Windows 7
+                          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",   # Windows 8
+                          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",   # Windows 8.1
+                          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"],  # Windows 10 and 11
+                         ids)
+        settings = "v3:application/v3:windowsSettings/"
+        self.assertEqual("PerMonitorV2", root.find(settings + "ws16:dpiAwareness", ns).text)
+        self.assertEqual("true/pm", root.find(settings + "ws05:dpiAware", ns).text)
+        level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/"
+                          "v3:requestedExecutionLevel", ns)
+        self.assertEqual(("asInvoker", "false"), (level.get("level"), level.get("uiAccess")))
 
 
 class Documents(unittest.TestCase):

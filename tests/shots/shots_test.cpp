@@ -1,6 +1,8 @@
 // Renders the program's windows on a real (virtual) display and saves each as a bitmap, for
-// people to look at: the main window idle, calling, ringing and talking, the name dialog, the
-// version box, the missed calls and the popup menu. Run by scripts/screenshots.sh under Xvfb.
+// people to look at: the main window idle, calling, ringing and talking, with the keyboard
+// focus on a button, the name dialog, the version box, the missed calls and the popup menu.
+// Run by scripts/screenshots.sh under Xvfb once per display scale; the log lists each
+// picture's size, so that the scales can be compared.
 #include "tests/win/test_util.h"
 
 #include "ui/AboutDlg.h"
@@ -14,10 +16,18 @@ namespace {
 
 std::string g_outDir = ".\\";
 
-// Copies what the screen shows in the rectangle into a 24-bit BMP file.
-bool SaveScreenRect(const RECT& rc, const std::string& name)
+// Copies what the screen shows in the rectangle into a 24-bit BMP file. A rectangle that is
+// not wholly on the screen is refused: the display copies nothing of it, not even the part
+// that is on screen, and the picture would come out black.
+::testing::AssertionResult SaveScreenRect(const RECT& rc, const std::string& name)
 {
     const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    const RECT rcScreen = { 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN) };
+    if (rc.left < rcScreen.left || rc.top < rcScreen.top || rc.right > rcScreen.right ||
+        rc.bottom > rcScreen.bottom || w <= 0 || h <= 0)
+        return ::testing::AssertionFailure()
+            << name << ": (" << rc.left << "," << rc.top << ")-(" << rc.right << "," << rc.bottom
+            << ") is not within the screen " << rcScreen.right << "x" << rcScreen.bottom;
     HDC hScreen = ::GetDC(NULL);
     HDC hMem = ::CreateCompatibleDC(hScreen);
     BITMAPINFO bi = {};
@@ -30,7 +40,7 @@ bool SaveScreenRect(const RECT& rc, const std::string& name)
     void* bits = nullptr;
     HBITMAP hBmp = ::CreateDIBSection(hScreen, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = ::SelectObject(hMem, hBmp);
-    ::BitBlt(hMem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY);
+    const BOOL bCopied = ::BitBlt(hMem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY);
     ::GdiFlush();
     const DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
     const DWORD size = stride * (DWORD)h;
@@ -46,7 +56,9 @@ bool SaveScreenRect(const RECT& rc, const std::string& name)
     ::DeleteObject(hBmp);
     ::DeleteDC(hMem);
     ::ReleaseDC(NULL, hScreen);
-    return true;
+    if (!bCopied) return ::testing::AssertionFailure() << name << ": the screen could not be copied";
+    std::printf("%s: %dx%d\n", name.c_str(), w, h);
+    return ::testing::AssertionSuccess();
 }
 
 void SaveWindow(HWND hWnd, const std::string& name)
@@ -56,7 +68,16 @@ void SaveWindow(HWND hWnd, const std::string& name)
     PumpFor(400);
     RECT rc;
     ::GetWindowRect(hWnd, &rc);
-    SaveScreenRect(rc, name);
+    EXPECT_TRUE(SaveScreenRect(rc, name));
+}
+
+// Puts a window at (x, y) and returns where the next one may go to its right.
+int PlaceAt(HWND hWnd, int x, int y)
+{
+    ::SetWindowPos(hWnd, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    return rc.right + 10;
 }
 
 std::string IniWith(const CTempDir& dir, const char* name, const char* port)
@@ -67,6 +88,22 @@ std::string IniWith(const CTempDir& dir, const char* name, const char* port)
             "\r\nMinStart=0\r\n[Address]\r\nMax=2\r\nName1=会社\r\nIP1=192.0.2.10\r\n"
             "Port1=32760\r\nName2=自宅\r\nIP2=192.0.2.20\r\nPort2=32760\r\n");
     return path;
+}
+
+// The text and the caret after it fit in the edit's formatting rectangle, in its font.
+::testing::AssertionResult ShowsWhole(HWND hEdit, const char* pszText)
+{
+    RECT rc;
+    ::SendMessageA(hEdit, EM_GETRECT, 0, (LPARAM)&rc);
+    HDC hdc = ::GetDC(hEdit);
+    HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)::SendMessageA(hEdit, WM_GETFONT, 0, 0));
+    SIZE size;
+    ::GetTextExtentPoint32A(hdc, pszText, lstrlenA(pszText), &size);
+    ::SelectObject(hdc, hOld);
+    ::ReleaseDC(hEdit, hdc);
+    if (size.cx + 1 <= rc.right - rc.left) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "\"" << pszText << "\" is " << size.cx << " pixels wide, the box shows " << rc.right - rc.left;
 }
 
 void Type(CTestPhoneDlg& dlg, const char* text)
@@ -85,10 +122,18 @@ TEST(Screenshots, MainWindowStates)
     CTestPhoneDlg south(IniWith(dirB, "南", "32762"));
     ASSERT_TRUE(north.Create());
     ASSERT_TRUE(south.Create());
-    ::SetWindowPos(north.m_hWnd, NULL, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    ::SetWindowPos(south.m_hWnd, NULL, 620, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // Side by side, however large the scale makes them.
+    PlaceAt(south.m_hWnd, PlaceAt(north.m_hWnd, 10, 10), 10);
+    // The widest port there is, whole in its box.
+    north.SetItemText(IDC_EDIT_PORT, "65535");
+    EXPECT_TRUE(ShowsWhole(north.Item(IDC_EDIT_PORT), "65535"));
     PumpFor(300);
     SaveWindow(north.m_hWnd, "main-idle.bmp");
+
+    // The focus on "かける" as the keyboard leaves it, focus cues shown.
+    ::SendMessageA(north.m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    ::SetFocus(north.Item(IDC_BTN_CALL));
+    SaveWindow(north.m_hWnd, "main-focus.bmp");
 
     char port[16];
     wsprintfA(port, "%u", south.ListeningPort());
@@ -161,7 +206,7 @@ void CALLBACK CaptureMenu(HWND, UINT, UINT_PTR id, DWORD)
     ::GetWindowRect(hMenu, &rcMenu);
     RECT rc = rcMain;
     ::UnionRect(&rc, &rcMain, &rcMenu);
-    SaveScreenRect(rc, "popup-menu.bmp");
+    EXPECT_TRUE(SaveScreenRect(rc, "popup-menu.bmp"));
     ::EndMenu();
 }
 } // namespace
@@ -173,7 +218,7 @@ TEST(Screenshots, PopupMenu)
     WriteFileBytes(dir.File("MissedCalls.txt"), kMissedCalls);
     ASSERT_TRUE(dlg.Create());
     dlg.Command(ID_DO_NOT_DISTURB);
-    ::SetWindowPos(dlg.m_hWnd, NULL, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PlaceAt(dlg.m_hWnd, 10, 10);
     PumpFor(300);
     g_hMainForMenu = dlg.m_hWnd;
     RECT rc;
@@ -189,6 +234,10 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc > 1) g_outDir = std::string(argv[1]) + "\\";
+    HDC hScreen = ::GetDC(NULL);
+    std::printf("screen %dx%d at %d DPI\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+        ::GetDeviceCaps(hScreen, LOGPIXELSY));
+    ::ReleaseDC(NULL, hScreen);
     class CShotApp : public CWinApp { };
     static CShotApp app;
     app.m_hInstance = ::GetModuleHandleA(NULL);

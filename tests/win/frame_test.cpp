@@ -89,9 +89,10 @@ void CaptureStrip(HWND hWnd, CPicture& pic)
     ::ReleaseDC(hWnd, hdc);
 }
 
-// The strip as it should look: band, black line and the title centred in the DC's own font.
-void DrawExpectedStrip(CPicture& pic, COLORREF clrBand, COLORREF clrText, const char* pszTitle)
+// The strip as it should look: band, black line and the title centred in the caption font.
+void DrawExpectedStrip(CPicture& pic, COLORREF clrBand, COLORREF clrText, const char* pszTitle, HFONT hFont)
 {
+    ::SelectObject(pic.m_hDC, hFont);
     pic.Fill(0, 0, pic.m_cx, 19, clrBand);
     pic.Fill(0, 18, pic.m_cx, 19, RGB(0, 0, 0));
     ::SetBkMode(pic.m_hDC, TRANSPARENT);
@@ -157,7 +158,7 @@ TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
             CaptureStrip(h, got);
             EXPECT_EQ(Rgb(got.At(x0, 5)), Rgb(s.clrBand)) << "state " << s.nState;
             EXPECT_EQ(Rgb(got.At(x1 - 1, 12)), Rgb(s.clrBand)) << "state " << s.nState;
-            DrawExpectedStrip(want, s.clrBand, s.clrText, "Kelvaro");
+            DrawExpectedStrip(want, s.clrBand, s.clrText, "Kelvaro", dlg.CaptionFont());
             EXPECT_EQ(StripDifferences(got, want, x0, x1, &first), 0)
                 << "state " << s.nState << ": " << first;
         }
@@ -174,7 +175,7 @@ TEST(FramePixels, CaptionStripFollowsActivationAndTitle)
 
         // The same comparison tells the titles apart.
         CPicture other(W, 19, RGB(255, 0, 255));
-        DrawExpectedStrip(other, RGB(13, 249, 157), RGB(25, 39, 122), "<未定義>");
+        DrawExpectedStrip(other, RGB(13, 249, 157), RGB(25, 39, 122), "<未定義>", dlg.CaptionFont());
         ASSERT_GT(StripDifferences(want, other, x0, x1, nullptr), 0);
 
         // Without control 1010 the strip still paints, titled "<未定義>".

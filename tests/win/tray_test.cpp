@@ -90,7 +90,7 @@ MenuSeen OpenPopup(CTestPhoneDlg& dlg, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 const std::vector<UINT> kMenuIds = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB,
-    ID_LOG_ON, ID_SOUND_ON, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
+    ID_LOG_ON, ID_SOUND_ON, ID_REQUIRE_SECURE, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
 
 } // namespace
 
