@@ -100,6 +100,7 @@ protected:
     afx_msg void OnDoNotDisturb();
     afx_msg void OnLogOn();
     afx_msg void OnSoundOn();
+    afx_msg void OnRequireSecure();
 
     // Members, in declaration order.
     CButton m_chkMinStart;

@@ -92,6 +92,7 @@ void CPhoneDlg::ReadSettings()
     m_notifier.SetSoundOn(options.bSoundOn);
     m_notifier.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetDoNotDisturb(options.bDoNotDisturb);
+    m_core.SetRequireSecure(options.bRequireSecure);
     m_notifier.UpdateTip(m_journal.Missed().GetCount());
 }
 
@@ -123,6 +124,7 @@ void CPhoneDlg::WriteSettings()
     options.bLogOn = m_journal.LogOn();
     options.bSoundOn = m_notifier.SoundOn();
     options.bDoNotDisturb = m_notifier.DoNotDisturb();
+    options.bRequireSecure = m_core.RequireSecure();
     WriteNoticeOptions(m_strIniPath, options);
 
     // Tell the user once that the changes were not kept (read-only file or folder).

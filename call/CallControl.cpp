@@ -149,6 +149,10 @@ size_t CPhoneDlg::ApplyCallEffects()
             m_btnAnswer.EnableWindow(look.bAnswerEnabled);
             m_stcStatus.SetWindowText(look.strStatus);
             m_stcStatus.ShowWindow(look.bStatusShown ? SW_SHOW : SW_HIDE);
+            if (HWND hSecure = ::GetDlgItem(m_hWnd, IDC_STATIC_SECURE)) {
+                ::SetWindowTextA(hSecure, look.strSecure);
+                ::ShowWindow(hSecure, look.bSecureShown ? SW_SHOW : SW_HIDE);
+            }
             break;
         }
         case CCallEffect::PartnerName:

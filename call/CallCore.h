@@ -131,6 +131,7 @@ public:
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
     // Calls that do not encrypt end before any line is sent.
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
+    bool RequireSecure() const { return m_bRequireSecure; }
 
     // ---- Effects and state.
 

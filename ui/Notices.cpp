@@ -26,6 +26,8 @@ void CPhoneDlg::OnLogOn() { m_journal.SetLogOn(!m_journal.LogOn()); }
 
 void CPhoneDlg::OnSoundOn() { m_notifier.SetSoundOn(!m_notifier.SoundOn()); }
 
+void CPhoneDlg::OnRequireSecure() { m_core.SetRequireSecure(!m_core.RequireSecure()); }
+
 void CPhoneDlg::OnOpenLog() { m_journal.OpenToday(m_hWnd); }
 
 void CPhoneDlg::OnMissedCalls()

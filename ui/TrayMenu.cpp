@@ -69,6 +69,8 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
     if (!pPopup) return;
     pPopup->EnableMenuItem(ID_RESTORE, MF_BYCOMMAND | (m_bInTray ? MF_ENABLED : MF_GRAYED));
     m_notifier.PrepareMenu(pPopup->m_hMenu, m_journal.Missed().GetCount(), m_journal.LogOn());
+    ::CheckMenuItem(pPopup->m_hMenu, ID_REQUIRE_SECURE,
+        MF_BYCOMMAND | (m_core.RequireSecure() ? MF_CHECKED : MF_UNCHECKED));
 
     CRect rc;
     GetClientRect(&rc);
