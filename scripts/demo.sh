@@ -43,6 +43,7 @@ start_copy() {
     local dir=$work/$1 name=$2 port=$3 before after id
     mkdir -p "$dir"
     cp "$exe" "$dir/Kelvaro-demo-$1.exe"
+    cp "$(dirname "$exe")"/libgcrypt-20.dll "$(dirname "$exe")"/libgpg-error-0.dll "$dir/"
     images+=("Kelvaro-demo-$1.exe")
     printf '[Setting]\r\nIP=127.0.0.1\r\nPort=%s\r\nName=%s\r\n' "$port" "$(printf '%s' "$name" | iconv -f UTF-8 -t CP932)" \
         >"$dir/Kelvaro.ini"

@@ -88,6 +88,8 @@ class KelvaroProcess:
             # A name of its own, so that ending it by image name reaches this copy only.
             self.image = "Kelvaro-e2e-%d-%d.exe" % (os.getpid(), port)
             shutil.copy(EXE, os.path.join(self.dir, self.image))
+            for dll in ("libgcrypt-20.dll", "libgpg-error-0.dll"):  # shipped beside the program
+                shutil.copy(os.path.join(os.path.dirname(EXE), dll), self.dir)
         self.ini = os.path.join(self.dir, "Kelvaro.ini")
         self.port = port
         with open(self.ini, "wb") as f:
