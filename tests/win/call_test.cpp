@@ -55,6 +55,11 @@ TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
     ASSERT_TRUE(Talk(north, south));
     EXPECT_EQ(LookOf(*north), kTalking);
     EXPECT_EQ(LookOf(*south), kTalking);
+    // Encrypted, with the same code on both sides ("暗号化 " and six digits).
+    const std::string code = north->ItemText(IDC_STATIC_SECURE);
+    EXPECT_TRUE(code.size() == 14 && code.rfind("暗号化 ", 0) == 0) << Quote(code);
+    EXPECT_EQ(south->ItemText(IDC_STATIC_SECURE), code);
+    EXPECT_TRUE(north->IsVisible(IDC_STATIC_SECURE) && south->IsVisible(IDC_STATIC_SECURE));
 
     Say(north, "こんにちは");
     ASSERT_TRUE(ReceivesLines(south, 1));
@@ -185,7 +190,11 @@ TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
     EXPECT_EQ(Quote(peer->Read(expected.size())), Quote(expected));
     ASSERT_TRUE(ReachesLook(*north, kTalking));
     EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "south");
-    EXPECT_EQ(Quote(peer->ReadFor(300)), Quote("")) << "one caller greeting only";
+    // Then its key offer: "K1", 52 characters of the key, CR; a peer that does not know it
+    // answers nothing and the call goes on in plain lines.
+    const std::string offer = peer->ReadFor(300);
+    EXPECT_TRUE(offer.size() == 55 && offer.rfind("K1", 0) == 0 && offer.back() == '\r') << Quote(offer);
+    EXPECT_EQ(north->ItemText(IDC_STATIC_SECURE), "暗号化なし");
 
     Say(north, "");
     EXPECT_EQ(Quote(peer->Read(2)), Quote("S\r"));
