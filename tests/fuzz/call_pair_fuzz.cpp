@@ -4,6 +4,7 @@
 // whole is listed once, whole and in order, at the other side; that only whole messages are
 // queued; that a closed call leaves both sides idle; that the busy answer is byte-exact; and that
 // no buffer grows without bound.
+#include "tests/fuzz/fuzz_check.h"
 #include "call/CallCore.h"
 
 #include <cstdint>
@@ -16,14 +17,6 @@ namespace {
 
 const int kWouldBlock = 10035;
 const size_t kSocketBuffer = 64 * 1024; // what one direction holds in flight
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);                           \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 struct Input {
     const uint8_t* p;

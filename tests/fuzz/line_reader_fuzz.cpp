@@ -9,6 +9,7 @@
 //  - after Reset the reader behaves exactly like a new one;
 //  - a well-formed exchange (messages composed as a peer sends them, scripted from the
 //    input's lines) reads back exactly as sent, wherever the reads are cut.
+#include "tests/fuzz/fuzz_check.h"
 #include "call/LineReader.h"
 
 #include <cstdint>
@@ -22,11 +23,6 @@ struct CLineReaderProbe {
 };
 
 namespace {
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) __builtin_trap();                                                                       \
-    } while (0)
 
 struct Run {
     std::vector<CLineMessage> msgs;

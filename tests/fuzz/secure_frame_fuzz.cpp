@@ -10,6 +10,7 @@
 //    partner's key makes of the message it gave back, numbered as the next one (the keys are
 //    fixed, so the input may hold frames of earlier runs); after a refusal the channel stays dead; Seal makes
 //    a frame ("E", base64, CR) exactly when the channel is ready and the message is one line ending in CR.
+#include "tests/fuzz/fuzz_check.h"
 #include "call/SecureChannel.h"
 
 #include <cstdint>
@@ -18,11 +19,6 @@
 #include <vector>
 
 namespace {
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) __builtin_trap();                                                                       \
-    } while (0)
 
 // RFC 7748 section 6.1's two secret keys.
 const unsigned char kCallerSecret[32] = { 0x77, 0x07, 0x6d, 0x0a, 0x73, 0x18, 0xa5, 0x7d, 0x3c, 0x16, 0xc1,

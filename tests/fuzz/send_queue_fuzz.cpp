@@ -9,6 +9,7 @@
 //    exactly when the socket's last answer was one;
 //  - at the end, with a socket that takes everything, one write event sends the rest: the wire
 //    then holds exactly the accepted messages, never half of one.
+#include "tests/fuzz/fuzz_check.h"
 #include "call/SendQueue.h"
 
 #include <algorithm>
@@ -17,11 +18,6 @@
 #include <string>
 
 namespace {
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) __builtin_trap();                                                                       \
-    } while (0)
 
 const int kWouldBlock = 10035;
 const int kReset = 10054;

@@ -1,5 +1,6 @@
 // The call rules as a table: from a state, one event, the effects the window is asked to carry
 // out, the look it then shows and the bytes that wait to be sent.
+#include "tests/call_looks.h"
 #include "call/CallCore.h"
 
 #include <gtest/gtest.h>
@@ -71,13 +72,6 @@ std::string LookText(const CCallLook& look)
                 : look.strStatus == "呼び出し中" ? " status:calling"
                                                  : " status:?");
 }
-
-const char kIdle[] = "call:on hangup:off answer:off status:hidden";
-const char kDialling[] = "call:on hangup:on answer:off status:calling";
-const char kCalling[] = "call:off hangup:on answer:off status:calling";
-const char kTalking[] = "call:off hangup:on answer:off status:hidden";
-const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
-const char kRinging[] = "call:off hangup:on answer:on status:calling";
 
 struct Core {
     CCallCore core { kWouldBlock };

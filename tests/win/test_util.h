@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/call_looks.h"
 #include "app/PhoneDlg.h"
 #include "platform/afxsock.h"
 
@@ -201,13 +202,6 @@ struct Phone {
 
 // What the user sees of the call: the three buttons and the status display.
 std::string LookOf(CTestPhoneDlg& d);
-
-const char kIdle[] = "call:on hangup:off answer:off status:hidden";
-const char kDialling[] = "call:on hangup:on answer:off status:calling";
-const char kCalling[] = "call:off hangup:on answer:off status:calling";
-const char kTalking[] = "call:off hangup:on answer:off status:hidden";
-const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
-const char kRinging[] = "call:off hangup:on answer:on status:calling";
 
 // Bytes in double quotes, CR as \r and the rest outside printable ASCII as \xNN.
 std::string Quote(const std::string& bytes);
