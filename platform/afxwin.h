@@ -337,6 +337,7 @@ class CStatic : public CWnd { };
 class CListBox : public CWnd {
 public:
     int AddString(const char* lpszItem) { return (int)SendMessage(LB_ADDSTRING, 0, (LPARAM)lpszItem); }
+    int DeleteString(UINT nIndex) { return (int)SendMessage(LB_DELETESTRING, nIndex); }
     int GetCount() const { return (int)SendMessage(LB_GETCOUNT); }
     void ResetContent() { SendMessage(LB_RESETCONTENT); }
     int SetTopIndex(int nIndex) { return (int)SendMessage(LB_SETTOPINDEX, (WPARAM)nIndex); }
