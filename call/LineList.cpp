@@ -74,7 +74,7 @@ int AddLines(CListBox& rList, const std::vector<CString>& lines, CTextMeasure& r
     // than the line itself).
     rList.SendMessage(WM_SETREDRAW, FALSE);
     const int nCount = widths.Count();
-    if (nCount + nNew > kListKeep + kListSlack) {
+    if (nCount + nNew > kListKeep) {
         const int nDrop = std::min(nCount, nCount + nNew - kListKeep);
         if (nDrop == nCount)
             rList.ResetContent();

@@ -8,10 +8,9 @@
 #include <deque>
 #include <vector>
 
-// A list keeps this many of its newest lines. Older ones leave the top only once the list
-// holds kListSlack more, all together, so that a flood does not move the list once per line.
+// A list keeps this many of its newest lines. The older ones leave the top together, as many as
+// an addition brings (a receive turn brings up to a few thousand during a flood).
 inline constexpr int kListKeep = 10000;
-inline constexpr int kListSlack = 1000;
 
 // Measures text in a list's font on a memory device context made once: asking the window for
 // its device context for every line costs more than listing the line. It also remembers, for
@@ -56,8 +55,8 @@ private:
 
 // Appends lines to a list and makes the newest the top one; the scrolling extent follows the
 // longest line listed, so the horizontal scroll bar reaches its end. The list is redrawn once
-// for all the lines, a batch of them at once. Of a list past kListKeep + kListSlack lines the
-// oldest leave, down to kListKeep. Returns the index of the last line, or -1.
+// for all the lines, a batch of them at once. The list keeps its newest kListKeep lines; older
+// ones leave before the new ones come. Returns the index of the last line, or -1.
 int AddLines(CListBox& rList, const std::vector<CString>& lines, CTextMeasure& rMeasure);
 // Empties a list and its scrolling extent.
 void ClearLines(CListBox& rList);
