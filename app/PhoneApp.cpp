@@ -3,10 +3,6 @@
 #include "app/PhoneDlg.h"
 #include "platform/afxsock.h"
 
-BEGIN_MESSAGE_MAP(CPhoneApp, CWinApp)
-ON_COMMAND(ID_HELP, OnHelp)
-END_MESSAGE_MAP()
-
 CPhoneApp::CPhoneApp() { }
 
 CPhoneApp theApp;
@@ -17,8 +13,6 @@ BOOL CPhoneApp::InitInstance()
         AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
         return FALSE;
     }
-    AfxEnableControlContainer();
-    Enable3dControls();
     SetDialogBkColor(kClrDialogBk, kClrDialogText);
 
     CPhoneDlg dlg;

@@ -8,6 +8,4 @@ class CPhoneApp : public CWinApp {
 public:
     CPhoneApp();
     BOOL InitInstance() override;
-
-    DECLARE_MESSAGE_MAP()
 };

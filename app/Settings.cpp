@@ -1,4 +1,5 @@
-// The settings file "Kelvaro.ini" beside the executable: read once at start, written once when
+// The settings file "Kelvaro.ini" beside the executable (or, where the program's folder cannot
+// be written, in the user's application data folder): read once at start, written once when
 // the window is destroyed. Missing keys take their defaults; nothing here reports an error
 // except a failed write at exit, which would otherwise lose the user's changes silently.
 #include "app/PhoneDlg.h"
@@ -45,18 +46,34 @@ struct EntryKeys {
     CString name, ip, port;
 };
 
+// The per-user folder the settings have just been moved to, until the user has been told.
+CString g_strMovedTo;
+bool g_bMoveNoted = false;
+
 } // namespace
 
 CString CPhoneDlg::SettingsPath() const
 {
-    CString path;
-    path.Format("%sKelvaro.ini", ModuleFolder().GetString());
-    return path;
+    const CSettingsPlace& place = ProgramSettingsPlace();
+    if (place.bFirstTime && !g_bMoveNoted) {
+        g_bMoveNoted = true;
+        g_strMovedTo = PathFolder(place.strPath);
+    }
+    return place.strPath;
 }
 
 void CPhoneDlg::ReadSettings()
 {
     m_strIniPath = SettingsPath();
+    // Told before the hide command is posted: the box's own loop would run that at once.
+    if (!g_strMovedTo.IsEmpty()) {
+        const CString strFolder = g_strMovedTo;
+        g_strMovedTo.Empty();
+        AfxMessageBox(
+            "Kelvaro のフォルダーに書き込めないため、設定と会話の記録を次のフォルダーに保存します。\r\n" +
+                strFolder,
+            MB_OK | MB_ICONINFORMATION);
+    }
 
     m_strAddress = ReadValue(kSectionSetting, "IP", kDefaultAddress, m_strIniPath);
     m_strPort = ReadValue(kSectionSetting, "Port", kDefaultPort, m_strIniPath);

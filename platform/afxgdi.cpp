@@ -1,5 +1,5 @@
 // GDI wrappers: each owns its drawing handle until DeleteObject or Detach.
-#include "platform/afxwin.h"
+#include "platform/afxgdi.h"
 
 namespace {
 int g_nLiveGdi = 0;
@@ -40,12 +40,4 @@ void CDC::FillSolidRect(LPCRECT lpRect, COLORREF cr)
 {
     ::SetBkColor(m_hDC, cr);
     ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, lpRect, NULL, 0, NULL);
-}
-
-CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd->m_hWnd) { Attach(::BeginPaint(m_hWnd, &m_ps)); }
-
-CPaintDC::~CPaintDC()
-{
-    ::EndPaint(m_hWnd, &m_ps);
-    Detach();
 }

@@ -380,8 +380,6 @@ const char* AfxGetAppName()
     return g_pApp->m_pszAppName;
 }
 
-void AfxEnableControlContainer() { } // the program's dialogs hold only standard controls
-
 int AfxWinMain(HINSTANCE hInstance, LPSTR, int)
 {
     CWinApp* pApp = AfxGetApp();
@@ -422,4 +420,15 @@ int CString::LoadString(unsigned int nID)
     int n = ::LoadStringA(AfxGetResourceHandle(), nID, buf, sizeof buf);
     *this = CString(buf, n > 0 ? n : 0);
     return n > 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A window's paint device context.
+
+CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd->m_hWnd) { Attach(::BeginPaint(m_hWnd, &m_ps)); }
+
+CPaintDC::~CPaintDC()
+{
+    ::EndPaint(m_hWnd, &m_ps);
+    Detach();
 }

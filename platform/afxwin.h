@@ -1,6 +1,7 @@
 // Kelvaro's small window framework: the application object, windows and dialogs with message
-// maps, data exchange, the standard controls, GDI wrappers and menus. Thin classes over Win32;
-// the program includes this, and nothing here knows the program.
+// maps, data exchange, the standard controls, a window's paint device context and menus. Thin
+// classes over Win32, built on the GDI wrappers of afxgdi.h; the program includes this, and
+// nothing here knows the program.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -9,13 +10,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "platform/afxgdi.h"
 #include "platform/afxstr.h"
 
 #define afx_msg
 
-#ifndef ID_HELP
-#define ID_HELP 0xE146
-#endif
 #ifndef AFX_IDS_APP_TITLE
 #define AFX_IDS_APP_TITLE 0xE000
 #endif
@@ -182,109 +181,6 @@ protected:
 };
 
 // ---------------------------------------------------------------------------------------------
-// GDI objects: own their handle until DeleteObject or Detach.
-
-class CGdiObject {
-public:
-    CGdiObject() : m_hObject(NULL) { }
-    virtual ~CGdiObject() { DeleteObject(); }
-    CGdiObject(const CGdiObject&) = delete;
-    CGdiObject& operator=(const CGdiObject&) = delete;
-
-    HGDIOBJ GetSafeHandle() const { return m_hObject; }
-    BOOL Attach(HGDIOBJ hObject);
-    HGDIOBJ Detach();
-    BOOL DeleteObject();
-
-    // Handles currently owned by wrappers in this process: a leak shows as a growing count.
-    static int LiveCount();
-
-    HGDIOBJ m_hObject;
-};
-
-class CPen : public CGdiObject {
-public:
-    CPen() { }
-    CPen(int nPenStyle, int nWidth, COLORREF crColor) { CreatePen(nPenStyle, nWidth, crColor); }
-    BOOL CreatePen(int nPenStyle, int nWidth, COLORREF crColor)
-    {
-        return Attach(::CreatePen(nPenStyle, nWidth, crColor));
-    }
-    operator HPEN() const { return (HPEN)m_hObject; }
-};
-
-class CBrush : public CGdiObject {
-public:
-    CBrush() { }
-    explicit CBrush(COLORREF crColor) { CreateSolidBrush(crColor); }
-    BOOL CreateSolidBrush(COLORREF crColor) { return Attach(::CreateSolidBrush(crColor)); }
-    operator HBRUSH() const { return (HBRUSH)m_hObject; }
-};
-
-class CRgn : public CGdiObject {
-public:
-    BOOL CreateRectRgn(int x1, int y1, int x2, int y2) { return Attach(::CreateRectRgn(x1, y1, x2, y2)); }
-    BOOL CreateRoundRectRgn(int x1, int y1, int x2, int y2, int x3, int y3)
-    {
-        return Attach(::CreateRoundRectRgn(x1, y1, x2, y2, x3, y3));
-    }
-    BOOL CreateEllipticRgnIndirect(LPCRECT lpRect) { return Attach(::CreateEllipticRgnIndirect(lpRect)); }
-    // Makes this region a copy of another (creating it when needed).
-    int CopyRgn(const CRgn* pRgnSrc);
-    operator HRGN() const { return (HRGN)m_hObject; }
-};
-
-class CDC {
-public:
-    CDC() : m_hDC(NULL) { }
-    virtual ~CDC() { }
-    CDC(const CDC&) = delete;
-    CDC& operator=(const CDC&) = delete;
-
-    BOOL Attach(HDC hDC)
-    {
-        m_hDC = hDC;
-        return hDC != NULL;
-    }
-    HDC Detach()
-    {
-        HDC h = m_hDC;
-        m_hDC = NULL;
-        return h;
-    }
-    HDC GetSafeHdc() const { return m_hDC; }
-    operator HDC() const { return m_hDC; }
-
-    HGDIOBJ SelectObject(CGdiObject* pObject) { return ::SelectObject(m_hDC, pObject->m_hObject); }
-    HGDIOBJ SelectObject(HGDIOBJ hObject) { return ::SelectObject(m_hDC, hObject); }
-    int SetBkMode(int nMode) { return ::SetBkMode(m_hDC, nMode); }
-    int GetBkMode() const { return ::GetBkMode(m_hDC); }
-    COLORREF SetTextColor(COLORREF cr) { return ::SetTextColor(m_hDC, cr); }
-    COLORREF GetTextColor() const { return ::GetTextColor(m_hDC); }
-    void FillSolidRect(LPCRECT lpRect, COLORREF cr);
-    int DrawText(const CString& str, LPRECT lpRect, UINT nFormat)
-    {
-        return ::DrawTextA(m_hDC, str, str.GetLength(), lpRect, nFormat);
-    }
-    BOOL Ellipse(LPCRECT lpRect)
-    {
-        return ::Ellipse(m_hDC, lpRect->left, lpRect->top, lpRect->right, lpRect->bottom);
-    }
-
-    HDC m_hDC;
-};
-
-class CPaintDC : public CDC {
-public:
-    explicit CPaintDC(CWnd* pWnd);
-    ~CPaintDC() override;
-    PAINTSTRUCT m_ps;
-
-private:
-    HWND m_hWnd;
-};
-
-// ---------------------------------------------------------------------------------------------
 // Menus.
 
 class CMenu {
@@ -411,6 +307,17 @@ private:
     WNDPROC m_pfnSuper;
 };
 
+// The device context of a window's WM_PAINT, between BeginPaint and EndPaint.
+class CPaintDC : public CDC {
+public:
+    explicit CPaintDC(CWnd* pWnd);
+    ~CPaintDC() override;
+    PAINTSTRUCT m_ps;
+
+private:
+    HWND m_hWnd;
+};
+
 // Controls: thin wrappers; DDX_Control links them to the dialog's child windows.
 
 class CButton : public CWnd {
@@ -430,6 +337,7 @@ class CStatic : public CWnd { };
 class CListBox : public CWnd {
 public:
     int AddString(const char* lpszItem) { return (int)SendMessage(LB_ADDSTRING, 0, (LPARAM)lpszItem); }
+    int DeleteString(UINT nIndex) { return (int)SendMessage(LB_DELETESTRING, nIndex); }
     int GetCount() const { return (int)SendMessage(LB_GETCOUNT); }
     void ResetContent() { SendMessage(LB_RESETCONTENT); }
     int SetTopIndex(int nIndex) { return (int)SendMessage(LB_SETTOPINDEX, (WPARAM)nIndex); }
@@ -516,14 +424,11 @@ public:
     virtual int ExitInstance() { return 0; }
     virtual int Run();
 
-    BOOL Enable3dControls() { return TRUE; } // current controls draw themselves in 3-D
     // Background and text colours of every dialog and of its statics and check boxes.
     void SetDialogBkColor(COLORREF clrCtlBk = RGB(192, 192, 192), COLORREF clrCtlText = RGB(0, 0, 0));
     HBRUSH GetDialogBkBrush() const { return m_hDlgBkBrush; }
     COLORREF GetDialogBkColor() const { return m_clrDlgBk; }
     COLORREF GetDialogTextColor() const { return m_clrDlgText; }
-
-    afx_msg void OnHelp() { }
 
     CWnd* m_pMainWnd = nullptr;
     CString m_strAppName;
@@ -543,7 +448,6 @@ CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 const char* AfxGetAppName();
-void AfxEnableControlContainer();
 // Starts the application object: name from string 57344, InitInstance, then Run or ExitInstance.
 int AfxWinMain(HINSTANCE hInstance, LPSTR lpCmdLine, int nCmdShow);
 

@@ -56,7 +56,7 @@ echo "bench: Wine $(/usr/lib/wine/wine64 --version | sed 's/^wine-//'), ${driver
     "($(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)), load average $(load) at the start"
 WINEPREFIX=$prefix /usr/lib/wine/wineserver -p30
 status=0
-KELVARO_WINE=$wine_name timeout 600 scripts/wine.sh build/win/bench_driver.exe \
+KELVARO_WINE=$wine_name timeout 800 scripts/wine.sh build/win/bench_driver.exe \
     "$winwork\\Kelvaro.exe" "$kport" "$winwork\\bench_naive.exe" "$nport" "$@" || status=$?
 [ $status -eq 124 ] && echo "bench: the driver did not finish in time" >&2
 echo "bench: load average $(load) at the end (other work on the machine skews the figures)"

@@ -28,6 +28,7 @@ const int kListId = 1009; // the receive list, in both windows
 const DWORD kAskLimitMs = 1000; // a probe not answered by then counts as a miss
 const double kStartLimit = 30.0; // seconds for a program to open its port
 const double kSettleLimit = 30.0; // seconds for a window to clear its list after a call ends
+const int kKelvaroKeeps = 10000; // the newest lines Kelvaro's lists keep
 
 struct Options {
     int lines = 5000;
@@ -45,6 +46,10 @@ struct Options {
     int probeGapMs = 10;
     int secureLines = 100000; // the encrypted flood (0: none)
     double secureLimit = 60;
+    // The long flood, sent to Kelvaro alone after the rest, on a window started for it; its time
+    // limit comes on top of the budget.
+    int millionLines = 1000000;
+    double millionLimit = 150;
 };
 
 double Now()
@@ -213,6 +218,7 @@ struct Target {
     const char* label;
     std::wstring exe, args, dir;
     int port = 0;
+    int keeps = 0; // the newest lines its list keeps; 0: all
     PROCESS_INFORMATION pi = {};
     HWND wnd = NULL, list = NULL;
     SOCKET conn = INVALID_SOCKET;
@@ -335,15 +341,17 @@ Memory MemoryOf(const Target& t)
 // ---------------------------------------------------------------------------------------------
 // Measurements
 
-// Compares the list's items from `base` on with the texts sent, every `step`th one and the
-// last; -1 when all match, else the index (from base) of the first that does not. Stops
+// Compares the list's items from `base` on with the texts sent from `first` on, every `step`th
+// one and the last; -1 when all match, else the index (from base) of the first that does not. Stops
 // early, with `complete` false, when the run's time is up.
-int FirstMismatch(
-    const Target& t, int base, const std::vector<std::wstring>& texts, int count, int step, bool& complete)
+int FirstMismatch(const Target& t, int base, const std::vector<std::wstring>& texts, int count, int step,
+    bool& complete, int first = 0)
 {
     std::wstring item;
     complete = false;
-    auto differs = [&](int i) { return !ListItem(t.list, base + i, item) || item != texts[(size_t)i]; };
+    auto differs = [&](int i) {
+        return !ListItem(t.list, base + i, item) || item != texts[(size_t)(first + i)];
+    };
     for (int i = 0; i < count; i += step) {
         if (differs(i)) return i;
         if (Left() < -kCheckGrace) return -1;
@@ -351,6 +359,17 @@ int FirstMismatch(
     if (count > 0 && differs(count - 1)) return count - 1;
     complete = true;
     return -1;
+}
+
+// How many lines of a flood (numbered from 0, see LineText) are listed, from the number of
+// the list's last item; -1 when that is not a line of this flood.
+int ListedByLastItem(const Target& t, int count, const wchar_t* tag)
+{
+    std::wstring item;
+    if (count <= 0 || !ListItem(t.list, count - 1, item)) return -1;
+    const std::wstring head = std::wstring(tag) + L" ";
+    if (item.compare(0, head.size(), head) != 0) return -1;
+    return std::wcstol(item.c_str() + head.size(), nullptr, 10) + 1;
 }
 
 struct Flood {
@@ -364,6 +383,7 @@ struct Flood {
     bool checked = false; // the items were all read back (no time-out)
     std::vector<double> answers; // probe round trips, seconds; misses as the limit
     int misses = 0;
+    double peakWorkingSet = -1; // MiB, the most seen while the lines were on their way
 };
 
 // Sends n lines at once and polls until the list holds them all; meanwhile another thread
@@ -402,11 +422,14 @@ Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Optio
     const double t0 = Now();
     std::thread sender([&] { SendAll(t.conn, bytes, &stop, t0 + limit); });
     int count = base;
+    // A list that keeps only the newest lines has them all once its last item is the last line.
+    const int whole = t.keeps > 0 ? std::min(n, t.keeps) : n;
     for (;;) {
         ::Sleep(20);
         int c = ListCount(t.list);
         if (c >= 0) count = c;
-        if (count - base >= n) {
+        f.peakWorkingSet = std::max(f.peakWorkingSet, MemoryOf(t).workingSet);
+        if (count - base >= whole && (whole == n || ListedByLastItem(t, count, tag) == n)) {
             f.seconds = Now() - t0;
             f.whole = true;
             break;
@@ -420,6 +443,7 @@ Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Optio
     prober.join();
     sender.join();
     f.listed = std::min(count - base, n);
+    if (t.keeps > 0) f.listed = std::max(ListedByLastItem(t, count, tag), 0);
     if (!f.whole) {
         // Lines already on their way are still being listed: let the window list them (for a
         // while) so that reading the items back does not wait behind them.
@@ -434,7 +458,9 @@ Flood FloodLines(Target& t, int n, const wchar_t* tag, double limit, const Optio
         if (last >= 0) count = last;
     }
     f.held = std::min(count - base, n);
-    f.mismatch = FirstMismatch(t, base, texts, f.held, checkStep, f.checked);
+    // The items held are the last lines listed: all of them, or the newest the list keeps.
+    const int listedNow = t.keeps > 0 ? std::max(ListedByLastItem(t, count, tag), 0) : f.held;
+    f.mismatch = FirstMismatch(t, base, texts, f.held, checkStep, f.checked, std::max(listedNow - f.held, 0));
     if (count - base > n) f.mismatch = n; // more items than lines sent
     return f;
 }
@@ -466,6 +492,22 @@ double LineLatency(Target& t, const Options& o, bool& allListed)
     bool complete = false;
     if (FirstMismatch(t, base, texts, (int)texts.size(), 1, complete) >= 0 || !complete) allListed = false;
     return Median(lat);
+}
+
+// The long flood on a window started for it: memory is measured from its idle working set, and
+// the list is to hold the newest lines only. Runs past the budget, within its own limit.
+Flood MillionFlood(Target& t, const Options& o, Memory& idle)
+{
+    Start(t);
+    PlaceBeside(t, nullptr);
+    ::Sleep(1000);
+    idle = MemoryOf(t);
+    g_deadline = Now() + o.millionLimit + 60;
+    Flood f = FloodLines(t, o.millionLines, L"million", o.millionLimit, o);
+    // The process's own peak since it started, which no sampling can miss.
+    f.peakWorkingSet = std::max(f.peakWorkingSet, MemoryOf(t).peakWorkingSet);
+    Stop(t);
+    return f;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -517,6 +559,8 @@ struct Results {
     bool latencyListed = false;
     Floods small, big;
     Memory idle, after;
+    Flood million; // Kelvaro only
+    Memory millionIdle;
 };
 
 std::string Fmt(const char* f, double v)
@@ -561,6 +605,37 @@ void PrintTable(const std::vector<Row>& rows, const std::vector<std::string>& no
     std::printf("%s\n", sep.c_str());
     for (const Row& r : rows) line(cells(r));
     for (const std::string& n : notes) std::printf("%s\n", n.c_str());
+}
+
+// The long flood's rows: time until its last line is listed with the newest held whole and in
+// order, the memory it took, and the answer time meanwhile.
+void MillionRows(const Flood& f, const Memory& idle, std::vector<Row>& rows,
+    const std::function<std::string(bool)>& verdict)
+{
+    const int keeps = kKelvaroKeeps;
+    const bool held = f.held == std::min(f.lines, keeps);
+    Row r;
+    r.figure = Thousands(f.lines) + " lines sent at once: time until the last is listed";
+    r.kelvaro = f.whole ? Fmt("%.2f s", f.seconds)
+                        : "~" + Fmt("%.0f s", f.listed > 0 ? f.seconds * f.lines / f.listed : 1e9) + "*";
+    r.kelvaro += ", " + Thousands(f.held) + " held";
+    if (f.mismatch >= 0)
+        r.kelvaro += " (item " + std::to_string(f.mismatch) + " wrong)";
+    else if (!f.checked)
+        r.kelvaro += " (not all read back in time)";
+    r.naive = "-";
+    r.ratio = "-";
+    r.goal = "the newest " + Thousands(keeps) + " held, in order";
+    r.verdict = verdict(f.whole && held && f.mismatch < 0 && f.checked);
+    rows.push_back(r);
+    const double growth = f.peakWorkingSet - idle.workingSet;
+    rows.push_back({ "  peak working set during it, growth over the idle window",
+        Fmt("%.1f", f.peakWorkingSet) + Fmt(" (+%.1f) MiB", growth), "-", "-", "<= +20 MiB",
+        verdict(idle.workingSet > 0 && growth <= 20) });
+    const double p99 = Percentile(f.answers, 99);
+    rows.push_back({ "  answer time during it, p99 (misses)",
+        Fmt("%.1f ms", p99 * 1000) + " (" + std::to_string(f.misses) + ")", "-", "-", "<= 50 ms, none missed",
+        verdict(!f.answers.empty() && p99 <= 0.050 && f.misses == 0) });
 }
 
 // The table's rows from both programs' results; `allMet` ends false when a goal is missed.
@@ -631,6 +706,12 @@ std::vector<Row> Rows(
     rows.push_back({ "start-up until the port accepts, median of " + std::to_string(o.startups),
         Fmt("%.0f ms", Median(K.startup) * 1000), Fmt("%.0f ms", Median(N.startup) * 1000),
         ratio(Median(K.startup), Median(N.startup)), "reported", "" });
+
+    if (K.million.lines > 0) {
+        MillionRows(K.million, K.millionIdle, rows, verdict);
+        notes.push_back("Kelvaro's lists keep the newest " + Thousands(kKelvaroKeeps) +
+            " lines: of a longer flood, those are read back once its last line is listed.");
+    }
 
     if (K.big.runs.empty()) return rows;
     const Flood& bk = K.big.runs[0];
@@ -781,6 +862,10 @@ bool ParseOption(Options& o, const char* arg)
         o.secureLines = (int)v;
     else if (k == "secure-limit")
         o.secureLimit = v;
+    else if (k == "million")
+        o.millionLines = (int)v;
+    else if (k == "million-limit")
+        o.millionLimit = v;
     else
         return false;
     return true;
@@ -828,6 +913,7 @@ int main(int argc, char** argv)
     k.exe = Wide(argv[1]);
     k.dir = FolderOf(k.exe);
     k.port = std::atoi(argv[2]);
+    k.keeps = kKelvaroKeeps;
     nv.label = "naive";
     nv.exe = Wide(argv[3]);
     nv.dir = FolderOf(nv.exe);
@@ -896,6 +982,10 @@ int main(int argc, char** argv)
     }
     channel.Wipe();
     for (Target* t : both) Stop(*t);
+    if (o.millionLines > 0) {
+        res[0].million = MillionFlood(k, o, res[0].millionIdle);
+        Progress("bench: %s long flood %.2f s\n", k.label, res[0].million.seconds);
+    }
 
     const Results& K = res[0];
     const Results& N = res[1];
