@@ -52,6 +52,8 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDOK, m_btnOK);
     DDX_Control(pDX, IDC_BTN_HISTORY, m_btnHistory);
     DDX_Control(pDX, IDC_BTN_README, m_btnReadme);
+    DDX_Control(pDX, IDC_STATIC_HOMEPAGE, m_stcHomePage);
+    DDX_Control(pDX, IDC_STATIC_MAIL, m_stcMail);
 }
 
 BOOL CAboutDlg::OnInitDialog()

@@ -1,6 +1,7 @@
 // The version box: name and version, links to the home page and mail, and the two documents.
 #pragma once
 
+#include "ui/LinkStatic.h"
 #include "ui/RoundButton.h"
 #include "ui/ShapedDialog.h"
 
@@ -26,6 +27,8 @@ protected:
     CRoundButton m_btnOK;
     CRoundButton m_btnHistory;
     CRoundButton m_btnReadme;
+    CLinkStatic m_stcHomePage; // tab stops that open their link with Enter or the space bar
+    CLinkStatic m_stcMail;
     CBrush m_brushMedium;
     CBrush m_brushLight;
     CBrush m_brushDark;
