@@ -46,6 +46,12 @@ END_MESSAGE_MAP()
 
 CAboutDlg::CAboutDlg() : CShapedDialog(IDD_ABOUTBOX, NULL) { }
 
+CAboutDlg::~CAboutDlg()
+{
+    // The icon control is gone with the window by now.
+    if (m_hIcon) ::DestroyIcon(m_hIcon);
+}
+
 void CAboutDlg::DoDataExchange(CDataExchange* pDX)
 {
     CShapedDialog::DoDataExchange(pDX);
@@ -69,6 +75,21 @@ void CAboutDlg::OnHistory() { OpenDocument(DocumentPath(kHistoryFormat)); }
 void CAboutDlg::OnReadme() { OpenDocument(DocumentPath(kReadmeFormat)); }
 void CAboutDlg::OnMail() { OpenDocument(kMailUrl); }
 void CAboutDlg::OnHomePage() { OpenDocument(kHomePageUrl); }
+
+void CAboutDlg::OnScaleChanged()
+{
+    for (HWND h = ::GetWindow(m_hWnd, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT)) {
+        if ((::GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+        const int nSize = SystemMetricForDpi(SM_CXICON, Dpi());
+        HICON hIcon = (HICON)::LoadImageA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+            nSize, nSize, LR_DEFAULTCOLOR);
+        if (!hIcon) return;
+        ::SendMessageA(h, STM_SETICON, (WPARAM)hIcon, 0);
+        if (m_hIcon) ::DestroyIcon(m_hIcon);
+        m_hIcon = hIcon;
+        return;
+    }
+}
 
 void CAboutDlg::OnDestroy()
 {
