@@ -76,6 +76,7 @@ add_library(kelvaro_core STATIC
     ui/AboutDlg.cpp
     ui/WindowShape.cpp
     ui/DisplayScale.cpp
+    ui/LinkStatic.cpp
     app/Paths.cpp
     app/ConversationLog.cpp
     app/MissedCalls.cpp

@@ -46,12 +46,20 @@ END_MESSAGE_MAP()
 
 CAboutDlg::CAboutDlg() : CShapedDialog(IDD_ABOUTBOX, NULL) { }
 
+CAboutDlg::~CAboutDlg()
+{
+    // The icon control is gone with the window by now.
+    if (m_hIcon) ::DestroyIcon(m_hIcon);
+}
+
 void CAboutDlg::DoDataExchange(CDataExchange* pDX)
 {
     CShapedDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDOK, m_btnOK);
     DDX_Control(pDX, IDC_BTN_HISTORY, m_btnHistory);
     DDX_Control(pDX, IDC_BTN_README, m_btnReadme);
+    DDX_Control(pDX, IDC_STATIC_HOMEPAGE, m_stcHomePage);
+    DDX_Control(pDX, IDC_STATIC_MAIL, m_stcMail);
 }
 
 BOOL CAboutDlg::OnInitDialog()
@@ -67,6 +75,21 @@ void CAboutDlg::OnHistory() { OpenDocument(DocumentPath(kHistoryFormat)); }
 void CAboutDlg::OnReadme() { OpenDocument(DocumentPath(kReadmeFormat)); }
 void CAboutDlg::OnMail() { OpenDocument(kMailUrl); }
 void CAboutDlg::OnHomePage() { OpenDocument(kHomePageUrl); }
+
+void CAboutDlg::OnScaleChanged()
+{
+    for (HWND h = ::GetWindow(m_hWnd, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT)) {
+        if ((::GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+        const int nSize = SystemMetricForDpi(SM_CXICON, Dpi());
+        HICON hIcon = (HICON)::LoadImageA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+            nSize, nSize, LR_DEFAULTCOLOR);
+        if (!hIcon) return;
+        ::SendMessageA(h, STM_SETICON, (WPARAM)hIcon, 0);
+        if (m_hIcon) ::DestroyIcon(m_hIcon);
+        m_hIcon = hIcon;
+        return;
+    }
+}
 
 void CAboutDlg::OnDestroy()
 {

@@ -36,8 +36,30 @@ LOGFONTA ScaledFont(LOGFONTA lf, UINT nFrom, UINT nTo)
     return lf;
 }
 
-// Rounded up, so that a scrolling extent never falls short of the text it was measured on.
-int ScaleUp(int n, UINT nFrom, UINT nTo) { return (int)(((long long)n * nTo + nFrom - 1) / nFrom); }
+// A list's scrolling extent measured anew in its font: text widths do not grow exactly with
+// the scale, so scaling the old extent could leave the end of the longest line out of reach.
+// The extent is the widest line plus the list's two edges, as the lists set it.
+void MeasureExtentAgain(HWND hList)
+{
+    HDC hdc = ::CreateCompatibleDC(NULL);
+    if (!hdc) return;
+    HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)::SendMessageA(hList, WM_GETFONT, 0, 0));
+    int nWidest = 0;
+    std::vector<char> text;
+    const int nCount = (int)::SendMessageA(hList, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < nCount; ++i) {
+        const int nLen = (int)::SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)i, 0);
+        if (nLen <= 0) continue;
+        text.resize((size_t)nLen + 1);
+        const int nGot = (int)::SendMessageA(hList, LB_GETTEXT, (WPARAM)i, (LPARAM)text.data());
+        SIZE size = {};
+        if (nGot > 0 && ::GetTextExtentPoint32A(hdc, text.data(), nGot, &size) && size.cx > nWidest)
+            nWidest = size.cx;
+    }
+    ::SelectObject(hdc, hOld);
+    ::DeleteDC(hdc);
+    ::SendMessageA(hList, LB_SETHORIZONTALEXTENT, (WPARAM)(nWidest + 2 * ::GetSystemMetrics(SM_CXEDGE)), 0);
+}
 
 } // namespace
 
@@ -112,7 +134,6 @@ HFONT CDisplayScale::Font(const LOGFONTA& lf)
 void CDisplayScale::Change(UINT nDpi, const RECT& rcWindow)
 {
     if (!m_hDlg || !nDpi) return;
-    const UINT nOld = m_nDpi;
     m_nDpi = nDpi;
 
     for (const CItem& item : m_items) {
@@ -126,11 +147,8 @@ void CDisplayScale::Change(UINT nDpi, const RECT& rcWindow)
         const int cx = ::MulDiv(item.rc.right, (int)nDpi, (int)m_nFirstDpi) - x;
         const int cy = ::MulDiv(item.rc.bottom, (int)nDpi, (int)m_nFirstDpi) - y;
         ::SetWindowPos(item.hWnd, NULL, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (IsClass(item.hWnd, "ListBox")) {
-            const int nExtent = (int)::SendMessageA(item.hWnd, LB_GETHORIZONTALEXTENT, 0, 0);
-            if (nExtent > 0)
-                ::SendMessageA(item.hWnd, LB_SETHORIZONTALEXTENT, (WPARAM)ScaleUp(nExtent, nOld, nDpi), 0);
-        }
+        if (IsClass(item.hWnd, "ListBox") && ::SendMessageA(item.hWnd, LB_GETHORIZONTALEXTENT, 0, 0) > 0)
+            MeasureExtentAgain(item.hWnd);
     }
     // The window last: its size notification rebuilds the shape at the new scale.
     ::SetWindowPos(m_hDlg, NULL, rcWindow.left, rcWindow.top, rcWindow.right - rcWindow.left,

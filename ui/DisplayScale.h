@@ -37,8 +37,8 @@ public:
     int Scale(int n) const { return ScaleToDpi(n, m_nDpi); }
 
     // The dialog now shows at nDpi: each control gets its font and its place scaled from the
-    // dialog's first layout, the lists' scrolling extents grow with the text, and the window
-    // takes rcWindow (screen coordinates, as WM_DPICHANGED suggests it).
+    // dialog's first layout, lists with a scrolling extent have it measured again in their new
+    // font, and the window takes rcWindow (screen coordinates, as WM_DPICHANGED suggests it).
     void Change(UINT nDpi, const RECT& rcWindow);
 
     // The dialog's font at the current scale.

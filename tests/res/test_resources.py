@@ -216,8 +216,9 @@ class DialogTemplates(unittest.TestCase):
         self.assertEqual("HP      : " + url, hp["text"])
         self.assertEqual("e-mail  : " + addr, mail["text"])
         for link in (hp, mail):
-            self.assertEqual(SS_NOTIFY | SS_SUNKEN, link["style"] & (SS_NOTIFY | SS_SUNKEN),
-                             "links must report clicks")
+            self.assertEqual(SS_NOTIFY | SS_SUNKEN | WS_TABSTOP,
+                             link["style"] & (SS_NOTIFY | SS_SUNKEN | WS_TABSTOP),
+                             "links report clicks and take the keyboard's focus")
 
     def test_main_window(self):
         d = self.check_controls(102, MAIN)

@@ -8,6 +8,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/MissedCallsDlg.h"
 #include "phonebook/NameDlg.h"
+#include "ui/DisplayScale.h"
 #include "ui/Sound.h"
 
 #include <cstdio>
@@ -191,6 +192,40 @@ TEST(Screenshots, MissedCallsDialog)
     ::SetWindowPos(dlg.m_hWnd, NULL, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SaveWindow(dlg.m_hWnd, "missed-calls.bmp");
     dlg.DestroyWindow();
+}
+
+// Each window again after a move to a monitor of half as much again the scale (WM_DPICHANGED as
+// Windows sends it), to compare with the pictures made at that scale from the start.
+TEST(Screenshots, AfterAMoveToAnotherScale)
+{
+    CModalCatcher catcher; // message boxes only: the program's dialogs here are left open
+    catcher.onDialog = [](CDialog*) {};
+    CTempDir dir;
+    WriteFileBytes(dir.File("MissedCalls.txt"), kMissedCalls);
+    CMissedCalls calls;
+    calls.Load(dir.File("MissedCalls.txt").c_str());
+    CTestPhoneDlg main(IniWith(dir, "北", "0"));
+    CAboutDlg about;
+    CMissedCallsDlg missed(calls, true);
+    ASSERT_TRUE(main.Create());
+    ASSERT_TRUE(about.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(missed.Create(IDD_MISSED_CALLS));
+    main.SetItemText(IDC_EDIT_PORT, "65535");
+    const std::pair<HWND, const char*> windows[] = { { main.m_hWnd, "main-rescaled.bmp" },
+        { about.m_hWnd, "version-box-rescaled.bmp" }, { missed.m_hWnd, "missed-calls-rescaled.bmp" } };
+    for (auto [hWnd, pszName] : windows) {
+        const UINT nDpi = WindowDpi(hWnd) * 3 / 2;
+        RECT rc;
+        ::GetWindowRect(hWnd, &rc);
+        RECT rcNew = { 10, 10, 10 + (rc.right - rc.left) * 3 / 2, 10 + (rc.bottom - rc.top) * 3 / 2 };
+        ::SendMessageA(hWnd, WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi), (LPARAM)&rcNew);
+        SaveWindow(hWnd, pszName);
+        ::ShowWindow(hWnd, SW_HIDE);
+    }
+    EXPECT_TRUE(ShowsWhole(main.Item(IDC_EDIT_PORT), "65535"));
+    EXPECT_TRUE(NoBoxes(catcher));
+    about.DestroyWindow();
+    missed.DestroyWindow();
 }
 
 namespace {
