@@ -157,7 +157,7 @@ void CDisplayScale::Change(UINT nDpi, const RECT& rcWindow)
 
 // ---------------------------------------------------------------------------------------------
 
-bool EditShowsWhole(HWND hEdit, const char* pszSample)
+static bool EditShowsWhole(HWND hEdit, const char* pszSample)
 {
     RECT rc = {};
     ::SendMessageA(hEdit, EM_GETRECT, 0, (LPARAM)&rc);

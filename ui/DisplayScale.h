@@ -62,10 +62,8 @@ private:
     std::vector<std::pair<LOGFONTA, HFONT>> m_fonts;
 };
 
-// Gives an edit a font in which the sample (its widest expected text) shows whole: its own
-// font if it fits, else the fixed-pitch face of the same family (whose digits are half the em
-// wide), stepping down in size until it fits. Returns true when the sample fits.
+// Gives an edit a font in which the sample (its widest expected text), with the caret after
+// it, fits in the edit's formatting rectangle (its client area less the margins): the dialog
+// font at the current scale if it fits, else the fixed-pitch face of the same family (whose
+// digits are half the em wide), stepping down in size until it fits. True when it fits.
 bool FitEditFont(HWND hEdit, const char* pszSample, CDisplayScale& rScale);
-// True when the sample, with the caret after it, fits in the edit's formatting rectangle
-// (its client area less the margins) in the edit's font.
-bool EditShowsWhole(HWND hEdit, const char* pszSample);

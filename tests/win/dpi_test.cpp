@@ -1,13 +1,12 @@
 // Display scales: the main window follows WM_DPICHANGED (sent by Windows when the window moves
 // to a monitor of another scale) in its size, fonts, controls, caption strip and corners, and
 // comes back to 100 % unchanged; the port box shows the widest port at every scale; the lists'
-// scrolling extents, the round buttons' rims and the notification-area icon follow the scale.
+// scrolling extents and the notification-area icon follow the scale.
 // The tests run at 96 DPI; make screenshots shows the windows created at each scale.
 #include "tests/win/test_util.h"
 
 #include "call/LineList.h"
 #include "ui/DisplayScale.h"
-#include "ui/RoundButton.h"
 #include "ui/TrayIcon.h"
 
 #include <cstdio>
@@ -212,45 +211,6 @@ TEST(DisplayScale, TheModalRunFollowsAMoveToAnotherScale)
     EXPECT_TRUE(run.bWhole) << "\"65535\" does not show whole at 144 DPI";
 }
 
-TEST(DisplayScale, RoundButtonRimsGrowWithTheScale)
-{
-    // A focused button: medium outer rim, dark inner rim, light face; the rims' thickness is
-    // read at the bottom centre.
-    CBrush light(RGB(221, 255, 232)), medium(RGB(102, 255, 153)), dark(RGB(0, 66, 21));
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = 100;
-    bi.bmiHeader.biHeight = -60; // top-down
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    DWORD* pBits = nullptr;
-    HDC hdc = ::CreateCompatibleDC(NULL);
-    HBITMAP hBmp = ::CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, (void**)&pBits, NULL, 0);
-    HGDIOBJ hOld = ::SelectObject(hdc, hBmp);
-    for (auto [nDpi, nRim] : { std::make_pair(96u, 1), std::make_pair(144u, 2), std::make_pair(192u, 2) }) {
-        CRoundButton button;
-        button.SetBrushes(&light, &medium, &dark);
-        button.SetDpi(nDpi);
-        RECT rcAll = { 0, 0, 100, 60 };
-        ::FillRect(hdc, &rcAll, (HBRUSH)::GetStockObject(WHITE_BRUSH));
-        DRAWITEMSTRUCT dis = {};
-        dis.CtlType = ODT_BUTTON;
-        dis.itemState = ODS_FOCUS;
-        dis.hDC = hdc;
-        dis.rcItem = { 10, 10, 74, 42 };
-        button.DrawItem(&dis);
-        ::GdiFlush();
-        auto at = [pBits](int y) { return pBits[y * 100 + 42] & 0xFFFFFF; };
-        int nOuter = 0, nInner = 0, y = 41;
-        for (; at(y) == 0x66FF99; --y) ++nOuter; // medium (the DIB holds 0xRRGGBB)
-        for (; at(y) == 0x004215; --y) ++nInner; // dark
-        EXPECT_EQ(std::make_pair(nOuter, nInner), std::make_pair(nRim, nRim)) << nDpi << " DPI";
-    }
-    ::SelectObject(hdc, hOld);
-    ::DeleteObject(hBmp);
-    ::DeleteDC(hdc);
-}
-
 TEST(DisplayScale, TrayIconHasTheSmallIconSizeOfTheScale)
 {
     for (auto [nDpi, nSize] : { std::make_pair(96u, 16), std::make_pair(120u, 20), std::make_pair(144u, 24),
@@ -258,19 +218,15 @@ TEST(DisplayScale, TrayIconHasTheSmallIconSizeOfTheScale)
         EXPECT_EQ(CTrayIcon::IconSize(nDpi), nSize) << nDpi << " DPI";
 
     static HICON s_hIcon;
-    SetShellNotifyIconHook([](DWORD, PNOTIFYICONDATAA pData) -> BOOL {
-        s_hIcon = pData->hIcon;
-        return TRUE;
-    });
-    HWND hWnd = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
-    EXPECT_TRUE(CTrayIcon().AddResourceIcon(hWnd, 1, WM_USER + 2, IDR_MAINFRAME, "Kelvaro"));
+    SetShellNotifyIconHook(
+        [](DWORD, PNOTIFYICONDATAA pData) -> BOOL { return (s_hIcon = pData->hIcon) != NULL; });
+    EXPECT_TRUE(CTrayIcon().AddResourceIcon(NULL, 1, WM_USER + 2, IDR_MAINFRAME, "Kelvaro"));
     SetShellNotifyIconHook(nullptr);
-    ::DestroyWindow(hWnd);
     ICONINFO info = {};
-    ASSERT_TRUE(s_hIcon && ::GetIconInfo(s_hIcon, &info)) << "no icon was handed to the shell";
+    ASSERT_TRUE(::GetIconInfo(s_hIcon, &info)) << "no icon was handed to the shell";
     BITMAP bm = {};
-    ::GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+    ::GetObjectA(info.hbmColor, sizeof bm, &bm);
     EXPECT_EQ(bm.bmWidth, 16) << "the 16-pixel image at 96 DPI";
-    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
 }
