@@ -115,8 +115,8 @@ CString CNotifier::TipForNewIcon(int nMissed)
 
 void CNotifier::PrepareMenu(HMENU hPopup, int nMissed, bool bLogOn) const
 {
-    CString strMissed = "不在着信";
-    if (nMissed > 0) strMissed.Format("不在着信 (%d)", nMissed);
+    CString strMissed = "不在着信(&C)";
+    if (nMissed > 0) strMissed.Format("不在着信 (%d)(&C)", nMissed);
     ::ModifyMenuA(hPopup, ID_MISSED_CALLS, MF_BYCOMMAND | MF_STRING, ID_MISSED_CALLS, strMissed);
     ::CheckMenuItem(hPopup, ID_DO_NOT_DISTURB, MF_BYCOMMAND | (m_bDoNotDisturb ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(hPopup, ID_LOG_ON, MF_BYCOMMAND | (bLogOn ? MF_CHECKED : MF_UNCHECKED));

@@ -290,14 +290,14 @@ class MenuStringsVersion(unittest.TestCase):
             text, p = sz_or_ord(d, p + 2)
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
-                          (32790, "不在着信"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
+                          (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
                           (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "L", "D", "K", "S", "E", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "D", "K", "S", "E", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):
@@ -416,7 +416,7 @@ class Manifest(unittest.TestCase):
                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"],  # Windows 10 and 11
                          ids)
         settings = "v3:application/v3:windowsSettings/"
-        self.assertEqual("PerMonitorV2", root.find(settings + "ws16:dpiAwareness", ns).text)
+        self.assertEqual("PerMonitorV2, PerMonitor", root.find(settings + "ws16:dpiAwareness", ns).text)
         self.assertEqual("true/pm", root.find(settings + "ws05:dpiAware", ns).text)
         level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/"
                           "v3:requestedExecutionLevel", ns)

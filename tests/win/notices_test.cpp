@@ -346,7 +346,7 @@ TEST_F(Notice, MissedCallsWhatCountsAndThatTheySurviveARestart)
     }
     std::string text;
     w->Checked(ID_MISSED_CALLS, &text);
-    EXPECT_EQ(text, "不在着信 (3)");
+    EXPECT_EQ(text, "不在着信 (3)(&C)");
     EXPECT_EQ(g_tip, "Kelvaro - 不在着信 (3)");
     EXPECT_TRUE(catcher.boxes.empty());
 }
