@@ -100,7 +100,6 @@ BOOL CPhoneDlg::OnInitDialog()
 
     AddTrayIcon();
 
-    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
 
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,

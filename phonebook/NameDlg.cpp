@@ -17,7 +17,6 @@ void CNameDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CNameDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
-    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark, { &m_btnOK, &m_btnCancel });
     return TRUE;
 }

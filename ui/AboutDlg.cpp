@@ -65,7 +65,6 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CAboutDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
-    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark, { &m_btnOK, &m_btnReadme, &m_btnHistory });
     return TRUE;
 }

@@ -39,7 +39,6 @@ void CMissedCallsDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CMissedCallsDlg::OnInitDialog()
 {
     CShapedDialog::OnInitDialog();
-    SetCaptionColors(kClrCaptionActive, kClrCaptionInactive);
     CreateButtonBrushes(
         m_brushLight, m_brushMedium, m_brushDark, { &m_btnCallBack, &m_btnClear, &m_btnClose });
 

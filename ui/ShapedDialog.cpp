@@ -29,16 +29,8 @@ CShapedDialog::CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : CDialog(nIDTemplate, pParentWnd),
       m_bDragging(FALSE),
       m_bRgnSaved(false),
-      m_bActive(1),
-      m_clrInactive(kClrCaptionInactive),
-      m_clrActive(kClrCaptionActive)
+      m_bActive(1)
 {
-}
-
-void CShapedDialog::SetCaptionColors(COLORREF clrActive, COLORREF clrInactive)
-{
-    m_clrActive = clrActive;
-    m_clrInactive = clrInactive;
 }
 
 BOOL CShapedDialog::OnInitDialog()
@@ -157,10 +149,10 @@ void CShapedDialog::OnPaint()
 
     COLORREF clrText;
     if (m_bActive) {
-        dc.FillSolidRect(&rc, m_clrActive);
+        dc.FillSolidRect(&rc, kClrCaptionActive);
         clrText = kClrTextDarkBlue;
     } else {
-        dc.FillSolidRect(&rc, m_clrInactive);
+        dc.FillSolidRect(&rc, kClrCaptionInactive);
         clrText = kClrTextWhite;
     }
     CRect rcLine(0, nBand, rc.right, nBand + nLine);

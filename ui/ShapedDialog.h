@@ -16,8 +16,6 @@ class CShapedDialog : public CDialog {
 public:
     CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd);
 
-    void SetCaptionColors(COLORREF clrActive, COLORREF clrInactive);
-
     // Height of the coloured band at 96 DPI; the black line lies just under it.
     static const int kCaptionHeight = 18;
 
@@ -62,8 +60,6 @@ protected:
     CRgn m_rgnSaved;
     CRgn m_rgnShape;
     int m_bActive;
-    COLORREF m_clrInactive;
-    COLORREF m_clrActive;
 
     // Fonts, controls' places and the scale.
     CDisplayScale m_scale;
