@@ -34,7 +34,8 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
 
-    // Full path of the settings file: "Kelvaro.ini" beside the executable.
+    // Full path of the settings file: "Kelvaro.ini" beside the executable, or in the user's
+    // application data where the program's folder cannot be written.
     virtual CString SettingsPath() const;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 

@@ -10,10 +10,12 @@
 namespace {
 
 // How long one turn of reading and listing may hold the window during a flood, how many lines
-// it lists at most, and how much one read takes (a read of short lines is many lines).
+// it lists at most, and how much one read takes (a read of short lines is many lines). Once a
+// list is full every line listed pushes its oldest out, which costs as much again: turns of a
+// thousand short lines keep the window's answers quick.
 const DWORD kReceiveTurnMs = 8;
-const size_t kReceiveTurnLines = 2000;
-const int kReadSize = 16 * 1024;
+const size_t kReceiveTurnLines = 1000;
+const int kReadSize = 8 * 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
 
 CSendQueue::SendFn SendFnOf(CCallSocket& rSocket)
