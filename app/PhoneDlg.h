@@ -83,7 +83,7 @@ protected:
     // Call control (call/CallControl.cpp): the core's effects carried out, and received bytes
     // read in bounded turns.
     void OpenListeningSocket();
-    size_t ApplyCallEffects();
+    void ApplyCallEffects();
     CCallSocket* SocketOf(CallConn conn);
     bool ConnOf(const CCallSocket* pSocket, CallConn* pConn);
     void ReceiveTurn(CallConn conn);

@@ -92,10 +92,9 @@ bool CPhoneDlg::ConnOf(const CCallSocket* pSocket, CallConn* pConn)
 
 // Carries out what the core asks for, in order. Opening and accepting a connection report their
 // outcome to the core at once; what that causes is carried out next. Boxes come last: their loop
-// may hand the window later events, which carry out their own effects. Returns the lines listed.
-size_t CPhoneDlg::ApplyCallEffects()
+// may hand the window later events, which carry out their own effects.
+void CPhoneDlg::ApplyCallEffects()
 {
-    size_t nListed = 0;
     std::vector<CCallEffect> todo = m_core.TakeEffects();
     std::vector<DWORD> sendErrors;
     int nTransmits = 0, nFailedTransmits = 0;
@@ -163,7 +162,6 @@ size_t CPhoneDlg::ApplyCallEffects()
             break;
         case CCallEffect::ListReceived:
             AddLines(m_lstReceive, e.lines, m_measure);
-            nListed += e.lines.size();
             break;
         case CCallEffect::ListSent:
             // A line that no partner could be sent stays in the edit and is not listed.
@@ -207,7 +205,6 @@ size_t CPhoneDlg::ApplyCallEffects()
         todo.insert(todo.begin() + (std::ptrdiff_t)i + 1, more.begin(), more.end());
     }
     for (DWORD dwError : sendErrors) ShowSystemError(dwError);
-    return nListed;
 }
 
 void CPhoneDlg::OnCall()
@@ -287,11 +284,14 @@ void CPhoneDlg::ReceiveTurn(CallConn conn)
         // A short read took all there was; more raises another read event.
         if (n < kReadSize) bDrained = true;
         m_edtMyName.GetWindowText(m_strMyName);
-        m_core.Received(conn, m_receiveBuffer.data(), n, m_strMyName);
-        nLines += ApplyCallEffects();
-        if (gone()) return;
+        nLines += m_core.Received(conn, m_receiveBuffer.data(), n, m_strMyName);
+        // The call ended by what was read (a changed frame): nothing more is read from it.
+        if (m_core.Generation(conn) != nGeneration) break;
         if (bDrained || nLines >= kReceiveTurnLines || ::GetTickCount() - dwStart >= kReceiveTurnMs) break;
     }
+    // What the turn read is carried out now, its lines listed as one batch.
+    ApplyCallEffects();
+    if (gone()) return;
     recv.bInTurn = false;
     recv.bMoreWaiting = !bDrained;
     if (!bDrained) {

@@ -399,11 +399,12 @@ void CCallCore::PressEnter(const CString& strText)
 // ---------------------------------------------------------------------------------------------
 // Receiving
 
-void CCallCore::Received(CallConn conn, const char* pData, int nLength, const CString& strMyName)
+size_t CCallCore::Received(CallConn conn, const char* pData, int nLength, const CString& strMyName)
 {
-    if (conn == CallConn::Busy) return; // a caller turned away is not listened to
+    if (conn == CallConn::Busy) return 0; // a caller turned away is not listened to
     Link& link = *LinkOf(conn);
-    if (conn == CallConn::Out ? !OutConnected(m_out.state) : m_in.state == InState::Idle) return;
+    if (conn == CallConn::Out ? !OutConnected(m_out.state) : m_in.state == InState::Idle) return 0;
+    const size_t nBefore = m_nLinesTaken;
     const unsigned nGeneration = link.nGeneration;
     std::vector<CLineMessage> messages;
     std::vector<CString> batch;
@@ -416,11 +417,23 @@ void CCallCore::Received(CallConn conn, const char* pData, int nLength, const CS
         }
     }
     if (link.nGeneration == nGeneration) ListBatch(conn, batch);
+    return m_nLinesTaken - nBefore;
 }
 
 void CCallCore::ListBatch(CallConn conn, std::vector<CString>& batch)
 {
     if (batch.empty()) return;
+    m_nLinesTaken += batch.size();
+    // Right behind the lines of an earlier read: one batch.
+    const size_t n = m_effects.size();
+    if (n >= 2 && m_effects[n - 2].kind == CCallEffect::ListReceived &&
+        m_effects[n - 1].kind == CCallEffect::Record && m_effects[n - 1].event == CCallEffect::Received &&
+        m_effects[n - 2].conn == conn && m_effects[n - 2].nGeneration == LinkOf(conn)->nGeneration) {
+        m_effects[n - 2].lines.insert(m_effects[n - 2].lines.end(), batch.begin(), batch.end());
+        m_effects[n - 1].lines.insert(m_effects[n - 1].lines.end(), batch.begin(), batch.end());
+        batch.clear();
+        return;
+    }
     CCallEffect& list = Add(CCallEffect::ListReceived, conn);
     list.lines = batch;
     CCallEffect& rec = Add(CCallEffect::Record, conn);

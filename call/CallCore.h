@@ -121,7 +121,9 @@ public:
     void Accepted(CallConn conn, const CString& strPeer, const CString& strMyName);
     void AcceptFailed(CallConn conn, int nError);
     // Bytes read on a connection. strMyName: the own-name box now, for a greeting in reply.
-    void Received(CallConn conn, const char* pData, int nLength, const CString& strMyName);
+    // Returns the lines of text it takes for the list. Lines of reads that follow one another
+    // with nothing else between go to the list as one batch.
+    size_t Received(CallConn conn, const char* pData, int nLength, const CString& strMyName);
     // The partner closed the connection (after everything it sent was read).
     void Closed(CallConn conn);
     void PressAnswer();
@@ -203,6 +205,7 @@ private:
     bool m_bDoNotDisturb = false;
     bool m_bRequireSecure = false;
     bool m_bRingOn = false;
+    size_t m_nLinesTaken = 0; // lines of text taken for the lists, ever
     CCallLook m_look; // as last shown
     std::vector<CCallEffect> m_effects;
     std::vector<CCallEffect> m_boxes;
