@@ -4,7 +4,7 @@
 // whole is listed once, whole and in order, at the other side; that only whole messages are
 // queued; that a closed call leaves both sides idle; that the busy answer is byte-exact; and that
 // no buffer grows without bound.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_util.h"
 #include "call/CallCore.h"
 
 #include <cstdint>
@@ -17,13 +17,6 @@ namespace {
 
 const int kWouldBlock = 10035;
 const size_t kSocketBuffer = 64 * 1024; // what one direction holds in flight
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() { return n ? (--n, *p++) : 0; }
-    bool Empty() const { return n == 0; }
-};
 
 // One copy of the program as the window would carry out its core's effects.
 struct Side {

@@ -9,7 +9,7 @@
 //  - after Reset the reader behaves exactly like a new one;
 //  - a well-formed exchange (messages composed as a peer sends them, scripted from the
 //    input's lines) reads back exactly as sent, wherever the reads are cut.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_util.h"
 #include "call/LineReader.h"
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 //    partner's key makes of the message it gave back, numbered as the next one (the keys are
 //    fixed, so the input may hold frames of earlier runs); after a refusal the channel stays dead; Seal makes
 //    a frame ("E", base64, CR) exactly when the channel is ready and the message is one line ending in CR.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_util.h"
 #include "call/SecureChannel.h"
 
 #include <cstdint>
@@ -31,26 +31,6 @@ const std::string kCallerGreeting = "i1north\rInorth";
 const std::string kCalleeGreeting = "a1south\rAsouth";
 const char kKeyAlphabet[] = "0123456789bcdefghjkmnpqrstuvwxyz";
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    bool Empty() const { return n == 0; }
-    uint8_t Byte()
-    {
-        if (!n) return 0;
-        --n;
-        return *p++;
-    }
-    std::string Bytes(size_t max)
-    {
-        const size_t k = max < n ? max : n;
-        std::string s(reinterpret_cast<const char*>(p), k);
-        p += k;
-        n -= k;
-        return s;
-    }
-};
 
 void KeyLine(Input& in)
 {

@@ -9,7 +9,7 @@
 //    exactly when the socket's last answer was one;
 //  - at the end, with a socket that takes everything, one write event sends the rest: the wire
 //    then holds exactly the accepted messages, never half of one.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_util.h"
 #include "call/SendQueue.h"
 
 #include <algorithm>
@@ -24,19 +24,6 @@ const int kReset = 10054;
 const size_t kMax = CSendQueue::kMaxQueued;
 // Message bytes made per run, so that one input stays quick.
 const size_t kMaxTotal = 3 * kMax;
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    bool Empty() const { return n == 0; }
-    uint8_t Byte()
-    {
-        if (!n) return 0;
-        --n;
-        return *p++;
-    }
-    uint32_t U16() { return (uint32_t)Byte() << 8 | Byte(); }
-};
 
 struct Fake {
     Input* in = nullptr;
