@@ -142,7 +142,7 @@ TEST(Screenshots, MainWindowStates)
     north.SetItemText(IDC_EDIT_PORT, port);
     north.Click(IDC_BTN_CALL);
     ASSERT_TRUE(
-        PumpUntil([&] { return south.Ringing() && north.OutConnected() && !south.PartnerName().IsEmpty(); }));
+        PumpUntil([&] { return south.Ringing() && north.CallStands() && !south.PartnerName().IsEmpty(); }));
     PumpFor(300);
     SaveWindow(north.m_hWnd, "main-calling.bmp");
     SaveWindow(south.m_hWnd, "main-ringing.bmp");

@@ -30,7 +30,7 @@ TEST(ReceivedLines, LongLineWidensTheScrollExtentAndHangUpResetsIt)
     ASSERT_TRUE(dlg.Create());
     SOCKET peer = ConnectTo(dlg.ListeningPort());
     ASSERT_NE(peer, INVALID_SOCKET);
-    ASSERT_TRUE(PumpUntil([&] { return dlg.InConnected(); }));
+    ASSERT_TRUE(PumpUntil([&] { return dlg.CallStands(); }));
 
     RECT rc;
     ::GetClientRect(dlg.Item(IDC_LIST_RECEIVE), &rc);

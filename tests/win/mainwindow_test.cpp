@@ -34,7 +34,7 @@ TEST(MainWindowIdle, EveryControlIsInItsIdleState)
 
     EXPECT_TRUE(dlg.IsWindowVisible());
     EXPECT_FALSE(dlg.InTray());
-    EXPECT_FALSE(dlg.Ringing() || dlg.Calling() || dlg.InConnected() || dlg.OutConnected());
+    EXPECT_EQ(LookOf(dlg), kIdle);
     EXPECT_EQ(dlg.InSocket(), nullptr);
     EXPECT_NE(dlg.ListeningPort(), 0u) << "not listening";
     EXPECT_TRUE(catcher.boxes.empty()) << "first box: " << catcher.boxes[0].strText;

@@ -216,7 +216,7 @@ TEST_F(Notice, IncomingCallIsLoggedAsItHappensOneRecordALine)
     peer.Send("S\r");
     ASSERT_TRUE(ListsLines(w, 6));
     peer.Close();
-    ASSERT_TRUE(PumpUntil([&] { return !w->InConnected(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w->CallStands(); }));
     EXPECT_EQ(w->Records(),
         (std::vector<std::string> { "着信 127.0.0.1", "相手 北 (127.0.0.1)", "暗号化なし", "応答しました", "受信 hello",
             "受信 a\\tb\\nc", "受信 \\x82", "受信 \\x82 x", "受信 ソ", "送信 はい", "受信 ",
@@ -241,7 +241,7 @@ TEST_F(Notice, OutgoingCallsFailedBusyAndHungUpAreLogged)
     ::closesocket(dead);
     w->SetItemText(IDC_EDIT_PORT, port.c_str());
     w->Click(IDC_BTN_CALL);
-    ASSERT_TRUE(PumpUntil([&] { return w->OutConnected() && !w->Calling(); }));
+    ASSERT_TRUE(PumpUntil([&] { return w->CallStands() && !w->Calling(); }));
     w->Click(IDC_BTN_HANGUP);
 
     std::vector<std::string> rec = w->Records();
@@ -319,7 +319,7 @@ TEST_F(Notice, MissedCallsWhatCountsAndThatTheySurviveARestart)
         Peer rangOut;
         ASSERT_TRUE(RingsFrom(w, rangOut, "北"));
     }
-    ASSERT_TRUE(PumpUntil([&] { return !w->InConnected(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w->CallStands(); }));
     {
         Peer refused;
         ASSERT_TRUE(RingsFrom(w, refused, "東"));
@@ -331,7 +331,7 @@ TEST_F(Notice, MissedCallsWhatCountsAndThatTheySurviveARestart)
     ASSERT_TRUE(busy.Connect(w->ListeningPort()));
     ASSERT_TRUE(PumpUntil([&] { return w->MissedCount() == 3; }));
     answered.Close();
-    ASSERT_TRUE(PumpUntil([&] { return !w->InConnected(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w->CallStands(); }));
     PumpFor(100);
     w->Close();
     w.Open();
@@ -382,7 +382,7 @@ TEST(MissedCallsDialog, ListsNewestFirstCallsBackAndClears)
             "05/14 12:05\t127.0.0.1\t127.0.0.1\t話し中", "05/14 09:30\t北\\tの間\t::1\t不在" }));
     EXPECT_EQ(w->ComboSel(), 0) << "calling back types the address in";
     EXPECT_EQ(w->ItemText(IDC_EDIT_PORT), port) << "the phonebook's port";
-    EXPECT_TRUE(PumpUntil([&] { return w->OutConnected(); })) << "the call back did not reach the caller";
+    EXPECT_TRUE(PumpUntil([&] { return w->CallStands(); })) << "the call back did not reach the caller";
     w->Click(IDC_BTN_HANGUP);
 
     inDialog([](HWND h) {

@@ -94,17 +94,15 @@ public:
 
     // Internals for checks.
     bool InTray() const { return m_bInTray; }
-    // Where the calls stand, as the call core has them.
-    bool Ringing() const { return m_core.In() == CCallCore::InState::Ringing; }
+    // Where the calls stand, as the user sees it: "受ける" is on exactly while a call rings;
+    // "呼び出し中" with "受ける" off is a call placed and not yet answered; "かける" is off while a
+    // call stands.
+    bool Ringing() const { return IsEnabled(IDC_BTN_ANSWER); }
     bool Calling() const
     {
-        return m_core.Out() == CCallCore::OutState::Dialling || m_core.Out() == CCallCore::OutState::Calling;
+        return IsVisible(IDC_STATIC_STATUS) && ItemText(IDC_STATIC_STATUS) == "呼び出し中" && !Ringing();
     }
-    bool InConnected() const { return m_core.In() != CCallCore::InState::Idle; }
-    bool OutConnected() const
-    {
-        return m_core.Out() != CCallCore::OutState::Idle && m_core.Out() != CCallCore::OutState::Dialling;
-    }
+    bool CallStands() const { return !IsEnabled(IDC_BTN_CALL); }
     bool MinStart() const { return m_bMinStart; }
     int BookSel() const { return m_nBookSel; }
     const CString& PartnerName() const { return m_strPartnerName; }

@@ -321,7 +321,7 @@ TEST(TrayIcon, CallWhileHiddenShowsTheNoticeThenTheWindow)
     EXPECT_EQ(catcher.boxes[0].hOwner, (HWND)NULL);
     EXPECT_TRUE(dlg.IsWindowVisible());
     EXPECT_FALSE(dlg.InTray());
-    EXPECT_TRUE(dlg.InConnected());
+    EXPECT_TRUE(dlg.CallStands());
     dlg.Close();
     ::closesocket(s);
 }
