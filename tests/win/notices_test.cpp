@@ -218,8 +218,8 @@ TEST_F(Notice, IncomingCallIsLoggedAsItHappensOneRecordALine)
     peer.Close();
     ASSERT_TRUE(PumpUntil([&] { return !w->CallStands(); }));
     EXPECT_EQ(w->Records(),
-        (std::vector<std::string> { "着信 127.0.0.1", "相手 北 (127.0.0.1)", "暗号化なし", "応答しました", "受信 hello",
-            "受信 a\\tb\\nc", "受信 \\x82", "受信 \\x82 x", "受信 ソ", "送信 はい", "受信 ",
+        (std::vector<std::string> { "着信 127.0.0.1", "相手 北 (127.0.0.1)", "暗号化なし", "応答しました",
+            "受信 hello", "受信 a\\tb\\nc", "受信 \\x82", "受信 \\x82 x", "受信 ソ", "送信 はい", "受信 ",
             "終了 (相手が切りました)" }));
     EXPECT_EQ(catcher.boxes.size(), 1u);
     w->Command(ID_OPEN_LOG);

@@ -265,14 +265,12 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
             expected += "S" + line + kCR;
             ASSERT_EQ(south->ItemText(IDC_EDIT_SEND), "") << "line " << nLine - 1;
         }
-        ASSERT_LE(south->InQueued(), CSendQueue::kMaxQueued) << "line " << nLine - 1;
         if (nPieces && nDone >= nPieceAt) {
             nPieceAt += nTyped / (nPieces + 1);
             got += peer.Read(300001, 10000);
         }
     }
-    EXPECT_GT(nRefused, 0) << "no line was refused with " << nTyped << " bytes typed; queued "
-                           << south->InQueued();
+    EXPECT_GT(nRefused, 0) << "no line was refused with " << nTyped << " bytes typed";
     EXPECT_GE(expected.size() - got.size(), CSendQueue::kMaxQueued - 16 * 1024)
         << "refused before the queue was full";
     const std::vector<std::string> shown = south->ListItems(IDC_LIST_SEND);

@@ -239,7 +239,7 @@ Phone::Phone(const std::string& strName) : name(strName)
 {
     WriteFileBytes(
         dir.File("Kelvaro.ini"), "[Setting]\r\nIP=127.0.0.1\r\nPort=0\r\nName=" + strName + "\r\n");
-    dlg.reset(new CCallTestDlg(dir.File("Kelvaro.ini")));
+    dlg.reset(new CTestPhoneDlg(dir.File("Kelvaro.ini")));
     created = dlg->Create() != FALSE;
 }
 

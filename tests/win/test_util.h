@@ -175,27 +175,17 @@ public:
 
 const char kCR = '\r';
 
-// A main window whose per-connection reading state is visible to the checks.
-class CCallTestDlg : public CTestPhoneDlg {
-public:
-    using CTestPhoneDlg::CTestPhoneDlg;
-    int InPendingBytes() const { return (int)m_core.PendingBytes(CallConn::In); }
-    int OutPendingBytes() const { return (int)m_core.PendingBytes(CallConn::Out); }
-    // Bytes waiting to be sent on each call's connection.
-    size_t InQueued() const { return m_core.Queued(CallConn::In); }
-};
-
 // One copy of the program: its own folder, settings file (free port, own name) and window.
 struct Phone {
     CTempDir dir;
-    std::unique_ptr<CCallTestDlg> dlg;
+    std::unique_ptr<CTestPhoneDlg> dlg;
     std::string name;
     bool created = false;
 
     explicit Phone(const std::string& strName);
     ~Phone();
-    CCallTestDlg* operator->() { return dlg.get(); }
-    CCallTestDlg& operator*() { return *dlg; }
+    CTestPhoneDlg* operator->() { return dlg.get(); }
+    CTestPhoneDlg& operator*() { return *dlg; }
 };
 
 // What the user sees of the call: the three buttons and the status display.
