@@ -95,15 +95,19 @@ class KelvaroProcess:
         with open(self.ini, "wb") as f:
             f.write(b"[Setting]\r\nIP=127.0.0.1\r\nPort=%d\r\nName=%s\r\n" % (port, name) + extra)
         env = dict(os.environ, KELVARO_WINE="test")
+        # What Wine says goes to a file outside the program's folder, told when the program ends early.
+        self.errors = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([WINE, self.image], cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+                                     stdout=subprocess.DEVNULL, stderr=self.errors, start_new_session=True)
 
     def first_connection(self, host="127.0.0.1"):
         """Polls until the program accepts; the connection that got through is the first call."""
         end = time.monotonic() + START_LIMIT
         while time.monotonic() < end:
             if self.proc.poll() is not None:
-                raise AssertionError("Kelvaro ended at start with code %s" % self.proc.returncode)
+                self.errors.seek(0)
+                raise AssertionError("Kelvaro ended at start with code %s; Wine said: %r"
+                                     % (self.proc.returncode, self.errors.read()[-2000:]))
             try:
                 return socket.create_connection((host, self.port), timeout=IO_LIMIT)
             except OSError:
