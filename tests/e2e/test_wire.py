@@ -9,6 +9,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -94,6 +95,9 @@ class KelvaroProcess:
         self.port = port
         with open(self.ini, "wb") as f:
             f.write(b"[Setting]\r\nIP=127.0.0.1\r\nPort=%d\r\nName=%s\r\n" % (port, name) + extra)
+        self.start()
+
+    def start(self):
         env = dict(os.environ, KELVARO_WINE="test")
         # What Wine says goes to a file outside the program's folder, told when the program ends early.
         self.errors = tempfile.TemporaryFile()
@@ -103,11 +107,20 @@ class KelvaroProcess:
     def first_connection(self, host="127.0.0.1"):
         """Polls until the program accepts; the connection that got through is the first call."""
         end = time.monotonic() + START_LIMIT
+        tried_again = False
         while time.monotonic() < end:
             if self.proc.poll() is not None:
                 self.errors.seek(0)
-                raise AssertionError("Kelvaro ended at start with code %s; Wine said: %r"
-                                     % (self.proc.returncode, self.errors.read()[-2000:]))
+                why = "Kelvaro ended at start with code %s; Wine said: %r" % (self.proc.returncode,
+                                                                              self.errors.read()[-2000:])
+                if tried_again:
+                    raise AssertionError(why)
+                # Once in many runs a start under Wine has ended at once with code 1, cause not found
+                # yet: it is said on the error output and tried once more; twice fails the test.
+                sys.stderr.write("note: %s; starting it once more\n" % why)
+                tried_again = True
+                self.start()
+                continue
             try:
                 return socket.create_connection((host, self.port), timeout=IO_LIMIT)
             except OSError:
