@@ -63,11 +63,11 @@ void CCallJournal::Write(const std::vector<CString>& texts)
     ShowWriteError("会話の記録を書き込めませんでした。", m_log.PathFor(st), dwError);
 }
 
-void CCallJournal::End(Call& rCall, const char* pszHow)
+void CCallJournal::End(Call& rCall, const CString& strHow)
 {
     if (!rCall.bOpen) return;
     rCall.bOpen = false;
-    Write(CString(pszHow));
+    Write(strHow);
 }
 
 void CCallJournal::Record(const CCallEffect& e)
@@ -128,39 +128,19 @@ void CCallJournal::Record(const CCallEffect& e)
     case CCallEffect::Secured:
         if (call.bOpen) Write(e.strText.IsEmpty() ? CString("暗号化なし") : "暗号化 " + e.strText);
         break;
-    case CCallEffect::Ended:
-        switch ((CallEnd)e.nCode) {
-        case CallEnd::HungUp:
-            End(call, "終了 (自分が切りました)");
-            break;
-        case CallEnd::Cancelled:
-            End(call, "取り消し (自分が切りました)");
-            break;
-        case CallEnd::Refused:
-            End(call, "拒否 (応答せずに切りました)");
-            break;
-        case CallEnd::PartnerHungUp:
-            End(call, "終了 (相手が切りました)");
-            break;
-        case CallEnd::Tampered:
-            End(call, "終了 (内容が途中で書き換えられました)");
-            break;
-        case CallEnd::NotSecure:
-            End(call, "終了 (暗号化しない相手でした)");
-            break;
-        case CallEnd::Missed:
-            // Rang and ended before anyone answered.
-            End(call, "不在着信 (応答する前に相手が切りました)");
-            AddMissed(CMissedCall::Unanswered, call.strName, call.strAddress);
-            break;
-        case CallEnd::Failed:
-            if (call.bOpen) {
-                call.bOpen = false;
-                Write("失敗 " + ReasonText((DWORD)e.nExtra));
-            }
-            break;
-        }
+    case CCallEffect::Ended: {
+        // What the log says of each end, in the order of CallEnd; a failure adds its reason.
+        static const char* const kHow[] = { "終了 (自分が切りました)", "取り消し (自分が切りました)",
+            "拒否 (応答せずに切りました)", "終了 (相手が切りました)",
+            "不在着信 (応答する前に相手が切りました)", "失敗 ", "終了 (内容が途中で書き換えられました)",
+            "終了 (暗号化しない相手でした)" };
+        const CallEnd how = (CallEnd)e.nCode;
+        End(call,
+            how == CallEnd::Failed ? kHow[e.nCode] + ReasonText((DWORD)e.nExtra) : CString(kHow[e.nCode]));
+        // Rang and ended before anyone answered.
+        if (how == CallEnd::Missed) AddMissed(CMissedCall::Unanswered, call.strName, call.strAddress);
         break;
+    }
     }
 }
 

@@ -37,7 +37,7 @@ private:
     // Writes records ("HH:MM:SS " + text + CRLF) of now with one write, when the log is on.
     void Write(const std::vector<CString>& texts);
     void Write(const CString& strText) { Write(std::vector<CString> { strText }); }
-    void End(Call& rCall, const char* pszHow);
+    void End(Call& rCall, const CString& strHow);
     void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
 
