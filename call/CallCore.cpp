@@ -491,7 +491,7 @@ void CCallCore::Apply(
             link.channel.Start(CSecureChannel::Caller)) {
             link.strCallerGreeting = strGreeting.str();
             link.strCalleeGreeting = ComposeCalleeGreeting(plain.strPayload).str();
-            Queue(conn, CString(link.channel.KeyLine()));
+            Queue(conn, CString(link.channel.CommitLine()));
             link.secure = Secure::Offered;
         }
         break;
@@ -504,22 +504,28 @@ void CCallCore::Apply(
         link.strCallerGreeting = ComposeCallerGreeting(plain.strPayload).str();
         break;
     }
-    case CLineMessage::KeyOffer:
-        // Taken while the call rings and is plain so far; the key line in answer goes out plain,
-        // everything after it sealed.
+    case CLineMessage::KeyCommit:
+        // Taken while the call rings and is plain so far; the answer line goes out plain, and
+        // the caller's reveal must match the commitment.
         if (conn != CallConn::In || m_in.state != InState::Ringing || link.secure != Secure::None ||
             link.strCallerGreeting.empty())
             break;
         if (!link.channel.Start(CSecureChannel::Callee)) break;
+        if (!link.channel.TakeCommit(plain.strPayload.str())) return Tampered(conn);
+        Queue(conn, CString(link.channel.KeyLine()));
+        link.secure = Secure::Offered;
+        break;
+    case CLineMessage::KeyReveal:
+        if (conn != CallConn::In || link.secure != Secure::Offered) break;
         if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
             return Tampered(conn);
-        Queue(conn, CString(link.channel.KeyLine()));
         Decide(conn, true);
         break;
     case CLineMessage::KeyAnswer:
         if (conn != CallConn::Out || link.secure != Secure::Offered) break;
         if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
             return Tampered(conn);
+        Queue(conn, CString(link.channel.KeyLine()));
         Decide(conn, true);
         break;
     case CLineMessage::Answer:

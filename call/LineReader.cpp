@@ -12,7 +12,7 @@ const char kCR = '\r';
 bool EndsWithCR(char chCommand)
 {
     return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' || chCommand == 'B' ||
-        chCommand == 'K' || chCommand == 'k' || chCommand == 'E';
+        chCommand == 'H' || chCommand == 'K' || chCommand == 'k' || chCommand == 'E';
 }
 
 void Emit(std::vector<CLineMessage>& out, CLineMessage::Kind kind, const std::string& payload)
@@ -139,8 +139,11 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
     case 'B':
         Emit(out, CLineMessage::Busy, std::string()); // the busy side's name is not shown
         break;
+    case 'H':
+        Emit(out, CLineMessage::KeyCommit, line);
+        break;
     case 'K':
-        Emit(out, CLineMessage::KeyOffer, line);
+        Emit(out, CLineMessage::KeyReveal, line);
         break;
     case 'k':
         Emit(out, CLineMessage::KeyAnswer, line);

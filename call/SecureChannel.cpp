@@ -11,7 +11,8 @@ namespace {
 const char kKeyAlphabet[] = "0123456789bcdefghjkmnpqrstuvwxyz";
 const size_t kKeyChars = 52; // 256 bits at 5 bits a character, 4 zero bits of padding
 const size_t kKeyLineSize = 2 + kKeyChars; // without its CR
-const char kSalt[] = "Kelvaro secure call 1";
+const char kSalt[] = "Kelvaro secure call 2";
+const char kCommitPrefix[] = "Kelvaro commit 2"; // hashed before the caller's public key
 const size_t kOkmSize = 2 * kKeySize + 4; // two direction keys and the code material
 
 std::string EncodeKey(const unsigned char key[kKeySize])
@@ -137,6 +138,18 @@ bool IsOneLine(const std::string& message)
     return !message.empty() && message.find('\r') == message.size() - 1;
 }
 
+// SHA-256("Kelvaro commit 2" || public key): what the caller commits to.
+bool CommitmentOf(const unsigned char key[kKeySize], unsigned char out[kKeySize])
+{
+    return Sha256(kCommitPrefix, sizeof kCommitPrefix - 1, key, kKeySize, out);
+}
+
+// A key line without its CR: its two bytes of kind, then exactly one key in key characters.
+bool ParseKeyLine(const std::string& line, const char* kind, unsigned char key[kKeySize])
+{
+    return line.size() == kKeyLineSize && line.compare(0, 2, kind) == 0 && DecodeKey(line.substr(2), key);
+}
+
 } // namespace
 
 CSecureChannel::CSecureChannel()
@@ -144,6 +157,7 @@ CSecureChannel::CSecureChannel()
 {
     SecureCrypto::Wipe(m_secret, sizeof m_secret);
     SecureCrypto::Wipe(m_public, sizeof m_public);
+    SecureCrypto::Wipe(m_commit, sizeof m_commit);
 }
 
 CSecureChannel::~CSecureChannel() { Wipe(); }
@@ -173,32 +187,58 @@ bool CSecureChannel::StartWithKey(Role role, const unsigned char secret[kKeySize
     return true;
 }
 
-std::string CSecureChannel::KeyLine() const
+std::string CSecureChannel::CommitLine() const
 {
-    if (m_state != Started && m_state != Talking) return std::string();
-    return (m_role == Caller ? "K1" : "k1") + EncodeKey(m_public) + '\r';
+    unsigned char commit[kKeySize];
+    if (m_role != Caller || m_state != Started || !CommitmentOf(m_public, commit)) return std::string();
+    return "H2" + EncodeKey(commit) + '\r';
 }
 
-bool CSecureChannel::IsOffer(const std::string& line) { return line.compare(0, 2, "K1") == 0; }
-
-bool CSecureChannel::IsAnswer(const std::string& line) { return line.compare(0, 2, "k1") == 0; }
+std::string CSecureChannel::KeyLine() const
+{
+    if (m_state != Started && m_state != Committed && m_state != Talking) return std::string();
+    return (m_role == Caller ? "K2" : "k2") + EncodeKey(m_public) + '\r';
+}
 
 bool CSecureChannel::IsFrame(const std::string& line) { return !line.empty() && line[0] == 'E'; }
+
+bool CSecureChannel::TakeCommit(const std::string& commitLine)
+{
+    if (m_role != Callee || m_state != Started || !ParseKeyLine(commitLine, "H2", m_commit)) {
+        Kill();
+        return false;
+    }
+    m_state = Committed;
+    return true;
+}
 
 bool CSecureChannel::Complete(
     const std::string& peerKeyLine, const std::string& callerGreeting, const std::string& calleeGreeting)
 {
-    if (m_state != Started) {
-        Kill();
-        return false;
-    }
     unsigned char peer[kKeySize];
+    unsigned char commit[kKeySize] = {};
+    // The caller completes with the answer; the callee with the reveal, once committed to.
+    bool bOk = m_role == Caller ? m_state == Started && ParseKeyLine(peerKeyLine, "k2", peer)
+                                : m_state == Committed && ParseKeyLine(peerKeyLine, "K2", peer);
+    if (bOk && m_role == Callee) {
+        unsigned char diff = 0;
+        bOk = CommitmentOf(peer, commit);
+        for (size_t i = 0; i < kKeySize; ++i) diff |= (unsigned char)(commit[i] ^ m_commit[i]);
+        bOk = bOk && diff == 0;
+    }
+    bOk = bOk && Agree(peer, callerGreeting, calleeGreeting);
+    // The agreement is done either way: the secret key has served its one use.
+    SecureCrypto::Wipe(m_secret, sizeof m_secret);
+    if (!bOk) Kill();
+    return bOk;
+}
+
+bool CSecureChannel::Agree(
+    const unsigned char peer[kKeySize], const std::string& callerGreeting, const std::string& calleeGreeting)
+{
     unsigned char z[kKeySize];
     unsigned char okm[kOkmSize];
-    const bool bShape = peerKeyLine.size() == kKeyLineSize &&
-        (m_role == Caller ? IsAnswer(peerKeyLine) : IsOffer(peerKeyLine)) &&
-        DecodeKey(peerKeyLine.substr(2), peer);
-    bool bOk = bShape && X25519(z, m_secret, peer);
+    bool bOk = X25519(z, m_secret, peer);
     // A peer key of small order gives the all-zero secret: no secret at all.
     unsigned char any = 0;
     for (size_t i = 0; bOk && i < kKeySize; ++i) any |= z[i];
@@ -230,9 +270,6 @@ bool CSecureChannel::Complete(
     }
     SecureCrypto::Wipe(z, sizeof z);
     SecureCrypto::Wipe(okm, sizeof okm);
-    // The agreement is done either way: the secret key has served its one use.
-    SecureCrypto::Wipe(m_secret, sizeof m_secret);
-    if (!bOk) Kill();
     return bOk;
 }
 
@@ -292,6 +329,7 @@ void CSecureChannel::Wipe()
     m_hSeal = m_hOpen = nullptr;
     SecureCrypto::Wipe(m_secret, sizeof m_secret);
     SecureCrypto::Wipe(m_public, sizeof m_public);
+    SecureCrypto::Wipe(m_commit, sizeof m_commit);
     m_nSealed = m_nOpened = 0;
     m_strCode.clear();
     m_state = Idle;

@@ -1,8 +1,10 @@
-// One secure call: an ephemeral X25519 key agreement carried in two key lines, keys for each
-// direction from HKDF-SHA256 over the shared secret and the transcript (both greetings, both
-// public keys), and every later message sealed with ChaCha20-Poly1305 into an "E" frame line.
-// The exact bytes are in docs/secure-calls.md. No Windows header here: the call core and the
-// host tests use it as it is; the cryptography is libgcrypt's.
+// One secure call: an ephemeral X25519 key agreement carried in three key lines (the caller's
+// commitment to its key, the callee's key, the caller's key), keys for each direction from
+// HKDF-SHA256 over the shared secret and the transcript (both greetings, both public keys), and
+// every later message sealed with ChaCha20-Poly1305 into an "E" frame line. The caller commits
+// before it sees the callee's key, so a man in the middle cannot try keys until the two codes
+// match. The exact bytes are in docs/secure-calls.md. No Windows header here: the call core and
+// the host tests use it as it is; the cryptography is libgcrypt's.
 #pragma once
 
 #include "call/SecureCrypto.h"
@@ -25,16 +27,20 @@ public:
     // only; a real call always uses Start.
     bool StartWithKey(Role role, const unsigned char secret[SecureCrypto::kKeySize]);
 
-    // This side's key line with its CR: "K1..." for the caller, "k1..." for the callee; empty
-    // before Start and once the channel is dead.
+    // The caller's commitment line with its CR, "H2" and the hash of its public key; empty for a
+    // callee, before Start and once the channel is dead.
+    std::string CommitLine() const;
+    // This side's key line with its CR: the caller's reveal line "K2...", the callee's answer
+    // line "k2..."; empty before Start and once the channel is dead.
     std::string KeyLine() const;
-    // Whether a received line (without its CR) is a key line of the partner's role, even a
-    // malformed one: its first two bytes are "K1" (offer) or "k1" (answer).
-    static bool IsOffer(const std::string& line);
-    static bool IsAnswer(const std::string& line);
+    // The callee takes the caller's commitment line (without CR). False for a malformed line, a
+    // second one or a caller's channel; a failure kills the channel.
+    bool TakeCommit(const std::string& commitLine);
     // Completes the agreement with the partner's key line (without CR) and the two greetings as
-    // composed. False for a malformed key line (or one of this side's own role) or a failed
-    // agreement. Works once per Start: a failure, or any later call, kills the channel.
+    // composed: the caller with the answer line, the callee with the reveal line, which must
+    // match the commitment taken before. False for a malformed key line (or one of this side's
+    // own role), a reveal that breaks the commitment or a failed agreement. Works once per Start:
+    // a failure, or any later call, kills the channel.
     bool Complete(
         const std::string& peerKeyLine, const std::string& callerGreeting, const std::string& calleeGreeting);
     bool Ready() const; // Complete succeeded and nothing was refused since
@@ -53,14 +59,17 @@ public:
     void Wipe();
 
 private:
-    enum State { Idle, Started, Talking, Dead };
+    enum State { Idle, Started, Committed, Talking, Dead };
 
     void Kill();
+    bool Agree(const unsigned char peer[SecureCrypto::kKeySize], const std::string& callerGreeting,
+        const std::string& calleeGreeting);
 
     State m_state;
     Role m_role;
     unsigned char m_secret[SecureCrypto::kKeySize]; // wiped once the agreement is done
     unsigned char m_public[SecureCrypto::kKeySize];
+    unsigned char m_commit[SecureCrypto::kKeySize]; // the callee's copy of the caller's commitment
     gcry_cipher_handle* m_hSeal; // this side's sending direction
     gcry_cipher_handle* m_hOpen; // the partner's sending direction
     uint64_t m_nSealed; // frames sent so far: the next sending nonce

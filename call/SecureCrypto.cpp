@@ -69,6 +69,12 @@ void Wipe(void* p, size_t n)
 
 void Random(unsigned char* p, size_t n) { gcry_randomize(p, n, GCRY_STRONG_RANDOM); }
 
+bool Sha256(const void* a, size_t aLength, const void* b, size_t bLength, unsigned char out[kKeySize])
+{
+    const gcry_buffer_t parts[2] = { Buffer(a, aLength), Buffer(b, bLength) };
+    return gcry_md_hash_buffers(GCRY_MD_SHA256, 0, out, const_cast<gcry_buffer_t*>(parts), 2) == 0;
+}
+
 bool X25519(unsigned char out[kKeySize], const unsigned char scalar[kKeySize], const unsigned char* point)
 {
     return gcry_ecc_mul_point(GCRY_ECC_CURVE25519, out, scalar, point) == 0;

@@ -1,5 +1,5 @@
-// Thin wrappers over the libgcrypt calls that secure calls make: X25519, HKDF-SHA256 over the
-// library's HMAC, and ChaCha20-Poly1305. Kept apart from CSecureChannel so that the known-answer
+// Thin wrappers over the libgcrypt calls that secure calls make: SHA-256, X25519, HKDF-SHA256
+// over the library's HMAC, and ChaCha20-Poly1305. Kept apart from CSecureChannel so that the known-answer
 // tests run the very calls the channel runs. No cryptography is done here by hand.
 #pragma once
 
@@ -23,6 +23,9 @@ void Wipe(void* p, size_t n);
 
 // Fills with fresh random bytes from the library's strong generator.
 void Random(unsigned char* p, size_t n);
+
+// SHA-256 of a || b, by the library.
+bool Sha256(const void* a, size_t aLength, const void* b, size_t bLength, unsigned char out[kKeySize]);
 
 // RFC 7748 X25519: out = scalar * point, both little-endian as the RFC encodes them; a null
 // point means the base point (u = 9), which gives the public key of a secret.

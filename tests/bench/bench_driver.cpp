@@ -742,8 +742,9 @@ std::vector<Row> Rows(
 }
 
 // ---------------------------------------------------------------------------------------------
-// The encrypted flood: the driver calls as a secure caller does (greeting, then the offer),
-// completes the agreement with the window's answer line and floods sealed frames.
+// The encrypted flood: the driver calls as a secure caller does (greeting, then the commitment
+// line), completes the agreement with the window's answer line, reveals its key and floods
+// sealed frames.
 
 const double kOfferLimit = 5.0; // seconds for the callee greeting, then for the answer line
 
@@ -772,7 +773,7 @@ bool ReadUntil(SOCKET s, std::string& buf, double limit, const std::function<boo
 enum SecureOutcome { SecureAnswered, SecureNoAnswer, SecureBadAnswer };
 
 // On the connection just made: reads the callee greeting, sends the caller greeting and the
-// offer, and completes the agreement with the answer line.
+// commitment line, completes the agreement with the answer line and sends the reveal line.
 SecureOutcome SecureCall(Target& t, CSecureChannel& channel)
 {
     std::string in;
@@ -788,11 +789,14 @@ SecureOutcome SecureCall(Target& t, CSecureChannel& channel)
     in.erase(0, greetingSize);
     const std::string callerGreeting = "i1bench\rIbench";
     if (!channel.Start(CSecureChannel::Caller)) Fail("the cryptography library does not start");
-    if (!SendAll(t.conn, callerGreeting + channel.KeyLine())) Fail(std::string("cannot send to ") + t.label);
+    if (!SendAll(t.conn, callerGreeting + channel.CommitLine()))
+        Fail(std::string("cannot send to ") + t.label);
     auto line = [](const std::string& b) { return b.find('\r') != std::string::npos; };
     if (!ReadUntil(t.conn, in, kOfferLimit, line)) return SecureNoAnswer;
     const std::string answer = in.substr(0, in.find('\r'));
-    return channel.Complete(answer, callerGreeting, calleeGreeting) ? SecureAnswered : SecureBadAnswer;
+    if (!channel.Complete(answer, callerGreeting, calleeGreeting)) return SecureBadAnswer;
+    if (!SendAll(t.conn, channel.KeyLine())) Fail(std::string("cannot send to ") + t.label);
+    return SecureAnswered;
 }
 
 struct SecureFlood {

@@ -1,7 +1,9 @@
 // Fuzz target for secure calls: key lines and frames from the wire. The first byte chooses:
-//  - even: the rest is a key line handed to Complete of a channel made from a fixed key. It is
-//    accepted only in its one canonical shape: 54 bytes, "k1" (or "K1" for a callee), key
-//    characters, zero padding bits. IsOffer and IsAnswer say what the first two bytes say.
+//  - even: the rest is a key line: by the next byte, the answer line handed to Complete of a
+//    caller, the commitment line handed to TakeCommit of a callee, or the reveal line handed to
+//    Complete of a callee that took the caller's true commitment; all from fixed keys. Each is
+//    accepted only in its one canonical shape ("k2", "H2" or "K2", then 52 key characters with
+//    zero padding bits), and a reveal only when it is the very key committed to.
 //  - odd: the rest scripts a call between two channels made from fixed keys: either side seals
 //    messages taken from the input, frames are delivered as they are, replayed, reordered or
 //    changed (a flipped bit, cut, a byte inserted or replaced, bytes appended), and lines made of
@@ -32,24 +34,40 @@ const std::string kCalleeGreeting = "a1south\rAsouth";
 const char kKeyAlphabet[] = "0123456789bcdefghjkmnpqrstuvwxyz";
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
+// One key line in the canonical shape of its kind: two bytes, then key characters.
+bool Canonical(const std::string& line, const char* kind)
+{
+    if (line.size() != 54 || line.compare(0, 2, kind) != 0) return false;
+    for (size_t i = 2; i < line.size(); ++i)
+        if (!line[i] || !std::strchr(kKeyAlphabet, line[i])) return false;
+    return line.back() == '0' || line.back() == 'h'; // the last character carries 1 bit and 4 zeros
+}
+
 void KeyLine(Input& in)
 {
-    const bool bCallee = in.Byte() & 1;
+    const uint8_t kind = in.Byte() % 3;
     const std::string line = in.Bytes(in.n);
-    CHECK(CSecureChannel::IsOffer(line) == (line.size() >= 2 && line[0] == 'K' && line[1] == '1'));
-    CHECK(CSecureChannel::IsAnswer(line) == (line.size() >= 2 && line[0] == 'k' && line[1] == '1'));
-    CSecureChannel ch;
-    CHECK(ch.StartWithKey(
-        bCallee ? CSecureChannel::Callee : CSecureChannel::Caller, bCallee ? kCalleeSecret : kCallerSecret));
-    if (ch.Complete(line, kCallerGreeting, kCalleeGreeting)) {
-        CHECK(line.size() == 54);
-        CHECK(bCallee ? CSecureChannel::IsOffer(line) : CSecureChannel::IsAnswer(line));
-        for (size_t i = 2; i < line.size(); ++i) CHECK(std::strchr(kKeyAlphabet, line[i]) && line[i]);
-        CHECK(line.back() == '0' || line.back() == 'h'); // the last character carries 1 bit and 4 zeros
-        CHECK(ch.Ready() && ch.Code().size() == 7);
+    CSecureChannel caller, ch;
+    CHECK(caller.StartWithKey(CSecureChannel::Caller, kCallerSecret));
+    const std::string commit = caller.CommitLine(), reveal = caller.KeyLine();
+    bool bTaken = false;
+    if (kind == 0) {
+        CHECK(ch.StartWithKey(CSecureChannel::Caller, kCallerSecret));
+        bTaken = ch.Complete(line, kCallerGreeting, kCalleeGreeting);
+        if (bTaken) CHECK(Canonical(line, "k2") && ch.Ready() && ch.Code().size() == 7);
     } else {
-        CHECK(!ch.Ready() && ch.Seal("Sx\r").empty() && ch.KeyLine().empty());
+        CHECK(ch.StartWithKey(CSecureChannel::Callee, kCalleeSecret));
+        if (kind == 1) {
+            bTaken = ch.TakeCommit(line);
+            if (bTaken) CHECK(Canonical(line, "H2") && !ch.Ready() && ch.KeyLine().size() == 55);
+        } else {
+            CHECK(ch.TakeCommit(commit.substr(0, 54)));
+            bTaken = ch.Complete(line, kCallerGreeting, kCalleeGreeting);
+            // Another key would be a SHA-256 collision.
+            if (bTaken) CHECK(line + "\r" == reveal && ch.Ready() && ch.Code().size() == 7);
+        }
     }
+    if (!bTaken) CHECK(!ch.Ready() && ch.Seal("Sx\r").empty() && ch.KeyLine().empty());
 }
 
 // Two channels from the fixed keys, agreed.
@@ -57,9 +75,10 @@ void Agree(CSecureChannel& caller, CSecureChannel& callee)
 {
     CHECK(caller.StartWithKey(CSecureChannel::Caller, kCallerSecret));
     CHECK(callee.StartWithKey(CSecureChannel::Callee, kCalleeSecret));
-    const std::string offer = caller.KeyLine(), answer = callee.KeyLine();
-    CHECK(callee.Complete(offer.substr(0, offer.size() - 1), kCallerGreeting, kCalleeGreeting));
+    const std::string commit = caller.CommitLine(), answer = callee.KeyLine(), reveal = caller.KeyLine();
+    CHECK(callee.TakeCommit(commit.substr(0, commit.size() - 1)));
     CHECK(caller.Complete(answer.substr(0, answer.size() - 1), kCallerGreeting, kCalleeGreeting));
+    CHECK(callee.Complete(reveal.substr(0, reveal.size() - 1), kCallerGreeting, kCalleeGreeting));
 }
 
 // The frame line (without CR) that the caller's or the callee's key makes of `message` as the

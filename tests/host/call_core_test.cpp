@@ -91,7 +91,7 @@ struct Core {
             bytes.append(p, (size_t)n);
             return n;
         });
-        return std::regex_replace(bytes, std::regex("([Kk]1)[0-9b-z]{52}\r"), "$1<key>\r");
+        return std::regex_replace(bytes, std::regex("([HKk]2)[0-9b-z]{52}\r"), "$1<key>\r");
     }
     void Feed(CallConn conn, const std::string& bytes)
     {
@@ -129,9 +129,9 @@ const Row kRows[] = {
         kCalling, CallConn::Out, "" },
     { "callee greeting read: name shown, caller greeting and key offer sent on that connection", Calling,
         [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); },
-        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthK1<key>\r" },
+        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthH2<key>\r" },
     { "short greeting alone is acted on", Calling, [](Core& c) { c.Feed(CallConn::Out, "Asouth"); },
-        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthK1<key>\r" },
+        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthH2<key>\r" },
     { "answer read", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); }, "rec partner-answered, look",
         kTalking, CallConn::Out, "" },
     { "busy read", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look",

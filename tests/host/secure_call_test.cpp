@@ -87,7 +87,7 @@ TEST(SecureCall, BothEncryptWithTheSameCodeAndNothingTypedCrossesInTheClear)
     EXPECT_EQ(p.wire.find("hello"), std::string::npos);
     // The greetings go as they always did, the key lines after them.
     EXPECT_EQ(p.wire.rfind("a1south\rAsouth", 0), 0u);
-    EXPECT_NE(p.wire.find("i1north\rInorthK1"), std::string::npos);
+    EXPECT_NE(p.wire.find("i1north\rInorthH2"), std::string::npos);
     p.caller.core.PressHangUp();
     p.Take(p.caller);
     EXPECT_FALSE(p.caller.look.bSecureShown) << "hidden when idle";
@@ -129,7 +129,7 @@ TEST(SecureCall, DroppedOfferOrOlderPeerTalksPlainAndShowsIt)
 {
     // The offer taken off the wire: both talk plain, and both say so.
     Pair p;
-    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("K1[0-9b-z]{52}\r"), ""); };
+    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2[0-9b-z]{52}\r"), ""); };
     p.Talk();
     EXPECT_EQ(p.caller.look.strSecure, "暗号化なし");
     EXPECT_EQ(p.callee.look.strSecure, "暗号化なし");
@@ -148,8 +148,8 @@ TEST(SecureCall, DroppedOfferOrOlderPeerTalksPlainAndShowsIt)
     std::string sent;
     caller.core.Flush(
         CallConn::Out, [&](const char* q, int n, int*) { return sent.append(q, (size_t)n), n; });
-    EXPECT_EQ(std::regex_replace(sent, std::regex("K1[0-9b-z]{52}\r"), "K1<key>\r"),
-        "i1north\rInorthK1<key>\rSto old\r");
+    EXPECT_EQ(std::regex_replace(sent, std::regex("H2[0-9b-z]{52}\r"), "H2<key>\r"),
+        "i1north\rInorthH2<key>\rSto old\r");
     EXPECT_EQ(caller.core.Look().strSecure, "暗号化なし");
 
     // An older caller offers nothing: the callee's bytes are exactly the plain ones.
@@ -170,7 +170,7 @@ TEST(SecureCall, TalkingOnlyEncryptedEndsAPlainCallBeforeAnyLine)
 {
     Pair p;
     p.caller.core.SetRequireSecure(true);
-    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("K1[0-9b-z]{52}\r"), ""); };
+    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2[0-9b-z]{52}\r"), ""); };
     p.Talk();
     EXPECT_EQ(p.caller.boxes,
         std::vector<std::string> { "相手が暗号化に対応していないため、通話を終了しました。" });

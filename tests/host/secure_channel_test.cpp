@@ -1,8 +1,7 @@
 // Secure calls: the library calls against the RFCs' own vectors, then two channels against each
-// other. Literal frames and codes below were computed outside this program: X25519 with
-// `openssl pkeyutl -derive`, the keys with `openssl kdf -keylen 68 -kdfopt digest:SHA256
-// -kdfopt hexkey:Z -kdfopt salt:"Kelvaro secure call 1" -kdfopt hexinfo:T HKDF`, the frames with
-// OpenSSL's ChaCha20-Poly1305 (through Python) and Python's base64.
+// other. Literal key lines, codes and frames below are the worked example of
+// docs/secure-calls.md, computed outside this program with Python's hashlib, hmac and base64
+// and the X25519, HKDF and ChaCha20-Poly1305 of the python3-cryptography package.
 #include "call/SecureChannel.h"
 
 #include <gtest/gtest.h>
@@ -39,9 +38,11 @@ const std::string kBobSecret = Unhex("5dab087e624a8a4b79e17f8b83800ee66f3bb12926
 
 const std::string kCallerGreeting = "i1north\rInorth";
 const std::string kCalleeGreeting = "a1south\rAsouth";
-// Their public keys, 8520f009...9b4e6a and de9edb7d...882b4f, in the key alphabet.
-const std::string kAliceOffer = "K1hnhg02d962mp8x4cgrfc8grrc86vyfhe4sw1px7cnknsxbnv9tp0";
-const std::string kBobAnswer = "k1vugeqzcvgr0v9nuvd71ftt1p6wzs6hy8cew6fmeezjz18vw85e7h";
+// SHA-256("Kelvaro commit 2" || Alice's public key), then the public keys, 8520f009...9b4e6a and
+// de9edb7d...882b4f, in the key alphabet.
+const std::string kAliceCommit = "H258p7q36c4q82twjnhf4ysdppucdrbyetq426z04kvdd07br24940";
+const std::string kBobAnswer = "k2vugeqzcvgr0v9nuvd71ftt1p6wzs6hy8cew6fmeezjz18vw85e7h";
+const std::string kAliceReveal = "K2hnhg02d962mp8x4cgrfc8grrc86vyfhe4sw1px7cnknsxbnv9tp0";
 
 // Section 5.2; the keys of section 6.1 go through the channel below.
 TEST(SecureCrypto, X25519MatchesRfc7748)
@@ -129,8 +130,9 @@ struct Pair {
     {
         EXPECT_TRUE(caller.StartWithKey(CSecureChannel::Caller, Bytes(kAliceSecret)));
         EXPECT_TRUE(callee.StartWithKey(CSecureChannel::Callee, Bytes(kBobSecret)));
-        EXPECT_TRUE(callee.Complete(kAliceOffer, kCallerGreeting, kCalleeGreeting));
+        EXPECT_TRUE(callee.TakeCommit(kAliceCommit));
         EXPECT_TRUE(caller.Complete(kBobAnswer, kCallerGreeting, kCalleeGreeting));
+        EXPECT_TRUE(callee.Complete(kAliceReveal, kCallerGreeting, kCalleeGreeting));
     }
 };
 
@@ -139,69 +141,98 @@ TEST(SecureChannel, FixedKeysGiveTheLiteralKeyLinesCodeAndFrames)
     CSecureChannel caller, callee;
     ASSERT_TRUE(caller.StartWithKey(CSecureChannel::Caller, Bytes(kAliceSecret)));
     ASSERT_TRUE(callee.StartWithKey(CSecureChannel::Callee, Bytes(kBobSecret)));
-    EXPECT_EQ(caller.KeyLine(), kAliceOffer + "\r");
+    EXPECT_EQ(caller.CommitLine(), kAliceCommit + "\r");
     EXPECT_EQ(callee.KeyLine(), kBobAnswer + "\r");
-    EXPECT_EQ(caller.Code(), "") << "no code before the agreement";
-    ASSERT_TRUE(callee.Complete(kAliceOffer, kCallerGreeting, kCalleeGreeting));
+    EXPECT_EQ(caller.KeyLine(), kAliceReveal + "\r");
+    EXPECT_EQ(callee.CommitLine(), "") << "a callee commits to nothing";
+    ASSERT_TRUE(callee.TakeCommit(kAliceCommit));
     ASSERT_TRUE(caller.Complete(kBobAnswer, kCallerGreeting, kCalleeGreeting));
-    EXPECT_EQ(caller.Code(), "303 061");
-    EXPECT_EQ(callee.Code(), "303 061");
-    EXPECT_EQ(caller.Seal("Shello\r"), "EDA6dS6t7y+x4Rn0dHe+tLTDO3U+acI8=\r");
-    EXPECT_EQ(callee.Seal("C\r"), "EYp5251xllMsm5kAWNI20+VLZ\r");
-    EXPECT_EQ(callee.Seal("Sworld\r"), "Elepdx/qIEe/XvCapPJ3kjbq69vzYmaU=\r");
+    EXPECT_EQ(caller.Code(), "502 830");
+    EXPECT_EQ(callee.Code(), "") << "no code before the reveal";
+    ASSERT_TRUE(callee.Complete(kAliceReveal, kCallerGreeting, kCalleeGreeting));
+    EXPECT_EQ(callee.Code(), "502 830");
+    EXPECT_EQ(caller.Seal("Shello\r"), "Ea62efg/C4NIhLdZelwBqiZp+eMjCxCQ=\r");
+    EXPECT_EQ(callee.Seal("C\r"), "ErvAk7rRYQ+3OvOTeiG4tAgZb\r");
+    EXPECT_EQ(callee.Seal("Sworld\r"), "EupAU3pZNh+dAq9qOBxVFCLnTjJ2Q4NM=\r");
+    EXPECT_EQ(caller.Seal("X\r"), "EK2vpsVYxIiJUSznDj2+zO1tn\r");
     std::string msg;
-    EXPECT_TRUE(callee.Open("EDA6dS6t7y+x4Rn0dHe+tLTDO3U+acI8=", &msg));
+    EXPECT_TRUE(callee.Open("Ea62efg/C4NIhLdZelwBqiZp+eMjCxCQ=", &msg));
     EXPECT_EQ(msg, "Shello\r");
-    EXPECT_TRUE(caller.Open("EYp5251xllMsm5kAWNI20+VLZ", &msg));
+    EXPECT_TRUE(caller.Open("ErvAk7rRYQ+3OvOTeiG4tAgZb", &msg));
     EXPECT_EQ(msg, "C\r");
-    EXPECT_TRUE(caller.Open("Elepdx/qIEe/XvCapPJ3kjbq69vzYmaU=", &msg));
+    EXPECT_TRUE(caller.Open("EupAU3pZNh+dAq9qOBxVFCLnTjJ2Q4NM=", &msg));
     EXPECT_EQ(msg, "Sworld\r");
 }
 
 TEST(SecureChannel, RandomKeyLinesHoldNoCommandByteAndAgree)
 {
-    const std::string commandBytes("SaAiICB\r\0", 9);
+    const std::string commandBytes("SaAiICBE\r\0", 10);
     for (int i = 0; i < 3000; ++i) {
         CSecureChannel caller, callee;
         ASSERT_TRUE(caller.Start(CSecureChannel::Caller));
         ASSERT_TRUE(callee.Start(CSecureChannel::Callee));
-        const std::string offer = caller.KeyLine(), answer = callee.KeyLine();
-        ASSERT_EQ(offer.size(), 55u);
-        ASSERT_EQ(offer.back(), '\r');
-        ASSERT_EQ(offer.substr(0, 54).find_first_of(commandBytes), std::string::npos) << offer;
-        ASSERT_EQ(answer.substr(0, 54).find_first_of(commandBytes), std::string::npos) << answer;
+        const std::string commit = caller.CommitLine(), answer = callee.KeyLine(), reveal = caller.KeyLine();
+        for (const std::string& line : { commit, answer, reveal }) {
+            ASSERT_EQ(line.size(), 55u);
+            ASSERT_EQ(line.back(), '\r');
+            ASSERT_EQ(line.substr(0, 54).find_first_of(commandBytes), std::string::npos) << line;
+        }
         if (i % 100) continue; // the agreement itself on a sample
-        ASSERT_TRUE(callee.Complete(offer.substr(0, 54), kCallerGreeting, kCalleeGreeting));
+        ASSERT_TRUE(callee.TakeCommit(commit.substr(0, 54)));
         ASSERT_TRUE(caller.Complete(answer.substr(0, 54), kCallerGreeting, kCalleeGreeting));
+        ASSERT_TRUE(callee.Complete(reveal.substr(0, 54), kCallerGreeting, kCalleeGreeting));
         EXPECT_EQ(caller.Code(), callee.Code());
         EXPECT_EQ(caller.Code().find_first_not_of("0123456789"), 3u) << caller.Code();
         EXPECT_EQ(caller.Code().size(), 7u) << caller.Code();
     }
 }
 
-TEST(SecureChannel, MalformedKeyLinesAreRefusedAndKillTheChannel)
+// Each key line is refused in any other shape, out of turn, or (the reveal) when it breaks the
+// commitment; a refusal kills the channel for good.
+TEST(SecureChannel, MalformedOrUncommittedKeyLinesAreRefusedAndKillTheChannel)
 {
-    const std::string good = kBobAnswer;
+    const std::string answer = kBobAnswer, reveal = kAliceReveal;
+    // A well-formed reveal of a key the caller never committed to (the callee's own).
+    const std::string otherReveal = "K2" + answer.substr(2);
+    enum Step { Answer, Commit, Reveal };
     const struct {
+        Step step;
         std::string line;
         const char* why;
     } cases[] = {
-        { good.substr(0, 53), "one character short" },
-        { good + "0", "one character more" },
-        { good.substr(0, 10) + "a" + good.substr(11), "a character outside the alphabet" },
-        { good.substr(0, 53) + "1", "padding bits set" },
-        { "K1" + good.substr(2), "the caller's own kind of line" },
-        { "k2" + good.substr(2), "another version" },
-        { "k1" + std::string(52, '0'), "the zero key (no shared secret)" },
+        { Answer, answer.substr(0, 53), "one character short" },
+        { Answer, answer + "0", "one character more" },
+        { Answer, answer.substr(0, 10) + "a" + answer.substr(11), "a character outside the alphabet" },
+        { Answer, answer.substr(0, 53) + "1", "padding bits set" },
+        { Answer, "K2" + answer.substr(2), "the caller's own kind of line" },
+        { Answer, "k1" + answer.substr(2), "version 1" },
+        { Answer, "k2" + std::string(52, '0'), "the zero key (no shared secret)" },
+        { Commit, "H1" + kAliceCommit.substr(2), "a commitment of another version" },
+        { Commit, kAliceCommit.substr(0, 53) + "1", "a commitment with padding bits set" },
+        { Reveal, "K1" + reveal.substr(2), "a version-1 reveal" },
+        { Reveal, otherReveal, "a reveal that breaks the commitment" },
     };
     for (const auto& c : cases) {
-        CSecureChannel caller;
-        ASSERT_TRUE(caller.StartWithKey(CSecureChannel::Caller, Bytes(kAliceSecret)));
-        EXPECT_FALSE(caller.Complete(c.line, kCallerGreeting, kCalleeGreeting)) << c.why;
-        EXPECT_FALSE(caller.Ready()) << c.why;
-        EXPECT_EQ(caller.Seal("Sx\r"), "") << c.why;
-        EXPECT_FALSE(caller.Complete(good, kCallerGreeting, kCalleeGreeting)) << c.why << ": no second try";
+        CSecureChannel ch;
+        bool bRefused = false;
+        if (c.step == Answer) {
+            ASSERT_TRUE(ch.StartWithKey(CSecureChannel::Caller, Bytes(kAliceSecret)));
+            bRefused = !ch.Complete(c.line, kCallerGreeting, kCalleeGreeting);
+        } else {
+            ASSERT_TRUE(ch.StartWithKey(CSecureChannel::Callee, Bytes(kBobSecret)));
+            bRefused = c.step == Commit
+                ? !ch.TakeCommit(c.line)
+                : !(ch.TakeCommit(kAliceCommit) && ch.Complete(c.line, kCallerGreeting, kCalleeGreeting));
+        }
+        EXPECT_TRUE(bRefused) << c.why;
+        EXPECT_FALSE(ch.Ready()) << c.why;
+        EXPECT_EQ(ch.Seal("Sx\r"), "") << c.why;
+        EXPECT_EQ(ch.KeyLine(), "") << c.why << ": nothing more is sent";
     }
+    // The reveal before any commitment is refused too.
+    CSecureChannel callee;
+    ASSERT_TRUE(callee.StartWithKey(CSecureChannel::Callee, Bytes(kBobSecret)));
+    EXPECT_FALSE(callee.Complete(reveal, kCallerGreeting, kCalleeGreeting));
 }
 
 TEST(SecureChannel, RoundTripsBothWays)
@@ -254,11 +285,11 @@ TEST(SecureChannel, AnyFrameNotSealedNextByThePartnerIsRefusedForGood)
             [](Pair& p, const std::string&) { return Body(p.callee.Seal("Sfour\r")); } },
         // Sealed with the caller's true key and nonce 0:
         { "two lines", { 0 },
-            [](Pair&, const std::string&) { return std::string("EDAf1dKUZUmjZKFGwqEZMsRKLPNa9lg=="); } },
+            [](Pair&, const std::string&) { return std::string("Ea6T2QQGgRdygDJaNQMsdYPOnuD1c6g=="); } },
         { "no CR", { 0 },
-            [](Pair&, const std::string&) { return std::string("EDAeaRDe3CW2PkG4znBIBk791D1Q="); } },
+            [](Pair&, const std::string&) { return std::string("Ea6SZcTyKZH+IO3bNBXUVtubXkzU="); } },
         { "nothing", { 0 },
-            [](Pair&, const std::string&) { return std::string("EMLQBvxZr1oF/IJuMS1ii6Q=="); } },
+            [](Pair&, const std::string&) { return std::string("EElgIWfUiX1zD/SGtb8LGhQ=="); } },
     };
     for (const auto& c : cases) {
         Pair p;
@@ -275,7 +306,7 @@ TEST(SecureChannel, AnyFrameNotSealedNextByThePartnerIsRefusedForGood)
         EXPECT_FALSE(p.callee.Ready()) << c.why;
         EXPECT_FALSE(p.callee.Open(frames[c.order.size() - 1], &got)) << c.why << ": the channel stays dead";
         EXPECT_EQ(p.callee.Seal("Sx\r"), "") << c.why;
-        EXPECT_EQ(p.callee.Code(), "303 061") << c.why << ": the code stays for the record";
+        EXPECT_EQ(p.callee.Code(), "502 830") << c.why << ": the code stays for the record";
     }
 }
 
