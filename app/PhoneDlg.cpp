@@ -100,7 +100,6 @@ BOOL CPhoneDlg::OnInitDialog()
 
     AddTrayIcon();
 
-
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
             &m_btnDelete });
@@ -122,7 +121,10 @@ BOOL CPhoneDlg::OnInitDialog()
     m_sockCall.SetOwner(this);
     m_sockListen.SetOwner(this);
     OpenListeningSocket();
-    return TRUE;
+    // The window opens ready for an address, not on the hide button that comes first in the
+    // tab order: FALSE tells the dialog that the focus is set.
+    ::SetFocus(m_edtAddress.m_hWnd);
+    return FALSE;
 }
 
 void CPhoneDlg::OnPaint()

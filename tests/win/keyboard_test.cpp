@@ -47,10 +47,10 @@ TEST(Keyboard, TabReachesEveryControlInReadingOrder)
         HWND hDlg;
         std::vector<int> order;
     } const cases[] = {
-        // Address, port, the call buttons and the own name, the phonebook, the start-hidden box,
-        // the sent lines with the send line, the received lines; then OFF, version, hide.
+        // Hide, address, port, the call buttons and the own name, the phonebook, the start-hidden
+        // box, the sent lines with the send line, the received lines; then OFF and version.
         { "main window", main.m_hWnd,
-            { 1000, 1001, 1002, 1003, 1012, 1005, 1015, 1016, 1017, 1019, 1008, 1007, 1009, 2, 1004, 1018 } },
+            { 1018, 1000, 1001, 1002, 1003, 1012, 1005, 1015, 1016, 1017, 1019, 1008, 1007, 1009, 2, 1004 } },
         { "name dialog", name.m_hWnd, { 1012, 1, 2 } },
         { "version box", about.m_hWnd, { 1, 1032, 1033, 1016, 1017 } },
         { "missed calls", missed.m_hWnd, { 1020, 1021, 1022, 2 } },

@@ -491,7 +491,8 @@ std::unique_ptr<CRawPeer> CRawListener::Accept(DWORD dwTimeoutMs)
         return north->ItemText(IDC_STATIC_PARTNER) == south.name &&
             south->ItemText(IDC_STATIC_PARTNER) == north.name;
     });
-    // The caller's key offer comes right behind its greeting; the callee takes it while ringing.
+    // The caller's commitment comes right behind its greeting; the callee answers it while ringing
+    // and the caller's reveal follows.
     PumpUntil([&] { return south->ItemText(IDC_STATIC_SECURE) != "暗号化なし"; }, 1000);
     if (bNamesShown) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
