@@ -28,6 +28,27 @@ CString Who(const CString& strName, const CString& strAddress)
     return EscapeLineText(strName) + " (" + EscapeLineText(strAddress) + ")";
 }
 
+// What the log says of each end; a failure adds its reason.
+const char* EndText(CallEnd how)
+{
+    static const struct {
+        CallEnd how;
+        const char* pszText;
+    } kEnds[] = {
+        { CallEnd::HungUp, "終了 (自分が切りました)" },
+        { CallEnd::Cancelled, "取り消し (自分が切りました)" },
+        { CallEnd::Refused, "拒否 (応答せずに切りました)" },
+        { CallEnd::PartnerHungUp, "終了 (相手が切りました)" },
+        { CallEnd::Missed, "不在着信 (応答する前に相手が切りました)" },
+        { CallEnd::Failed, "失敗 " },
+        { CallEnd::Tampered, "終了 (内容が途中で書き換えられました)" },
+        { CallEnd::NotSecure, "終了 (暗号化しない相手でした)" },
+    };
+    for (const auto& end : kEnds)
+        if (end.how == how) return end.pszText;
+    return "終了";
+}
+
 } // namespace
 
 void CCallJournal::SetFolder(const CString& strFolder)
@@ -70,78 +91,90 @@ void CCallJournal::End(Call& rCall, const CString& strHow)
     Write(strHow);
 }
 
-void CCallJournal::Record(const CCallEffect& e)
+void CCallJournal::Record(CallConn conn, const CCallRecord& what)
 {
-    Call& call = e.conn == CallConn::Out ? m_out : m_in;
-    switch (e.event) {
-    case CCallEffect::Placed:
-        // A call still being dialled is dropped for the new one.
-        End(m_out, "取り消し (かけ直しました)");
-        m_bLogErrorShown = false;
-        m_out.bOpen = true;
-        m_out.strAddress = e.strText;
-        m_out.strName.Empty();
-        Write("発信 " + EscapeLineText(e.strText) + " ポート " + EscapeLineText(e.strExtra));
-        break;
-    case CCallEffect::Connected:
-        m_out.strAddress = e.strText;
-        Write("呼び出し " + EscapeLineText(e.strText));
-        break;
-    case CCallEffect::Incoming:
-        m_bLogErrorShown = false;
-        m_in.bOpen = true;
-        m_in.strAddress = e.strText;
-        m_in.strName.Empty();
-        Write("着信 " + EscapeLineText(e.strText));
-        break;
-    case CCallEffect::TurnedAway:
-        // A held call makes the caller a busy one; without one it was do-not-disturb.
-        Write((e.bOn ? "話し中のため断りました " : "応答しない設定のため断りました ") +
-            EscapeLineText(e.strText));
-        AddMissed(e.bOn ? CMissedCall::Busy : CMissedCall::DoNotDisturb, CString(), e.strText);
-        break;
-    case CCallEffect::Named:
-        if (!call.bOpen || call.strName == e.strText) break;
-        call.strName = e.strText;
-        Write("相手 " + Who(e.strText, call.strAddress));
-        break;
-    case CCallEffect::PartnerAnswer:
-        if (m_out.bOpen) Write(CString("相手が応答しました"));
-        break;
-    case CCallEffect::PartnerBusy:
-        // What the window shows: "話し中", and who answered so.
-        if (m_out.bOpen) Write("話し中 " + Who(m_out.strName, m_out.strAddress));
-        break;
-    case CCallEffect::Answered:
-        if (m_in.bOpen) Write(CString("応答しました"));
-        break;
-    case CCallEffect::Sent:
-        Write("送信 " + EscapeLineText(e.strText));
-        break;
-    case CCallEffect::Received: {
-        std::vector<CString> texts;
-        texts.reserve(e.lines.size());
-        for (const CString& s : e.lines) texts.push_back("受信 " + EscapeLineText(s));
-        Write(texts);
-        break;
-    }
-    case CCallEffect::Secured:
-        if (call.bOpen) Write(e.strText.IsEmpty() ? CString("暗号化なし") : "暗号化 " + e.strText);
-        break;
-    case CCallEffect::Ended: {
-        // What the log says of each end, in the order of CallEnd; a failure adds its reason.
-        static const char* const kHow[] = { "終了 (自分が切りました)", "取り消し (自分が切りました)",
-            "拒否 (応答せずに切りました)", "終了 (相手が切りました)",
-            "不在着信 (応答する前に相手が切りました)", "失敗 ", "終了 (内容が途中で書き換えられました)",
-            "終了 (暗号化しない相手でした)" };
-        const CallEnd how = (CallEnd)e.nCode;
-        End(call,
-            how == CallEnd::Failed ? kHow[e.nCode] + ReasonText((DWORD)e.nExtra) : CString(kHow[e.nCode]));
-        // Rang and ended before anyone answered.
-        if (how == CallEnd::Missed) AddMissed(CMissedCall::Unanswered, call.strName, call.strAddress);
-        break;
-    }
-    }
+    Call& call = conn == CallConn::Out ? m_out : m_in;
+    std::visit([&](const auto& rec) { Take(call, rec); }, what);
+}
+
+void CCallJournal::Take(Call&, const CallRec::Placed& rec)
+{
+    // A call still being dialled is dropped for the new one.
+    End(m_out, "取り消し (かけ直しました)");
+    m_bLogErrorShown = false;
+    m_out.bOpen = true;
+    m_out.strAddress = rec.strAddress;
+    m_out.strName.Empty();
+    Write("発信 " + EscapeLineText(rec.strAddress) + " ポート " + EscapeLineText(rec.strPort));
+}
+
+void CCallJournal::Take(Call&, const CallRec::Connected& rec)
+{
+    m_out.strAddress = rec.strAddress;
+    Write("呼び出し " + EscapeLineText(rec.strAddress));
+}
+
+void CCallJournal::Take(Call&, const CallRec::Incoming& rec)
+{
+    m_bLogErrorShown = false;
+    m_in.bOpen = true;
+    m_in.strAddress = rec.strAddress;
+    m_in.strName.Empty();
+    Write("着信 " + EscapeLineText(rec.strAddress));
+}
+
+void CCallJournal::Take(Call&, const CallRec::TurnedAway& rec)
+{
+    // A held call makes the caller a busy one; without one it was do-not-disturb.
+    Write((rec.bBusy ? "話し中のため断りました " : "応答しない設定のため断りました ") +
+        EscapeLineText(rec.strAddress));
+    AddMissed(rec.bBusy ? CMissedCall::Busy : CMissedCall::DoNotDisturb, CString(), rec.strAddress);
+}
+
+void CCallJournal::Take(Call& call, const CallRec::Named& rec)
+{
+    if (!call.bOpen || call.strName == rec.strName) return;
+    call.strName = rec.strName;
+    Write("相手 " + Who(rec.strName, call.strAddress));
+}
+
+void CCallJournal::Take(Call&, const CallRec::PartnerAnswered&)
+{
+    if (m_out.bOpen) Write(CString("相手が応答しました"));
+}
+
+void CCallJournal::Take(Call&, const CallRec::PartnerBusy&)
+{
+    // What the window shows: "話し中", and who answered so.
+    if (m_out.bOpen) Write("話し中 " + Who(m_out.strName, m_out.strAddress));
+}
+
+void CCallJournal::Take(Call&, const CallRec::Answered&)
+{
+    if (m_in.bOpen) Write(CString("応答しました"));
+}
+
+void CCallJournal::Take(Call&, const CallRec::Sent& rec) { Write("送信 " + EscapeLineText(rec.strText)); }
+
+void CCallJournal::Take(Call&, const CallRec::Received& rec)
+{
+    std::vector<CString> texts;
+    texts.reserve(rec.lines.size());
+    for (const CString& s : rec.lines) texts.push_back("受信 " + EscapeLineText(s));
+    Write(texts);
+}
+
+void CCallJournal::Take(Call& call, const CallRec::Secured& rec)
+{
+    if (call.bOpen) Write(rec.strCode.IsEmpty() ? CString("暗号化なし") : "暗号化 " + rec.strCode);
+}
+
+void CCallJournal::Take(Call& call, const CallRec::Ended& rec)
+{
+    const CString strHow = EndText(rec.how);
+    End(call, rec.how == CallEnd::Failed ? strHow + ReasonText((DWORD)rec.nError) : strHow);
+    // Rang and ended before anyone answered.
+    if (rec.how == CallEnd::Missed) AddMissed(CMissedCall::Unanswered, call.strName, call.strAddress);
 }
 
 void CCallJournal::EndAll()

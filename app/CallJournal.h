@@ -4,7 +4,7 @@
 
 #include "app/ConversationLog.h"
 #include "app/MissedCalls.h"
-#include "call/CallCore.h"
+#include "call/CallEffects.h"
 
 #include <vector>
 
@@ -16,7 +16,7 @@ public:
     void SetLogOn(bool bOn);
 
     // One event of a call (a Record effect).
-    void Record(const CCallEffect& e);
+    void Record(CallConn conn, const CCallRecord& what);
     // The program ends: calls still open end in the log, and its file is closed.
     void EndAll();
     // Who the partner of a call is, as a balloon names it: the name, or the address.
@@ -38,6 +38,19 @@ private:
     void Write(const std::vector<CString>& texts);
     void Write(const CString& strText) { Write(std::vector<CString> { strText }); }
     void End(Call& rCall, const CString& strHow);
+    // Each record, into the log and the missed calls; rCall is the call it belongs to.
+    void Take(Call& rCall, const CallRec::Placed& rec);
+    void Take(Call& rCall, const CallRec::Connected& rec);
+    void Take(Call& rCall, const CallRec::Incoming& rec);
+    void Take(Call& rCall, const CallRec::TurnedAway& rec);
+    void Take(Call& rCall, const CallRec::Named& rec);
+    void Take(Call& rCall, const CallRec::PartnerAnswered& rec);
+    void Take(Call& rCall, const CallRec::PartnerBusy& rec);
+    void Take(Call& rCall, const CallRec::Answered& rec);
+    void Take(Call& rCall, const CallRec::Sent& rec);
+    void Take(Call& rCall, const CallRec::Received& rec);
+    void Take(Call& rCall, const CallRec::Secured& rec);
+    void Take(Call& rCall, const CallRec::Ended& rec);
     void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
 

@@ -45,19 +45,12 @@ CPhoneDlg::CPhoneDlg(CWnd* pParent)
       m_bMinStart(false),
       m_hIcon(NULL),
       m_bInTray(false),
-      m_nBookSel(0),
-      m_pInSocket(nullptr),
-      m_pBusySocket(nullptr)
+      m_nBookSel(0)
 {
     m_hIcon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
-CPhoneDlg::~CPhoneDlg()
-{
-    // Normally gone already (OnDestroy); a window that was never created still owns nothing.
-    delete m_pInSocket;
-    delete m_pBusySocket;
-}
+CPhoneDlg::~CPhoneDlg() = default;
 
 void CPhoneDlg::DoDataExchange(CDataExchange* pDX)
 {
@@ -118,9 +111,7 @@ BOOL CPhoneDlg::OnInitDialog()
     m_stcPartnerName.SetWindowText("");
     m_stcStatus.ShowWindow(SW_HIDE);
 
-    m_sockCall.SetOwner(this);
-    m_sockListen.SetOwner(this);
-    OpenListeningSocket();
+    StartCalls();
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.
     ::SetFocus(m_edtAddress.m_hWnd);
@@ -160,10 +151,7 @@ void CPhoneDlg::OnDestroy()
 
     CShapedDialog::OnDestroy();
 
-    delete m_pInSocket;
-    m_pInSocket = nullptr;
-    delete m_pBusySocket;
-    m_pBusySocket = nullptr;
+    m_calls.Detach();
 
     WriteSettings();
     m_notifier.SetRinging(false);

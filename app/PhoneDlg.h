@@ -4,10 +4,7 @@
 #pragma once
 
 #include "app/CallJournal.h"
-#include "call/CallCore.h"
-#include "call/CallSocket.h"
-#include "call/LineList.h"
-#include "call/ReceiveState.h"
+#include "call/CallDriver.h"
 #include "res/resource.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
@@ -80,15 +77,9 @@ protected:
     void ReadSettings();
     void WriteSettings();
 
-    // Call control (call/CallControl.cpp): the core's effects carried out, and received bytes
-    // read in bounded turns.
-    void OpenListeningSocket();
-    void ApplyCallEffects();
-    CCallSocket* SocketOf(CallConn conn);
-    bool ConnOf(const CCallSocket* pSocket, CallConn* pConn);
-    void ReceiveTurn(CallConn conn);
-    void ScheduleReceive(CallConn conn, bool bByTimer);
-    static void CALLBACK ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
+    // Call control (call/CallControl.cpp): the call driver attached to the window and the
+    // listening socket opened.
+    void StartCalls();
 
     // Tray icon and system menu (ui/TrayMenu.cpp).
     void AddTrayIcon();
@@ -137,17 +128,11 @@ protected:
     CString m_strIniPath;
     CString m_strPort;
     CString m_strAddress;
-    CCallSocket m_sockListen;
-    CCallSocket m_sockCall;
-    CCallSocket* m_pInSocket;
-    CCallSocket* m_pBusySocket;
 
-    // Call control without I/O, and where reading each call's connection stands.
+    // Call control without I/O, and the driver that carries out its effects on the sockets and
+    // controls.
     CCallCore m_core { WSAEWOULDBLOCK };
-    CReceiveState m_recvOut;
-    CReceiveState m_recvIn;
-    std::vector<char> m_receiveBuffer;
-    CTextMeasure m_measure; // widths of listed lines
+    CCallDriver m_calls { m_core };
 
     // What is kept of calls, and how the user learns of them.
     CCallJournal m_journal;

@@ -72,30 +72,6 @@ unsigned CCallCore::Generation(CallConn conn) const { return LinkOf(conn)->nGene
 size_t CCallCore::Queued(CallConn conn) const { return LinkOf(conn)->queue.Queued(); }
 size_t CCallCore::PendingBytes(CallConn conn) const { return (size_t)LinkOf(conn)->reader.PendingBytes(); }
 
-CCallEffect& CCallCore::Add(CCallEffect::Kind kind, CallConn conn)
-{
-    m_effects.emplace_back();
-    m_effects.back().kind = kind;
-    m_effects.back().conn = conn;
-    m_effects.back().nGeneration = LinkOf(conn)->nGeneration;
-    return m_effects.back();
-}
-
-void CCallCore::Record(CCallEffect::Event event, CallConn conn, const CString& strText)
-{
-    CCallEffect& e = Add(CCallEffect::Record, conn);
-    e.event = event;
-    e.strText = strText;
-}
-
-void CCallCore::RecordEnd(CallConn conn, CallEnd how, int nError)
-{
-    CCallEffect& e = Add(CCallEffect::Record, conn);
-    e.event = CCallEffect::Ended;
-    e.nCode = (int)how;
-    e.nExtra = nError;
-}
-
 std::vector<CCallEffect> CCallCore::TakeEffects()
 {
     std::vector<CCallEffect> out;
@@ -125,13 +101,10 @@ bool CCallCore::Queue(CallConn conn, const CString& strMessage)
         link.secure == Secure::On ? link.channel.Seal(strMessage.str()) : strMessage.str();
     int nError = 0;
     if (!link.queue.Push(bytes.data(), bytes.size(), HoldAll(m_nWouldBlock), &nError)) {
-        CCallEffect box;
-        box.kind = CCallEffect::ShowText;
-        box.strText = kNotReceiving;
-        AddBox(box);
+        Box(kNotReceiving);
         return false;
     }
-    Add(CCallEffect::Transmit, conn);
+    Transmit(conn);
     return true;
 }
 
@@ -171,14 +144,14 @@ void CCallCore::Settle(bool bCallEnded)
     const CCallLook look = Look();
     if (look != m_look) {
         m_look = look;
-        Add(CCallEffect::Look);
+        Add(CallFx::Look { look });
     }
     const bool bRing = m_in.state == InState::Ringing;
     if (bRing != m_bRingOn) {
         m_bRingOn = bRing;
-        Add(CCallEffect::Ring, CallConn::In).bOn = bRing;
+        Add(CallFx::Ring { bRing });
     }
-    if (bCallEnded && m_in.state == InState::Idle && !OutConnected(m_out.state)) Add(CCallEffect::ClearLists);
+    if (bCallEnded && m_in.state == InState::Idle && !OutConnected(m_out.state)) Add(CallFx::ClearLists {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -190,16 +163,12 @@ void CCallCore::PressCall(const CString& strAddress, const CString& strPort)
     const CString strTo = strAddress.IsEmpty() ? CString(kDefaultAddress) : strAddress;
     const CString strPortTo = strPort.IsEmpty() ? CString(kDefaultPort) : strPort;
     // An earlier attempt still being dialled is dropped for the new one.
-    if (m_out.state == OutState::Dialling) Add(CCallEffect::Close, CallConn::Out);
+    if (m_out.state == OutState::Dialling) Add(CallFx::Close { CallConn::Out });
     m_out.Reset();
     m_out.state = OutState::Dialling;
-    CCallEffect& placed = Add(CCallEffect::Record, CallConn::Out);
-    placed.event = CCallEffect::Placed;
-    placed.strText = strTo;
-    placed.strExtra = strPortTo;
-    CCallEffect& connect = Add(CCallEffect::Connect, CallConn::Out);
-    connect.strText = strTo;
-    connect.nCode = std::atoi(strPortTo);
+    Record(CallConn::Out, CallRec::Placed { strTo, strPortTo });
+    // As atoi reads it: leading digits, 0 without; above 65535 the socket layer takes it modulo.
+    Add(CallFx::Connect { strTo, (unsigned)std::atoi(strPortTo) });
     Settle(false);
 }
 
@@ -208,10 +177,7 @@ void CCallCore::DialFailed(int nError)
     if (m_out.state != OutState::Dialling) return;
     EndOut(CallEnd::Failed, nError);
     Settle(true);
-    CCallEffect box;
-    box.kind = CCallEffect::ShowError;
-    box.nCode = nError;
-    AddBox(box);
+    ErrorBox(nError);
 }
 
 void CCallCore::Connected(int nError, const CString& strPeer)
@@ -223,14 +189,15 @@ void CCallCore::Connected(int nError, const CString& strPeer)
         return;
     }
     m_out.state = OutState::Calling;
-    Record(CCallEffect::Connected, CallConn::Out, strPeer);
+    Record(CallConn::Out, CallRec::Connected { strPeer });
     Settle(false);
 }
 
 void CCallCore::EndOut(CallEnd how, int nError)
 {
-    RecordEnd(CallConn::Out, how, nError);
-    Add(CCallEffect::Close, CallConn::Out);
+    Record(CallConn::Out, CallRec::Ended { how, nError });
+    Add(CallFx::Close { CallConn::Out });
+    SettleLine(CallConn::Out, false);
     m_out.Reset();
     m_out.state = OutState::Idle;
 }
@@ -242,7 +209,7 @@ void CCallCore::ConnectionWaiting()
 {
     // A call held (or no calls taken now): the new caller is turned away with the busy message.
     const bool bTurnAway = m_in.state != InState::Idle || m_bDoNotDisturb;
-    Add(CCallEffect::Accept, bTurnAway ? CallConn::Busy : CallConn::In);
+    Add(CallFx::Accept { bTurnAway ? CallConn::Busy : CallConn::In });
 }
 
 void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& strMyName)
@@ -252,10 +219,7 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
         m_busy.Reset();
         m_bBusyOpen = true;
         Queue(CallConn::Busy, ComposeBusy(strMyName));
-        CCallEffect& e = Add(CCallEffect::Record, CallConn::Busy);
-        e.event = CCallEffect::TurnedAway;
-        e.strText = strPeer;
-        e.bOn = m_in.state != InState::Idle;
+        Record(CallConn::Busy, CallRec::TurnedAway { strPeer, m_in.state != InState::Idle });
         return;
     }
     if (conn != CallConn::In) return;
@@ -264,22 +228,15 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
     const CString strGreeting = ComposeCalleeGreeting(strMyName);
     m_in.strCalleeGreeting = strGreeting.str();
     Queue(CallConn::In, strGreeting);
-    Record(CCallEffect::Incoming, CallConn::In, strPeer);
+    Record(CallConn::In, CallRec::Incoming { strPeer });
     Settle(false);
-    CCallEffect box;
-    box.kind = CCallEffect::NotifyIncoming;
-    box.conn = CallConn::In;
-    AddBox(box);
+    m_boxes.emplace_back(CallFx::NotifyIncoming {});
 }
 
 void CCallCore::AcceptFailed(CallConn conn, int nError)
 {
     if (conn == CallConn::Busy) m_bBusyOpen = false;
-    CCallEffect box;
-    box.kind = CCallEffect::ShowError;
-    box.conn = conn;
-    box.nCode = nError;
-    AddBox(box);
+    ErrorBox(nError);
 }
 
 void CCallCore::PressAnswer()
@@ -290,13 +247,14 @@ void CCallCore::PressAnswer()
     Queue(CallConn::In, ComposeAnswer());
     m_in.state = InState::Talking;
     Settle(false);
-    Record(CCallEffect::Answered, CallConn::In);
+    Record(CallConn::In, CallRec::Answered {});
 }
 
 void CCallCore::EndIn(CallEnd how)
 {
-    RecordEnd(CallConn::In, how);
-    Add(CCallEffect::Close, CallConn::In);
+    Record(CallConn::In, CallRec::Ended { how, 0 });
+    Add(CallFx::Close { CallConn::In });
+    SettleLine(CallConn::In, false);
     m_in.Reset();
     m_in.state = InState::Idle;
 }
@@ -314,13 +272,10 @@ bool CCallCore::Decide(CallConn conn, bool bSecure)
 {
     Link& link = *LinkOf(conn);
     link.secure = bSecure ? Secure::On : Secure::Plain;
-    Record(CCallEffect::Secured, conn, bSecure ? CString(link.channel.Code()) : CString());
+    Record(conn, CallRec::Secured { bSecure ? CString(link.channel.Code()) : CString() });
     if (!bSecure && m_bRequireSecure) {
         End(conn, CallEnd::NotSecure);
-        CCallEffect box;
-        box.kind = CCallEffect::ShowText;
-        box.strText = kNotSecure;
-        AddBox(box);
+        Box(kNotSecure);
         return false;
     }
     Settle(false);
@@ -330,10 +285,7 @@ bool CCallCore::Decide(CallConn conn, bool bSecure)
 void CCallCore::Tampered(CallConn conn)
 {
     End(conn, CallEnd::Tampered);
-    CCallEffect box;
-    box.kind = CCallEffect::ShowText;
-    box.strText = kTampered;
-    AddBox(box);
+    Box(kTampered);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -366,7 +318,7 @@ void CCallCore::Closed(CallConn conn)
         if (!m_bBusyOpen) return;
         m_bBusyOpen = false;
         m_busy.Reset();
-        Add(CCallEffect::Close, CallConn::Busy);
+        Add(CallFx::Close { CallConn::Busy });
         return;
     }
     Settle(true);
@@ -387,13 +339,33 @@ void CCallCore::PressEnter(const CString& strText)
     if (m_in.state != InState::Idle) targets.push_back(CallConn::In);
     for (CallConn conn : targets) {
         if (!LinkOf(conn)->queue.Fits(WireSize(conn, (size_t)strMessage.GetLength()))) {
-            Queue(conn, strMessage); // refused: tells the user
+            // Refused before anything is sealed or queued: the call goes on as it was.
+            Box(kNotReceiving);
             return;
         }
     }
     for (CallConn conn : targets) Queue(conn, strMessage);
-    Add(CCallEffect::ListSent).strText = strText;
-    Record(CCallEffect::Sent, targets.front(), strText);
+    // Listed once a partner has taken it: the window reports each connection's flush.
+    m_typed = TypedLine { strText, targets, targets.front(), false };
+}
+
+void CCallCore::Flushed(CallConn conn, int nError)
+{
+    if (nError) ErrorBox(nError);
+    SettleLine(conn, nError == 0);
+}
+
+void CCallCore::SettleLine(CallConn conn, bool bTaken)
+{
+    std::vector<CallConn>& waiting = m_typed.waiting;
+    const auto it = std::find(waiting.begin(), waiting.end(), conn);
+    if (it == waiting.end()) return;
+    waiting.erase(it);
+    m_typed.bTaken = m_typed.bTaken || bTaken;
+    if (!waiting.empty() || !m_typed.bTaken) return;
+    // A line that no partner could be sent stays in the edit and is not listed.
+    Add(CallFx::ListSent { m_typed.strText });
+    Record(m_typed.first, CallRec::Sent { m_typed.strText });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -426,49 +398,57 @@ void CCallCore::ListBatch(CallConn conn, std::vector<CString>& batch)
     m_nLinesTaken += batch.size();
     // Right behind the lines of an earlier read: one batch.
     const size_t n = m_effects.size();
-    if (n >= 2 && m_effects[n - 2].kind == CCallEffect::ListReceived &&
-        m_effects[n - 1].kind == CCallEffect::Record && m_effects[n - 1].event == CCallEffect::Received &&
-        m_effects[n - 2].conn == conn && m_effects[n - 2].nGeneration == LinkOf(conn)->nGeneration) {
-        m_effects[n - 2].lines.insert(m_effects[n - 2].lines.end(), batch.begin(), batch.end());
-        m_effects[n - 1].lines.insert(m_effects[n - 1].lines.end(), batch.begin(), batch.end());
+    auto* pList = n >= 2 ? std::get_if<CallFx::ListReceived>(&m_effects[n - 2]) : nullptr;
+    auto* pRec = n >= 2 ? std::get_if<CallFx::Record>(&m_effects[n - 1]) : nullptr;
+    auto* pReceived = pRec ? std::get_if<CallRec::Received>(&pRec->what) : nullptr;
+    if (pList && pReceived && pList->conn == conn && pList->nGeneration == LinkOf(conn)->nGeneration) {
+        pList->lines.insert(pList->lines.end(), batch.begin(), batch.end());
+        pReceived->lines.insert(pReceived->lines.end(), batch.begin(), batch.end());
         batch.clear();
         return;
     }
-    CCallEffect& list = Add(CCallEffect::ListReceived, conn);
-    list.lines = batch;
-    CCallEffect& rec = Add(CCallEffect::Record, conn);
-    rec.event = CCallEffect::Received;
-    rec.lines.swap(batch);
+    Add(CallFx::ListReceived { conn, LinkOf(conn)->nGeneration, batch });
+    Record(conn, CallRec::Received { std::move(batch) });
+    batch.clear();
 }
 
-void CCallCore::Apply(
-    CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch)
+bool CCallCore::Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPlain)
 {
     Link& link = *LinkOf(conn);
-    CLineMessage plain = msg;
+    *pPlain = msg;
     if (msg.kind == CLineMessage::Frame) {
         // Before the key lines, a frame is nobody's; after them it must open, as the next one.
-        if (link.secure == Secure::Offered) return Tampered(conn);
-        if (link.secure != Secure::On) return;
+        if (link.secure == Secure::Offered) return Tampered(conn), false;
+        if (link.secure != Secure::On) {
+            pPlain->kind = CLineMessage::Other;
+            return true;
+        }
         std::string message;
-        if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn);
+        if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn), false;
         const size_t n = message.size();
         if (n >= 2 && message[0] == 'S') {
-            plain.kind = CLineMessage::Text;
-            plain.strPayload = CString(message.substr(1, n - 2));
+            pPlain->kind = CLineMessage::Text;
+            pPlain->strPayload = CString(message.substr(1, n - 2));
         } else if (message == "C\r") {
-            plain.kind = CLineMessage::Answer;
+            pPlain->kind = CLineMessage::Answer;
         } else {
-            return Tampered(conn);
+            return Tampered(conn), false;
         }
     } else if (link.secure == Secure::On &&
         (msg.kind == CLineMessage::Text || msg.kind == CLineMessage::Answer ||
             msg.kind == CLineMessage::Busy || msg.kind == CLineMessage::Other)) {
         // A plain message, or any other line, inside an encrypted call was put there on the way.
-        return Tampered(conn);
+        return Tampered(conn), false;
     }
+    return true;
+}
 
-    if (plain.kind == CLineMessage::Text && link.secure != Secure::Offered) {
+void CCallCore::Apply(
+    CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch)
+{
+    CLineMessage plain;
+    if (!Unseal(conn, msg, &plain)) return;
+    if (plain.kind == CLineMessage::Text && LinkOf(conn)->secure != Secure::Offered) {
         batch.push_back(plain.strPayload);
         return;
     }
@@ -479,71 +459,105 @@ void CCallCore::Apply(
         // The caller offered and the callee talks plain: an older program.
         if (Decide(conn, false)) batch.push_back(plain.strPayload);
         break;
-    case CLineMessage::CalleeName: {
-        CCallEffect& name = Add(CCallEffect::PartnerName, conn);
-        name.strText = plain.strPayload;
-        // The reply goes back on the connection the greeting came from.
-        const CString strGreeting = ComposeCallerGreeting(strMyName);
-        Queue(conn, strGreeting);
-        Record(CCallEffect::Named, conn, plain.strPayload);
-        // The caller offers a key right after its greeting; an older callee ignores the line.
-        if (conn == CallConn::Out && link.secure == Secure::None &&
-            link.channel.Start(CSecureChannel::Caller)) {
-            link.strCallerGreeting = strGreeting.str();
-            link.strCalleeGreeting = ComposeCalleeGreeting(plain.strPayload).str();
-            Queue(conn, CString(link.channel.CommitLine()));
-            link.secure = Secure::Offered;
-        }
+    case CLineMessage::CalleeName:
+        TakeCalleeGreeting(conn, plain.strPayload, strMyName);
         break;
-    }
-    case CLineMessage::CallerName: {
-        CCallEffect& name = Add(CCallEffect::PartnerName, conn);
-        name.strText = plain.strPayload;
-        name.bOn = true;
-        Record(CCallEffect::Named, conn, plain.strPayload);
-        link.strCallerGreeting = ComposeCallerGreeting(plain.strPayload).str();
+    case CLineMessage::CallerName:
+        TakeCallerGreeting(conn, plain.strPayload);
         break;
-    }
     case CLineMessage::KeyCommit:
-        // Taken while the call rings and is plain so far; the answer line goes out plain, and
-        // the caller's reveal must match the commitment.
-        if (conn != CallConn::In || m_in.state != InState::Ringing || link.secure != Secure::None ||
-            link.strCallerGreeting.empty())
-            break;
-        if (!link.channel.Start(CSecureChannel::Callee)) break;
-        if (!link.channel.TakeCommit(plain.strPayload.str())) return Tampered(conn);
-        Queue(conn, CString(link.channel.KeyLine()));
-        link.secure = Secure::Offered;
+        TakeKeyOffer(conn, plain.strPayload);
         break;
     case CLineMessage::KeyReveal:
-        if (conn != CallConn::In || link.secure != Secure::Offered) break;
-        if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
-            return Tampered(conn);
-        Decide(conn, true);
+        TakeReveal(conn, plain.strPayload);
         break;
     case CLineMessage::KeyAnswer:
-        if (conn != CallConn::Out || link.secure != Secure::Offered) break;
-        if (!link.channel.Complete(plain.strPayload.str(), link.strCallerGreeting, link.strCalleeGreeting))
-            return Tampered(conn);
-        Queue(conn, CString(link.channel.KeyLine()));
-        Decide(conn, true);
+        TakeKeyAnswer(conn, plain.strPayload);
         break;
     case CLineMessage::Answer:
-        if (conn != CallConn::Out) break;
-        if (link.secure == Secure::Offered && !Decide(conn, false)) break;
-        m_out.state = OutState::Talking;
-        Record(CCallEffect::PartnerAnswer, conn);
-        Settle(false);
+        TakeAnswer(conn);
         break;
     case CLineMessage::Busy:
-        if (conn != CallConn::Out) break;
-        if (link.secure == Secure::Offered) link.secure = Secure::Plain;
-        m_out.state = OutState::TurnedAway;
-        Record(CCallEffect::PartnerBusy, conn);
-        Settle(false);
+        TakeBusy(conn);
         break;
     case CLineMessage::Frame:
     case CLineMessage::Other:
         break;
     }
+}
+
+void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const CString& strMyName)
+{
+    Link& link = *LinkOf(conn);
+    Add(CallFx::PartnerName { conn, link.nGeneration, strName, false });
+    // The reply goes back on the connection the greeting came from.
+    const CString strGreeting = ComposeCallerGreeting(strMyName);
+    Queue(conn, strGreeting);
+    Record(conn, CallRec::Named { strName });
+    // The caller offers a key right after its greeting; an older callee ignores the line.
+    if (conn == CallConn::Out && link.secure == Secure::None && link.channel.Start(CSecureChannel::Caller)) {
+        link.strCallerGreeting = strGreeting.str();
+        link.strCalleeGreeting = ComposeCalleeGreeting(strName).str();
+        Queue(conn, CString(link.channel.CommitLine()));
+        link.secure = Secure::Offered;
+    }
+}
+
+void CCallCore::TakeCallerGreeting(CallConn conn, const CString& strName)
+{
+    Link& link = *LinkOf(conn);
+    Add(CallFx::PartnerName { conn, link.nGeneration, strName, true });
+    Record(conn, CallRec::Named { strName });
+    link.strCallerGreeting = ComposeCallerGreeting(strName).str();
+}
+
+void CCallCore::TakeKeyOffer(CallConn conn, const CString& strLine)
+{
+    // Taken while the call rings and is plain so far; the key line in answer goes out plain,
+    // everything after it sealed.
+    Link& link = *LinkOf(conn);
+    if (conn != CallConn::In || m_in.state != InState::Ringing || link.secure != Secure::None ||
+        link.strCallerGreeting.empty())
+        return;
+    if (!link.channel.Start(CSecureChannel::Callee)) return;
+    if (!link.channel.TakeCommit(strLine.str())) return Tampered(conn);
+    Queue(conn, CString(link.channel.KeyLine()));
+    link.secure = Secure::Offered;
+}
+
+void CCallCore::TakeReveal(CallConn conn, const CString& strLine)
+{
+    Link& link = *LinkOf(conn);
+    if (conn != CallConn::In || link.secure != Secure::Offered) return;
+    if (!link.channel.Complete(strLine.str(), link.strCallerGreeting, link.strCalleeGreeting))
+        return Tampered(conn);
+    Decide(conn, true);
+}
+
+void CCallCore::TakeKeyAnswer(CallConn conn, const CString& strLine)
+{
+    Link& link = *LinkOf(conn);
+    if (conn != CallConn::Out || link.secure != Secure::Offered) return;
+    if (!link.channel.Complete(strLine.str(), link.strCallerGreeting, link.strCalleeGreeting))
+        return Tampered(conn);
+    Queue(conn, CString(link.channel.KeyLine()));
+    Decide(conn, true);
+}
+
+void CCallCore::TakeAnswer(CallConn conn)
+{
+    if (conn != CallConn::Out) return;
+    if (m_out.secure == Secure::Offered && !Decide(conn, false)) return;
+    m_out.state = OutState::Talking;
+    Record(conn, CallRec::PartnerAnswered {});
+    Settle(false);
+}
+
+void CCallCore::TakeBusy(CallConn conn)
+{
+    if (conn != CallConn::Out) return;
+    if (m_out.secure == Secure::Offered) m_out.secure = Secure::Plain;
+    m_out.state = OutState::TurnedAway;
+    Record(conn, CallRec::PartnerBusy {});
+    Settle(false);
 }

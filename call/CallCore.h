@@ -4,6 +4,7 @@
 // look, a name or a box, ring, record). No Win32 here: host tests and the fuzzer drive it.
 #pragma once
 
+#include "call/CallEffects.h"
 #include "call/LineReader.h"
 #include "call/SecureChannel.h"
 #include "call/SendQueue.h"
@@ -15,89 +16,6 @@
 // The address and port a call goes to, and the port listened on, when none is given.
 inline constexpr char kDefaultAddress[] = "localhost";
 inline constexpr char kDefaultPort[] = "32760";
-
-// The connections the window keeps: the call it placed, the call it took, and the last caller it
-// turned away.
-enum class CallConn { Out, In, Busy };
-
-// What the call buttons and the status display show.
-struct CCallLook {
-    bool bCallEnabled = true;
-    bool bHangUpEnabled = false;
-    bool bAnswerEnabled = false;
-    bool bStatusShown = false;
-    CString strStatus;
-    // While a call stands: whether it is encrypted, with its code ("暗号化 123 456", "暗号化なし").
-    bool bSecureShown = false;
-    CString strSecure;
-
-    bool operator==(const CCallLook& o) const
-    {
-        return bCallEnabled == o.bCallEnabled && bHangUpEnabled == o.bHangUpEnabled &&
-            bAnswerEnabled == o.bAnswerEnabled && bStatusShown == o.bStatusShown &&
-            strStatus == o.strStatus && bSecureShown == o.bSecureShown && strSecure == o.strSecure;
-    }
-    bool operator!=(const CCallLook& o) const { return !(*this == o); }
-};
-
-// How a call ended, as the log and the missed calls tell it.
-enum class CallEnd {
-    HungUp, // the user hung up a call that stood
-    Cancelled, // the user hung up while dialling
-    Refused, // the user hung up while it rang
-    PartnerHungUp, // the partner closed a call that stood
-    Missed, // the partner closed while it rang
-    Failed, // the connection could not be made (nCode is the error)
-    Tampered, // a secure call\'s bytes were changed on the way
-    NotSecure, // the partner does not encrypt, and the user talks only encrypted calls
-};
-
-// Something for the window to do. Effects come in order; boxes come after everything else an
-// event causes, since a box's loop may hand the window later events.
-struct CCallEffect {
-    enum Kind {
-        Connect, // open the outgoing connection to strText, port nCode
-        Accept, // take the waiting connection as conn
-        Close, // close conn (the socket and its queued messages)
-        Transmit, // bytes wait on conn: Flush it
-        Look, // show Look()
-        PartnerName, // show strText as the partner's name (bKeep: also keep it for the phonebook)
-        ListReceived, // append lines to the receive list
-        ListSent, // append strText to the send list and empty the send edit
-        ClearLists, // empty both lists and the partner's name: no call stands
-        Ring, // bOn: the incoming call rings, or no longer
-        Record, // tell the log: see Event
-        ShowError, // box with the text of error nCode
-        ShowText, // box with strText
-        NotifyIncoming // box "a call has come in" for a window hidden in the tray
-    };
-    // For Record.
-    enum Event {
-        Placed, // strText address, strExtra port
-        Connected, // strText the partner's address
-        Incoming, // strText the partner's address
-        TurnedAway, // strText the caller's address; bOn: busy (else do-not-disturb)
-        Named, // strText the partner's name
-        PartnerAnswer, // the partner answered
-        PartnerBusy, // the partner is busy
-        Answered, // the user answered
-        Sent, // strText the line
-        Received, // lines
-        Secured, // strText the code of an encrypted call, empty for a plain one
-        Ended // how: nCode is a CallEnd, nExtra the error of a failed call
-    };
-
-    Kind kind;
-    CallConn conn = CallConn::Out;
-    unsigned nGeneration = 0; // of conn when the effect was made
-    Event event = Placed;
-    bool bOn = false;
-    int nCode = 0;
-    int nExtra = 0;
-    CString strText;
-    CString strExtra;
-    std::vector<CString> lines;
-};
 
 class CCallCore {
 public:
@@ -130,6 +48,9 @@ public:
     void PressHangUp();
     // Enter with the typed text.
     void PressEnter(const CString& strText);
+    // A Flush effect was carried out: nError is the send error, 0 when the socket took its bytes
+    // or will take them later. A typed line counts as sent once one of its partners took it.
+    void Flushed(CallConn conn, int nError);
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
     // Calls that do not encrypt end before any line is sent.
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
@@ -143,9 +64,6 @@ public:
     CCallLook Look() const;
     OutState Out() const { return m_out.state; }
     InState In() const { return m_in.state; }
-    bool BusyOpen() const { return m_bBusyOpen; }
-    // A call is being placed or stands: the call button may not place another.
-    bool CallStands() const { return m_out.state != OutState::Idle || m_in.state != InState::Idle; }
     // Counts the connections conn has had, so a caller notices that its own has ended.
     unsigned Generation(CallConn conn) const;
     size_t Queued(CallConn conn) const;
@@ -176,13 +94,31 @@ private:
 
     Link* LinkOf(CallConn conn);
     const Link* LinkOf(CallConn conn) const;
-    CCallEffect& Add(CCallEffect::Kind kind, CallConn conn = CallConn::Out);
-    void AddBox(const CCallEffect& box) { m_boxes.push_back(box); }
-    void Record(CCallEffect::Event event, CallConn conn, const CString& strText = CString());
-    void RecordEnd(CallConn conn, CallEnd how, int nError = 0);
+    template <class T> T& Add(T effect)
+    {
+        m_effects.emplace_back(std::move(effect));
+        return std::get<T>(m_effects.back());
+    }
+    // Boxes come after everything else an event causes: a box's loop may hand the window later
+    // events.
+    void Box(const CString& strText) { m_boxes.emplace_back(CallFx::ShowText { strText }); }
+    void ErrorBox(int nError) { m_boxes.emplace_back(CallFx::ShowError { nError }); }
+    void Record(CallConn conn, CCallRecord what) { Add(CallFx::Record { conn, std::move(what) }); }
+    void Transmit(CallConn conn) { Add(CallFx::Flush { conn, LinkOf(conn)->nGeneration }); }
     // Queues a whole message; false (and a box) when the partner has not taken enough.
     bool Queue(CallConn conn, const CString& strMessage);
     void Apply(CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch);
+    // A frame opened into the plain message it carries; false when the call ended for it.
+    bool Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPlain);
+    void TakeCalleeGreeting(CallConn conn, const CString& strName, const CString& strMyName);
+    void TakeCallerGreeting(CallConn conn, const CString& strName);
+    void TakeKeyOffer(CallConn conn, const CString& strLine);
+    void TakeReveal(CallConn conn, const CString& strLine);
+    void TakeKeyAnswer(CallConn conn, const CString& strLine);
+    void TakeAnswer(CallConn conn);
+    void TakeBusy(CallConn conn);
+    // The typed line waiting to be listed: conn took it (bTaken) or could not.
+    void SettleLine(CallConn conn, bool bTaken);
     void ListBatch(CallConn conn, std::vector<CString>& batch);
     void EndOut(CallEnd how, int nError = 0);
     void EndIn(CallEnd how);
@@ -206,6 +142,13 @@ private:
     bool m_bRequireSecure = false;
     bool m_bRingOn = false;
     size_t m_nLinesTaken = 0; // lines of text taken for the lists, ever
+    // The line typed last, until each connection it went to has reported its flush.
+    struct TypedLine {
+        CString strText;
+        std::vector<CallConn> waiting;
+        CallConn first = CallConn::Out;
+        bool bTaken = false;
+    } m_typed;
     CCallLook m_look; // as last shown
     std::vector<CCallEffect> m_effects;
     std::vector<CCallEffect> m_boxes;

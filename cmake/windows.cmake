@@ -64,6 +64,7 @@ add_library(kelvaro_core STATIC
     call/LineList.cpp
     call/SecureCrypto.cpp
     call/SecureChannel.cpp
+    call/CallDriver.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
     app/Settings.cpp

@@ -55,63 +55,57 @@ struct World {
         });
     }
 
-    // Carries out the effects of a side, as the window does.
+    // Carries out the effects of a side, as the window does: round by round, what the sockets
+    // report of a round going back to the core after it.
     void Apply(Side& s)
     {
-        std::vector<CCallEffect> todo = s.core.TakeEffects();
-        for (size_t i = 0; i < todo.size(); ++i) {
-            const CCallEffect& e = todo[i];
-            const bool bCaller = &s == &caller;
-            switch (e.kind) {
-            case CCallEffect::Connect:
-                // The callee's listening socket takes it.
-                wire = Wire();
-                wire.bOpen = true;
-                callee.core.ConnectionWaiting();
-                Apply(callee);
-                caller.core.Connected(0, "127.0.0.2");
-                break;
-            case CCallEffect::Accept:
-                if (e.conn == CallConn::In) {
-                    callee.core.Accepted(CallConn::In, "127.0.0.1", callee.name);
-                } else {
-                    callee.core.Accepted(CallConn::Busy, "127.0.0.3", callee.name);
-                    Flush(callee, CallConn::Busy, busyBytes);
-                    CHECK(busyBytes == "Bsouth\r");
-                    callee.core.Closed(CallConn::Busy); // the third caller hangs up
-                }
-                break;
-            case CCallEffect::Close:
-                if (e.conn != CallConn::Busy && wire.bOpen) {
-                    // The other side sees the close once it has read what came before it.
-                    wire.bOpen = false;
-                    Side& other = bCaller ? callee : caller;
-                    Deliver(other, bCaller ? wire.toCallee : wire.toCaller, SIZE_MAX);
-                    other.core.Closed(bCaller ? CallConn::In : CallConn::Out);
-                    Apply(other);
-                }
-                break;
-            case CCallEffect::Transmit:
-                if (wire.bOpen) Flush(s, e.conn, bCaller ? wire.toCallee : wire.toCaller);
-                break;
-            case CCallEffect::PartnerName:
-                s.partner = e.strText.str();
-                break;
-            case CCallEffect::ListReceived:
-                for (const CString& line : e.lines) s.received.push_back(line.str());
-                break;
-            case CCallEffect::ListSent:
-                s.sent.push_back(e.strText.str());
-                (bCaller ? expectAtCallee : expectAtCaller).push_back(e.strText.str());
-                break;
-            case CCallEffect::ClearLists:
-                s.sent.clear(), s.received.clear(), s.partner.clear();
-                break;
-            default:
-                break;
+        for (std::vector<CCallEffect> todo; !(todo = s.core.TakeEffects()).empty();) {
+            std::vector<CallConn> flushed;
+            for (const CCallEffect& e : todo) Do(s, e, flushed);
+            for (CallConn conn : flushed) s.core.Flushed(conn, 0);
+        }
+    }
+    void Do(Side& s, const CCallEffect& effect, std::vector<CallConn>& flushed)
+    {
+        const bool bCaller = &s == &caller;
+        if (std::holds_alternative<CallFx::Connect>(effect)) {
+            // The callee's listening socket takes it.
+            wire = Wire();
+            wire.bOpen = true;
+            callee.core.ConnectionWaiting();
+            Apply(callee);
+            caller.core.Connected(0, "127.0.0.2");
+        } else if (auto* pAccept = std::get_if<CallFx::Accept>(&effect)) {
+            if (pAccept->conn == CallConn::In) {
+                callee.core.Accepted(CallConn::In, "127.0.0.1", callee.name);
+            } else {
+                callee.core.Accepted(CallConn::Busy, "127.0.0.3", callee.name);
+                Flush(callee, CallConn::Busy, busyBytes);
+                CHECK(busyBytes == "Bsouth\r");
+                callee.core.Closed(CallConn::Busy); // the third caller hangs up
             }
-            std::vector<CCallEffect> more = s.core.TakeEffects();
-            todo.insert(todo.begin() + (std::ptrdiff_t)i + 1, more.begin(), more.end());
+        } else if (auto* pClose = std::get_if<CallFx::Close>(&effect)) {
+            if (pClose->conn != CallConn::Busy && wire.bOpen) {
+                // The other side sees the close once it has read what came before it.
+                wire.bOpen = false;
+                Side& other = bCaller ? callee : caller;
+                Deliver(other, bCaller ? wire.toCallee : wire.toCaller, SIZE_MAX);
+                other.core.Closed(bCaller ? CallConn::In : CallConn::Out);
+                Apply(other);
+            }
+        } else if (auto* pFlush = std::get_if<CallFx::Flush>(&effect)) {
+            if (pFlush->nGeneration != s.core.Generation(pFlush->conn)) return;
+            if (wire.bOpen) Flush(s, pFlush->conn, bCaller ? wire.toCallee : wire.toCaller);
+            flushed.push_back(pFlush->conn);
+        } else if (auto* pName = std::get_if<CallFx::PartnerName>(&effect)) {
+            s.partner = pName->strName.str();
+        } else if (auto* pList = std::get_if<CallFx::ListReceived>(&effect)) {
+            for (const CString& line : pList->lines) s.received.push_back(line.str());
+        } else if (auto* pSent = std::get_if<CallFx::ListSent>(&effect)) {
+            s.sent.push_back(pSent->strText.str());
+            (bCaller ? expectAtCallee : expectAtCaller).push_back(pSent->strText.str());
+        } else if (std::holds_alternative<CallFx::ClearLists>(effect)) {
+            s.sent.clear(), s.received.clear(), s.partner.clear();
         }
     }
 

@@ -15,51 +15,51 @@ const int kWouldBlock = 10035;
 
 const char* ConnName(CallConn c) { return c == CallConn::Out ? "out" : c == CallConn::In ? "in" : "busy"; }
 
-std::string Describe(const CCallEffect& e)
+std::string Describe(const CCallRecord& r)
 {
-    static const char* const events[] = { "placed", "connected", "incoming", "turned-away", "named",
-        "partner-answered", "partner-busy", "answered", "sent", "received", "secured", "ended" };
-    static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed",
-        "failed", "tampered", "not-secure" };
-    const std::string conn = ConnName(e.conn);
-    switch (e.kind) {
-    case CCallEffect::Connect:
-        return "connect " + e.strText.str() + ":" + std::to_string(e.nCode);
-    case CCallEffect::Accept:
-        return "accept " + conn;
-    case CCallEffect::Close:
-        return "close " + conn;
-    case CCallEffect::Transmit:
-        return "send " + conn;
-    case CCallEffect::Look:
-        return "look";
-    case CCallEffect::PartnerName:
-        return "name " + e.strText.str() + (e.bOn ? " kept" : "");
-    case CCallEffect::ListReceived: {
-        std::string s = "list";
-        for (const CString& line : e.lines) s += " " + line.str();
-        return s;
-    }
-    case CCallEffect::ListSent:
-        return "listed " + e.strText.str();
-    case CCallEffect::ClearLists:
-        return "clear";
-    case CCallEffect::Ring:
-        return e.bOn ? "ring on" : "ring off";
-    case CCallEffect::Record: {
-        std::string s = std::string("rec ") + events[e.event];
-        if (e.event == CCallEffect::Ended) s += std::string(" ") + ends[e.nCode];
-        if (e.event == CCallEffect::TurnedAway) s += e.bOn ? " busy" : " dnd";
-        return s;
-    }
-    case CCallEffect::ShowError:
-        return "error " + std::to_string(e.nCode);
-    case CCallEffect::ShowText:
-        return "box " + e.strText.str();
-    case CCallEffect::NotifyIncoming:
-        return "notify";
-    }
-    return "?";
+    static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed", "failed",
+        "tampered", "not-secure" };
+    struct {
+        std::string operator()(const CallRec::Placed&) { return "placed"; }
+        std::string operator()(const CallRec::Connected&) { return "connected"; }
+        std::string operator()(const CallRec::Incoming&) { return "incoming"; }
+        std::string operator()(const CallRec::TurnedAway& r) { return r.bBusy ? "turned-away busy" : "turned-away dnd"; }
+        std::string operator()(const CallRec::Named&) { return "named"; }
+        std::string operator()(const CallRec::PartnerAnswered&) { return "partner-answered"; }
+        std::string operator()(const CallRec::PartnerBusy&) { return "partner-busy"; }
+        std::string operator()(const CallRec::Answered&) { return "answered"; }
+        std::string operator()(const CallRec::Sent&) { return "sent"; }
+        std::string operator()(const CallRec::Received&) { return "received"; }
+        std::string operator()(const CallRec::Secured&) { return "secured"; }
+        std::string operator()(const CallRec::Ended& r) { return std::string("ended ") + ends[(int)r.how]; }
+    } describe;
+    return std::visit(describe, r);
+}
+
+std::string Describe(const CCallEffect& effect)
+{
+    struct {
+        std::string operator()(const CallFx::Connect& e) { return "connect " + e.strAddress.str() + ":" + std::to_string(e.nPort); }
+        std::string operator()(const CallFx::Accept& e) { return "accept " + std::string(ConnName(e.conn)); }
+        std::string operator()(const CallFx::Close& e) { return "close " + std::string(ConnName(e.conn)); }
+        std::string operator()(const CallFx::Flush& e) { return "send " + std::string(ConnName(e.conn)); }
+        std::string operator()(const CallFx::Look&) { return "look"; }
+        std::string operator()(const CallFx::PartnerName& e) { return "name " + e.strName.str() + (e.bKeep ? " kept" : ""); }
+        std::string operator()(const CallFx::ListReceived& e)
+        {
+            std::string s = "list";
+            for (const CString& line : e.lines) s += " " + line.str();
+            return s;
+        }
+        std::string operator()(const CallFx::ListSent& e) { return "listed " + e.strText.str(); }
+        std::string operator()(const CallFx::ClearLists&) { return "clear"; }
+        std::string operator()(const CallFx::Ring& e) { return e.bOn ? "ring on" : "ring off"; }
+        std::string operator()(const CallFx::Record& e) { return "rec " + Describe(e.what); }
+        std::string operator()(const CallFx::ShowError& e) { return "error " + std::to_string(e.nError); }
+        std::string operator()(const CallFx::ShowText& e) { return "box " + e.strText.str(); }
+        std::string operator()(const CallFx::NotifyIncoming&) { return "notify"; }
+    } describe;
+    return std::visit(describe, effect);
 }
 
 std::string LookText(const CCallLook& look)
@@ -73,24 +73,46 @@ std::string LookText(const CCallLook& look)
                                                  : " status:?");
 }
 
+// The encryption display: "-" hidden, "plain", or "on" with a code.
+std::string SecureText(const CCallLook& look)
+{
+    if (!look.bSecureShown) return "-";
+    if (look.strSecure == "暗号化なし") return "plain";
+    return std::regex_match(look.strSecure.str(), std::regex("暗号化 [0-9]{3} [0-9]{3}")) ? "on" : "?";
+}
+
+// A core with a window that carries out its flushes as a socket that takes everything (or, with
+// bTakes off, nothing) would, and reports each.
 struct Core {
     CCallCore core { kWouldBlock };
+    bool bTakes = true;
+    std::string wire[3]; // what went out on each connection and was not yet checked
 
     std::string Effects()
     {
         std::string s;
-        for (const CCallEffect& e : core.TakeEffects()) s += (s.empty() ? "" : ", ") + Describe(e);
+        for (std::vector<CCallEffect> effects; !(effects = core.TakeEffects()).empty();) {
+            for (const CCallEffect& e : effects) {
+                s += (s.empty() ? "" : ", ") + Describe(e);
+                if (auto* pFlush = std::get_if<CallFx::Flush>(&e)) Take(pFlush->conn);
+            }
+        }
         return s;
     }
-    // What waits on a connection, taken as a socket that takes everything would; a key line's
-    // random key shows as "<key>".
+    void Take(CallConn conn)
+    {
+        core.Flushed(conn, core.Flush(conn, [&](const char* p, int n, int* pnError) {
+            if (!bTakes) return *pnError = kWouldBlock, -1;
+            wire[(int)conn].append(p, (size_t)n);
+            return n;
+        }));
+    }
+    // What went out on a connection since the last look; a key line's random key shows as "<key>".
     std::string Sent(CallConn conn)
     {
+        if (bTakes) core.Flush(conn, [&](const char* p, int n, int*) { return wire[(int)conn].append(p, (size_t)n), n; });
         std::string bytes;
-        core.Flush(conn, [&](const char* p, int n, int*) {
-            bytes.append(p, (size_t)n);
-            return n;
-        });
+        bytes.swap(wire[(int)conn]);
         return std::regex_replace(bytes, std::regex("([HKk]2)[0-9b-z]{52}\r"), "$1<key>\r");
     }
     void Feed(CallConn conn, const std::string& bytes)
@@ -114,118 +136,119 @@ struct Row {
     std::function<void(Core&)> event;
     const char* effects;
     const char* look;
+    const char* secure; // the encryption display
     CallConn conn; // whose waiting bytes are checked
     const char* sent; // during the event
 };
 
 const Row kRows[] = {
     { "call with empty boxes goes to localhost:32760", nullptr, [](Core& c) { c.core.PressCall("", ""); },
-        "rec placed, connect localhost:32760, look", kDialling, CallConn::Out, "" },
+        "rec placed, connect localhost:32760, look", kDialling, "-", CallConn::Out, "" },
     { "connect that fails at once", Dialling, [](Core& c) { c.core.DialFailed(10049); },
-        "rec ended failed, close out, look, clear, error 10049", kIdle, CallConn::Out, "" },
+        "rec ended failed, close out, look, clear, error 10049", kIdle, "-", CallConn::Out, "" },
     { "refused connect event", Dialling, [](Core& c) { c.core.Connected(10061, ""); },
-        "rec ended failed, close out, look, clear, error 10061", kIdle, CallConn::Out, "" },
+        "rec ended failed, close out, look, clear, error 10061", kIdle, "-", CallConn::Out, "" },
     { "connect event", Dialling, [](Core& c) { c.core.Connected(0, "127.0.0.1"); }, "rec connected, look",
-        kCalling, CallConn::Out, "" },
+        kCalling, "plain", CallConn::Out, "" },
     { "callee greeting read: name shown, caller greeting and key offer sent on that connection", Calling,
         [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); },
-        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthH2<key>\r" },
+        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out, "i1north\rInorthH2<key>\r" },
     { "short greeting alone is acted on", Calling, [](Core& c) { c.Feed(CallConn::Out, "Asouth"); },
-        "name south, send out, rec named, send out", kCalling, CallConn::Out, "i1north\rInorthH2<key>\r" },
+        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out, "i1north\rInorthH2<key>\r" },
     { "answer read", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); }, "rec partner-answered, look",
-        kTalking, CallConn::Out, "" },
+        kTalking, "plain", CallConn::Out, "" },
     { "busy read", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look",
-        kTurnedAway, CallConn::Out, "" },
+        kTurnedAway, "plain", CallConn::Out, "" },
     { "hang-up while calling", Calling, [](Core& c) { c.core.PressHangUp(); },
-        "rec ended hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+        "rec ended hung-up, close out, look, clear", kIdle, "-", CallConn::Out, "" },
     { "hang-up while talking", TalkingOut, [](Core& c) { c.core.PressHangUp(); },
-        "rec ended hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+        "rec ended hung-up, close out, look, clear", kIdle, "-", CallConn::Out, "" },
     { "partner closes a turned-away call", TurnedAway, [](Core& c) { c.core.Closed(CallConn::Out); },
-        "rec ended partner-hung-up, close out, look, clear", kIdle, CallConn::Out, "" },
+        "rec ended partner-hung-up, close out, look, clear", kIdle, "-", CallConn::Out, "" },
     { "Enter while talking (caller)", TalkingOut, [](Core& c) { c.core.PressEnter("hello"); },
-        "send out, listed hello, rec sent", kTalking, CallConn::Out, "Shello\r" },
+        "send out, listed hello, rec sent", kTalking, "plain", CallConn::Out, "Shello\r" },
     { "Enter with an empty line", TalkingOut, [](Core& c) { c.core.PressEnter(""); },
-        "send out, listed , rec sent", kTalking, CallConn::Out, "S\r" },
+        "send out, listed , rec sent", kTalking, "plain", CallConn::Out, "S\r" },
     { "Enter after busy: sent and listed all the same", TurnedAway, [](Core& c) { c.core.PressEnter("x"); },
-        "send out, listed x, rec sent", kTurnedAway, CallConn::Out, "Sx\r" },
-    { "Enter while calling sends nothing", Calling, [](Core& c) { c.core.PressEnter("x"); }, "", kCalling,
+        "send out, listed x, rec sent", kTurnedAway, "plain", CallConn::Out, "Sx\r" },
+    { "Enter while calling sends nothing", Calling, [](Core& c) { c.core.PressEnter("x"); }, "", kCalling, "plain",
         CallConn::Out, "" },
-    { "Enter while idle sends nothing", nullptr, [](Core& c) { c.core.PressEnter("x"); }, "", kIdle,
+    { "Enter while idle sends nothing", nullptr, [](Core& c) { c.core.PressEnter("x"); }, "", kIdle, "-",
         CallConn::Out, "" },
     { "text lines read, several in one read", TalkingOut,
-        [](Core& c) { c.Feed(CallConn::Out, "Sone\rStwo\r"); }, "list one two, rec received", kTalking,
+        [](Core& c) { c.Feed(CallConn::Out, "Sone\rStwo\r"); }, "list one two, rec received", kTalking, "plain",
         CallConn::Out, "" },
     { "a connection waits while idle", nullptr, [](Core& c) { c.core.ConnectionWaiting(); }, "accept in",
-        kIdle, CallConn::In, "" },
+        kIdle, "-", CallConn::In, "" },
     { "accepted: rings, greets, notifies", [](Core& c) { c.core.ConnectionWaiting(); },
         [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
-        "send in, rec incoming, look, ring on, notify", kRinging, CallConn::In, "a1south\rAsouth" },
+        "send in, rec incoming, look, ring on, notify", kRinging, "plain", CallConn::In, "a1south\rAsouth" },
     { "accept fails: a box, the look as it was", [](Core& c) { c.core.ConnectionWaiting(); },
-        [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, CallConn::In, "" },
+        [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, "-", CallConn::In, "" },
     { "caller greeting read: name kept", Ringing, [](Core& c) { c.Feed(CallConn::In, "i1north\rInorth"); },
-        "name north kept, rec named", kRinging, CallConn::In, "" },
+        "name north kept, rec named", kRinging, "plain", CallConn::In, "" },
     { "answer", Ringing, [](Core& c) { c.core.PressAnswer(); },
-        "rec secured, send in, look, ring off, rec answered", kTalking, CallConn::In, "C\r" },
+        "rec secured, send in, look, ring off, rec answered", kTalking, "plain", CallConn::In, "C\r" },
     { "refused by hang-up while ringing", Ringing, [](Core& c) { c.core.PressHangUp(); },
-        "rec ended refused, close in, look, ring off, clear", kIdle, CallConn::In, "" },
+        "rec ended refused, close in, look, ring off, clear", kIdle, "-", CallConn::In, "" },
     { "caller closes while ringing: missed", Ringing, [](Core& c) { c.core.Closed(CallConn::In); },
-        "rec ended missed, close in, look, ring off, clear", kIdle, CallConn::In, "" },
+        "rec ended missed, close in, look, ring off, clear", kIdle, "-", CallConn::In, "" },
     { "caller closes while talking", TalkingIn, [](Core& c) { c.core.Closed(CallConn::In); },
-        "rec ended partner-hung-up, close in, look, clear", kIdle, CallConn::In, "" },
+        "rec ended partner-hung-up, close in, look, clear", kIdle, "-", CallConn::In, "" },
     { "Enter while talking (callee)", TalkingIn,
         [](Core& c) { c.Sent(CallConn::In), c.core.PressEnter("hi"); }, "send in, listed hi, rec sent",
-        kTalking, CallConn::In, "Shi\r" },
+        kTalking, "plain", CallConn::In, "Shi\r" },
     { "third caller while a call is held is turned away", TalkingIn,
-        [](Core& c) { c.core.ConnectionWaiting(); }, "accept busy", kTalking, CallConn::Busy, "" },
+        [](Core& c) { c.core.ConnectionWaiting(); }, "accept busy", kTalking, "plain", CallConn::Busy, "" },
     { "busy caller accepted: busy message, the held call unchanged",
         [](Core& c) { TalkingIn(c), c.core.ConnectionWaiting(); },
         [](Core& c) { c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
-        "send busy, rec turned-away busy", kTalking, CallConn::Busy, "Bsouth\r" },
+        "send busy, rec turned-away busy", kTalking, "plain", CallConn::Busy, "Bsouth\r" },
     { "busy caller closes",
         [](Core& c) { TalkingIn(c), c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "x", "s"); },
-        [](Core& c) { c.core.Closed(CallConn::Busy); }, "close busy", kTalking, CallConn::Busy, "" },
+        [](Core& c) { c.core.Closed(CallConn::Busy); }, "close busy", kTalking, "plain", CallConn::Busy, "" },
     { "do-not-disturb turns every caller away",
         [](Core& c) { c.core.SetDoNotDisturb(true), c.core.ConnectionWaiting(), c.core.TakeEffects(); },
         [](Core& c) { c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
-        "send busy, rec turned-away dnd", kIdle, CallConn::Busy, "Bsouth\r" },
+        "send busy, rec turned-away dnd", kIdle, "-", CallConn::Busy, "Bsouth\r" },
     // Beyond the plain tables: what the window does where they are silent or wrong.
     { "hang-up while dialling cancels", Dialling, [](Core& c) { c.core.PressHangUp(); },
-        "rec ended cancelled, close out, look, clear", kIdle, CallConn::Out, "" },
+        "rec ended cancelled, close out, look, clear", kIdle, "-", CallConn::Out, "" },
     { "call again while dialling starts afresh", Dialling, [](Core& c) { c.core.PressCall("h", "1"); },
-        "close out, rec placed, connect h:1", kDialling, CallConn::Out, "" },
+        "close out, rec placed, connect h:1", kDialling, "-", CallConn::Out, "" },
     { "call button while a call stands does nothing", Calling, [](Core& c) { c.core.PressCall("h", "1"); },
-        "", kCalling, CallConn::Out, "" },
+        "", kCalling, "plain", CallConn::Out, "" },
     { "an incoming call while calling out: its look shows", Calling,
         [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
-        "send in, rec incoming, look, ring on, notify", kRinging, CallConn::In, "a1south\rAsouth" },
+        "send in, rec incoming, look, ring on, notify", kRinging, "plain", CallConn::In, "a1south\rAsouth" },
     { "the incoming call ends: the outgoing one's look comes back", Both,
-        [](Core& c) { c.core.PressAnswer(), c.Effects(), c.core.Closed(CallConn::In); },
-        "rec ended partner-hung-up, close in, look", kCalling, CallConn::In, "" },
+        [](Core& c) { c.core.PressAnswer(), c.Effects(), c.Sent(CallConn::In), c.core.Closed(CallConn::In); },
+        "rec ended partner-hung-up, close in, look", kCalling, "plain", CallConn::In, "" },
     { "the turned-away look comes back when the incoming call ends",
         [](Core& c) { TurnedAway(c), Ringing(c); }, [](Core& c) { c.core.PressHangUp(); },
-        "rec ended hung-up, close out, rec ended refused, close in, look, ring off, clear", kIdle,
+        "rec ended hung-up, close out, rec ended refused, close in, look, ring off, clear", kIdle, "-",
         CallConn::Out, "" },
     { "caller closes while a turned-away call stands", [](Core& c) { TurnedAway(c), Ringing(c); },
         [](Core& c) { c.core.Closed(CallConn::In); }, "rec ended missed, close in, look, ring off",
-        kTurnedAway, CallConn::In, "" },
+        kTurnedAway, "plain", CallConn::In, "" },
     { "Enter while both calls stand goes to both", [](Core& c) { TalkingOut(c), TalkingIn(c); },
-        [](Core& c) { c.core.PressEnter("both"); }, "send out, send in, listed both, rec sent", kTalking,
+        [](Core& c) { c.core.PressEnter("both"); }, "send out, send in, listed both, rec sent", kTalking, "plain",
         CallConn::In, "Sboth\r" },
     { "answer read on the incoming connection changes nothing", TalkingIn,
-        [](Core& c) { c.Feed(CallConn::In, "C\r"); }, "", kTalking, CallConn::In, "" },
+        [](Core& c) { c.Feed(CallConn::In, "C\r"); }, "", kTalking, "plain", CallConn::In, "" },
     { "lines before a close are listed before the call ends", TalkingOut,
         [](Core& c) { c.Feed(CallConn::Out, "Slast\r"), c.core.Closed(CallConn::Out); },
-        "list last, rec received, rec ended partner-hung-up, close out, look, clear", kIdle, CallConn::Out,
+        "list last, rec received, rec ended partner-hung-up, close out, look, clear", kIdle, "-", CallConn::Out,
         "" },
     { "a partner who does not read: the line stays, the user is told",
         [](Core& c) {
-            TalkingOut(c), c.Sent(CallConn::Out);
+            TalkingOut(c), c.Sent(CallConn::Out), c.bTakes = false;
             const std::string big(CSendQueue::kMaxQueued - 4, 'x');
             c.core.PressEnter(big.c_str()), c.Effects();
         },
         [](Core& c) { c.core.PressEnter("more"); },
         "box 相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。",
-        kTalking, CallConn::Busy, "" },
+        kTalking, "plain", CallConn::Busy, "" },
 };
 
 TEST(CallCore, EachRuleOfTheTables)
@@ -238,6 +261,7 @@ TEST(CallCore, EachRuleOfTheTables)
         row.event(c);
         EXPECT_EQ(c.Effects(), row.effects) << row.what;
         EXPECT_EQ(LookText(c.core.Look()), row.look) << row.what;
+        EXPECT_EQ(SecureText(c.core.Look()), row.secure) << row.what;
         EXPECT_EQ(c.Sent(row.conn), row.sent) << row.what;
     }
 }

@@ -34,6 +34,7 @@ struct Pair {
             bytes.append(p, (size_t)n);
             return n;
         });
+        from.core.Flushed(fromConn, 0);
         if (bToCallee) toCallee(bytes);
         wire += bytes;
         if (!bytes.empty())
@@ -42,9 +43,9 @@ struct Pair {
     void Take(Side& s)
     {
         for (const CCallEffect& e : s.core.TakeEffects()) {
-            if (e.kind == CCallEffect::ListReceived)
-                for (const CString& line : e.lines) s.received.push_back(line.str());
-            if (e.kind == CCallEffect::ShowText) s.boxes.push_back(e.strText.str());
+            if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
+                for (const CString& line : pList->lines) s.received.push_back(line.str());
+            if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
         }
         s.look = s.core.Look();
     }

@@ -221,7 +221,8 @@ UINT CTestPhoneDlg::ListeningPort()
 {
     CString addr;
     UINT port = 0;
-    if (m_sockListen.m_hSocket == INVALID_SOCKET || !m_sockListen.GetSockName(addr, port)) return 0;
+    CCallSocket& listener = m_calls.Listener();
+    if (listener.m_hSocket == INVALID_SOCKET || !listener.GetSockName(addr, port)) return 0;
     return port;
 }
 

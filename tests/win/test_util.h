@@ -106,8 +106,8 @@ public:
     bool MinStart() const { return m_bMinStart; }
     int BookSel() const { return m_nBookSel; }
     const CString& PartnerName() const { return m_strPartnerName; }
-    CCallSocket* InSocket() const { return m_pInSocket; }
-    CCallSocket* BusySocket() const { return m_pBusySocket; }
+    CCallSocket* InSocket() { return m_calls.SocketOf(CallConn::In); }
+    CCallSocket* BusySocket() { return m_calls.SocketOf(CallConn::Busy); }
     const CStringList& Names() const { return m_listNames; }
     const CStringList& Addresses() const { return m_listAddresses; }
     const CStringList& Ports() const { return m_listPorts; }

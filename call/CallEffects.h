@@ -1,0 +1,140 @@
+// What the call core hands the window: one small struct per kind of effect, each with the data it
+// needs and nothing else, and the records of a call for the log. No Windows header here.
+#pragma once
+
+#include "platform/afxstr.h"
+
+#include <string>
+#include <variant>
+#include <vector>
+
+// The connections the window keeps: the call it placed, the call it took, and the last caller it
+// turned away.
+enum class CallConn { Out, In, Busy };
+
+// What the call buttons and the status display show.
+struct CCallLook {
+    bool bCallEnabled = true;
+    bool bHangUpEnabled = false;
+    bool bAnswerEnabled = false;
+    bool bStatusShown = false;
+    CString strStatus;
+    // While a call stands: whether it is encrypted, with its code ("暗号化 123 456", "暗号化なし").
+    bool bSecureShown = false;
+    CString strSecure;
+
+    bool operator==(const CCallLook& o) const
+    {
+        return bCallEnabled == o.bCallEnabled && bHangUpEnabled == o.bHangUpEnabled &&
+            bAnswerEnabled == o.bAnswerEnabled && bStatusShown == o.bStatusShown &&
+            strStatus == o.strStatus && bSecureShown == o.bSecureShown && strSecure == o.strSecure;
+    }
+    bool operator!=(const CCallLook& o) const { return !(*this == o); }
+};
+
+// How a call ended, as the log and the missed calls tell it.
+enum class CallEnd {
+    HungUp, // the user hung up a call that stood
+    Cancelled, // the user hung up while dialling
+    Refused, // the user hung up while it rang
+    PartnerHungUp, // the partner closed a call that stood
+    Missed, // the partner closed while it rang
+    Failed, // the connection could not be made
+    Tampered, // a secure call's bytes were changed on the way
+    NotSecure, // the partner does not encrypt, and the user talks only encrypted calls
+};
+
+// What the log is told of a call, one struct per event.
+namespace CallRec {
+struct Placed { // the call button: where to
+    CString strAddress, strPort;
+};
+struct Connected { // the outgoing connection stands
+    CString strAddress;
+};
+struct Incoming { // a call came in from there
+    CString strAddress;
+};
+struct TurnedAway { // a caller was sent the busy message
+    CString strAddress;
+    bool bBusy; // a call was held; otherwise do-not-disturb
+};
+struct Named { // the partner's name
+    CString strName;
+};
+struct PartnerAnswered { };
+struct PartnerBusy { };
+struct Answered { }; // the user answered
+struct Sent {
+    CString strText;
+};
+struct Received {
+    std::vector<CString> lines;
+};
+struct Secured { // the code of an encrypted call, empty for a plain one
+    CString strCode;
+};
+struct Ended {
+    CallEnd how;
+    int nError; // of a failed call
+};
+} // namespace CallRec
+
+using CCallRecord = std::variant<CallRec::Placed, CallRec::Connected, CallRec::Incoming, CallRec::TurnedAway,
+    CallRec::Named, CallRec::PartnerAnswered, CallRec::PartnerBusy, CallRec::Answered, CallRec::Sent,
+    CallRec::Received, CallRec::Secured, CallRec::Ended>;
+
+// Something for the window to do. Effects that belong to one connection of a call carry its
+// generation: once that connection has ended they mean nothing.
+namespace CallFx {
+struct Connect { // open the outgoing connection
+    CString strAddress;
+    unsigned nPort;
+};
+struct Accept { // take the waiting connection as conn
+    CallConn conn;
+};
+struct Close { // close conn: the socket and what waits on it
+    CallConn conn;
+};
+struct Flush { // messages wait in conn's queue: send what the socket takes, then report Flushed
+    CallConn conn;
+    unsigned nGeneration;
+};
+struct Look {
+    CCallLook look;
+};
+struct PartnerName {
+    CallConn conn;
+    unsigned nGeneration;
+    CString strName;
+    bool bKeep; // the callee keeps the caller's name for the phonebook
+};
+struct ListReceived {
+    CallConn conn;
+    unsigned nGeneration;
+    std::vector<CString> lines;
+};
+struct ListSent { // append to the send list and empty the send edit
+    CString strText;
+};
+struct ClearLists { }; // no call stands: both lists and the partner's name emptied
+struct Ring {
+    bool bOn;
+};
+struct Record {
+    CallConn conn;
+    CCallRecord what;
+};
+struct ShowError { // a box with the text of a system error
+    int nError;
+};
+struct ShowText { // a box with a text of the program's
+    CString strText;
+};
+struct NotifyIncoming { }; // "a call has come in", for a window hidden in the tray
+} // namespace CallFx
+
+using CCallEffect = std::variant<CallFx::Connect, CallFx::Accept, CallFx::Close, CallFx::Flush, CallFx::Look,
+    CallFx::PartnerName, CallFx::ListReceived, CallFx::ListSent, CallFx::ClearLists, CallFx::Ring,
+    CallFx::Record, CallFx::ShowError, CallFx::ShowText, CallFx::NotifyIncoming>;
