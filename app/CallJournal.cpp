@@ -42,7 +42,8 @@ const char* EndText(CallEnd how)
         { CallEnd::Missed, "不在着信 (応答する前に相手が切りました)" },
         { CallEnd::Failed, "失敗 " },
         { CallEnd::Tampered, "終了 (内容が途中で書き換えられました)" },
-        { CallEnd::NotSecure, "終了 (暗号化しない相手でした)" },
+        { CallEnd::NotSecure, "終了 (暗号化されない通話でした)" },
+        { CallEnd::Cut, "終了 (回線が切れました)" },
     };
     for (const auto& end : kEnds)
         if (end.how == how) return end.pszText;

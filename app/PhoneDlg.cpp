@@ -151,6 +151,7 @@ void CPhoneDlg::OnDestroy()
 
     CShapedDialog::OnDestroy();
 
+    m_calls.SayGoodbye();
     m_calls.Detach();
 
     WriteSettings();

@@ -11,9 +11,21 @@ const char kStatusBusy[] = "話し中";
 // A secure call that ends for what came over the wire, and the look of encryption.
 const char kTampered[] =
     "通話の内容が途中で書き換えられたため、通話を終了しました。受け取った内容は表示していません。";
-const char kNotSecure[] = "相手が暗号化に対応していないため、通話を終了しました。";
+const char kNotSecure[] =
+    "相手が暗号化に対応していないか、途中で暗号化が外された可能性があるため、通話を終了しました。";
+// The cryptography library cannot start: said once, and calls talk plain (or end, with the option).
+const char kNoLibrary[] = "暗号化の準備ができなかったため、暗号化せずに通話します。";
+const char kNoLibraryEnd[] = "暗号化の準備ができなかったため、通話を終了しました。";
+// An encrypted call's connection closed without the partner's sealed hang-up.
+const char kCut[] = "回線が切れたため、通話を終了しました。";
 const char kSecureOn[] = "暗号化 ";
 const char kSecureOff[] = "暗号化なし";
+
+// How long the callee waits for the caller's reveal after its answer line.
+const int kRevealMs = 10000;
+
+// The sealed hang-up's plain message.
+const char kHangUp[] = "X\r";
 
 // Told when a line does not fit in what may wait for a partner that does not read.
 const char kNotReceiving[] =
@@ -33,6 +45,23 @@ CSendQueue::SendFn HoldAll(int nWouldBlock)
     };
 }
 
+// A typed text as the lines it sends: each CR (with a line feed right after it) ends one; a
+// break at the very end starts no empty line of its own.
+std::vector<CString> SplitLines(const CString& strText)
+{
+    const std::string& s = strText.str();
+    std::vector<CString> lines;
+    size_t start = 0;
+    for (;;) {
+        const size_t cr = s.find('\r', start);
+        lines.push_back(CString(s.substr(start, cr == std::string::npos ? std::string::npos : cr - start)));
+        if (cr == std::string::npos) break;
+        start = cr + 1 + (cr + 1 < s.size() && s[cr + 1] == '\n' ? 1 : 0);
+        if (start == s.size()) break;
+    }
+    return lines;
+}
+
 bool OutConnected(CCallCore::OutState s)
 {
     return s == CCallCore::OutState::Calling || s == CCallCore::OutState::Talking ||
@@ -47,6 +76,7 @@ void CCallCore::Link::Reset()
     queue.Clear();
     ++nGeneration;
     secure = Secure::None;
+    bTimer = bBusyText = bSealedEnd = bGoodbye = false;
     channel.Wipe();
     strCallerGreeting.clear();
     strCalleeGreeting.clear();
@@ -96,16 +126,28 @@ size_t CCallCore::WireSize(CallConn conn, size_t nMessage) const
 bool CCallCore::Queue(CallConn conn, const CString& strMessage)
 {
     Link& link = *LinkOf(conn);
+    // Room first: a message the queue refuses must not use up a frame number, or the partner
+    // would take the next frame for a changed one.
+    if (!link.queue.Fits(WireSize(conn, (size_t)strMessage.GetLength()))) {
+        Box(kNotReceiving);
+        return false;
+    }
     // Once a call is encrypted, every message goes sealed.
     const std::string bytes =
         link.secure == Secure::On ? link.channel.Seal(strMessage.str()) : strMessage.str();
     int nError = 0;
-    if (!link.queue.Push(bytes.data(), bytes.size(), HoldAll(m_nWouldBlock), &nError)) {
-        Box(kNotReceiving);
+    if (bytes.empty() || !link.queue.Push(bytes.data(), bytes.size(), HoldAll(m_nWouldBlock), &nError))
         return false;
-    }
     Transmit(conn);
     return true;
+}
+
+void CCallCore::SetTimer(CallConn conn, bool bOn)
+{
+    Link& link = *LinkOf(conn);
+    if (link.bTimer == bOn) return;
+    link.bTimer = bOn;
+    Add(CallFx::Timer { conn, bOn, kRevealMs });
 }
 
 CCallLook CCallCore::Look() const
@@ -121,7 +163,7 @@ CCallLook CCallCore::Look() const
     } else if (OutConnected(m_out.state)) {
         look.bCallEnabled = false;
         look.bHangUpEnabled = true;
-        if (m_out.state == OutState::TurnedAway) look.strStatus = kStatusBusy;
+        if (m_out.state == OutState::TurnedAway || m_out.bBusyText) look.strStatus = kStatusBusy;
         look.bStatusShown = m_out.state != OutState::Talking;
     } else {
         // Idle, or dialling (hang-up cancels it).
@@ -196,7 +238,7 @@ void CCallCore::Connected(int nError, const CString& strPeer)
 void CCallCore::EndOut(CallEnd how, int nError)
 {
     Record(CallConn::Out, CallRec::Ended { how, nError });
-    Add(CallFx::Close { CallConn::Out });
+    AddClose(CallConn::Out);
     SettleLine(CallConn::Out, false);
     m_out.Reset();
     m_out.state = OutState::Idle;
@@ -242,9 +284,10 @@ void CCallCore::AcceptFailed(CallConn conn, int nError)
 void CCallCore::PressAnswer()
 {
     if (m_in.state != InState::Ringing) return;
-    // A caller that offered no key by now talks plain.
-    if (m_in.secure != Secure::On && !Decide(CallConn::In, false)) return;
-    Queue(CallConn::In, ComposeAnswer());
+    // A caller that committed to no key by now talks plain. One that did is waited for: "C" goes
+    // as the first frame once its reveal has been checked.
+    if (m_in.secure == Secure::None && !Decide(CallConn::In, false)) return;
+    if (m_in.secure != Secure::Committed) Queue(CallConn::In, ComposeAnswer());
     m_in.state = InState::Talking;
     Settle(false);
     Record(CallConn::In, CallRec::Answered {});
@@ -252,11 +295,20 @@ void CCallCore::PressAnswer()
 
 void CCallCore::EndIn(CallEnd how)
 {
+    SetTimer(CallConn::In, false);
     Record(CallConn::In, CallRec::Ended { how, 0 });
-    Add(CallFx::Close { CallConn::In });
+    AddClose(CallConn::In);
     SettleLine(CallConn::In, false);
     m_in.Reset();
     m_in.state = InState::Idle;
+}
+
+void CCallCore::AddClose(CallConn conn)
+{
+    // The queue is emptied with the link: the window sends the sealed hang-up, and what waited
+    // before it, right before it closes.
+    const Link& link = *LinkOf(conn);
+    Add(CallFx::Close { conn, link.bGoodbye ? CString(link.queue.Pending()) : CString() });
 }
 
 void CCallCore::End(CallConn conn, CallEnd how)
@@ -275,7 +327,7 @@ bool CCallCore::Decide(CallConn conn, bool bSecure)
     Record(conn, CallRec::Secured { bSecure ? CString(link.channel.Code()) : CString() });
     if (!bSecure && m_bRequireSecure) {
         End(conn, CallEnd::NotSecure);
-        Box(kNotSecure);
+        Box(m_bLibraryFailed ? kNoLibraryEnd : kNotSecure);
         return false;
     }
     Settle(false);
@@ -288,13 +340,38 @@ void CCallCore::Tampered(CallConn conn)
     Box(kTampered);
 }
 
+bool CCallCore::LibraryFailed(CallConn conn)
+{
+    if (!m_bLibraryFailed) Box(kNoLibrary);
+    m_bLibraryFailed = true;
+    return Decide(conn, false);
+}
+
+void CCallCore::TimerExpired(CallConn conn)
+{
+    Link& link = *LinkOf(conn);
+    if (!link.bTimer) return;
+    link.bTimer = false;
+    // No reveal within the time: the commitment is not kept.
+    if (link.secure == Secure::Committed) Tampered(conn);
+}
+
+bool CCallCore::IsCut(const Link& link) { return link.secure == Secure::On && !link.bSealedEnd; }
+
+void CCallCore::Cut(CallConn conn)
+{
+    End(conn, CallEnd::Cut);
+    Box(kCut);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Either call
 
 void CCallCore::PressHangUp()
 {
-    // Hanging up ends every call that stands, and cancels one still being dialled. Nothing is
-    // sent: the partner learns of it from the closed connection.
+    // Hanging up ends every call that stands, and cancels one still being dialled. An encrypted
+    // call is sent its sealed hang-up; a plain one learns of it from the closed connection.
+    Leave();
     if (m_out.state != OutState::Idle)
         EndOut(m_out.state == OutState::Dialling ? CallEnd::Cancelled : CallEnd::HungUp);
     if (m_in.state != InState::Idle)
@@ -307,10 +384,12 @@ void CCallCore::Closed(CallConn conn)
     switch (conn) {
     case CallConn::Out:
         if (m_out.state == OutState::Idle) return;
+        if (IsCut(m_out)) return Cut(CallConn::Out);
         EndOut(CallEnd::PartnerHungUp);
         break;
     case CallConn::In:
         if (m_in.state == InState::Idle) return;
+        if (IsCut(m_in)) return Cut(CallConn::In);
         // Rang and ended before anyone answered: a missed call.
         EndIn(m_in.state == InState::Ringing ? CallEnd::Missed : CallEnd::PartnerHungUp);
         break;
@@ -324,29 +403,64 @@ void CCallCore::Closed(CallConn conn)
     Settle(true);
 }
 
+void CCallCore::Leave()
+{
+    for (CallConn conn : { CallConn::Out, CallConn::In }) {
+        Link& link = *LinkOf(conn);
+        // A partner that reads nothing has no room for it either; then the close says it all.
+        if (link.secure == Secure::On && !link.bSealedEnd && !link.bGoodbye &&
+            link.queue.Fits(WireSize(conn, 2)))
+            link.bGoodbye = Queue(conn, kHangUp);
+    }
+}
+
 void CCallCore::PressEnter(const CString& strText)
 {
-    // Enter sends the typed line; it never closes the window.
-    const bool bOut = m_out.state == OutState::Talking || m_out.state == OutState::TurnedAway;
-    const bool bIn = m_in.state == InState::Talking;
-    if (!bOut && !bIn) return;
-
-    // A line goes to every call that stands, or to none: if one partner has not taken enough of
-    // what waits, the line stays in the edit and the user is told.
-    const CString strMessage = ComposeText(strText);
-    std::vector<CallConn> targets;
-    if (OutConnected(m_out.state)) targets.push_back(CallConn::Out);
-    if (m_in.state != InState::Idle) targets.push_back(CallConn::In);
-    for (CallConn conn : targets) {
-        if (!LinkOf(conn)->queue.Fits(WireSize(conn, (size_t)strMessage.GetLength()))) {
-            // Refused before anything is sealed or queued: the call goes on as it was.
-            Box(kNotReceiving);
-            return;
-        }
+    // Enter sends the typed text; it never closes the window.
+    const std::vector<CallConn> targets = SendTargets();
+    if (targets.empty()) return;
+    const std::vector<CString> lines = SplitLines(strText);
+    // The lines go to every call they may go to, or to none: if one partner has not taken enough
+    // of what waits, the text stays in the edit and the user is told. Refused before anything is
+    // sealed or queued: the call goes on as it was.
+    if (!RoomFor(targets, lines)) {
+        Box(kNotReceiving);
+        return;
     }
-    for (CallConn conn : targets) Queue(conn, strMessage);
-    // Listed once a partner has taken it: the window reports each connection's flush.
-    m_typed = TypedLine { strText, targets, targets.front(), false };
+    for (const CString& line : lines)
+        for (CallConn conn : targets) Queue(conn, ComposeText(line));
+    // Listed once a partner has taken them: the window reports each connection's flush.
+    m_typed = TypedLine { lines, targets, targets.front(), false };
+}
+
+std::vector<CallConn> CCallCore::SendTargets() const
+{
+    // Nothing typed goes plain to a call still undecided, nor to any call while another one is
+    // encrypted; with the option on, only to encrypted calls. The callee's lines wait for its
+    // "C", which waits for the caller's reveal.
+    const bool bAnyOn = m_out.secure == Secure::On || m_in.secure == Secure::On;
+    const auto takes = [&](const Link& link) {
+        if (link.bSealedEnd) return false;
+        return link.secure == Secure::On || (link.secure == Secure::Plain && !bAnyOn && !m_bRequireSecure);
+    };
+    std::vector<CallConn> targets;
+    if ((m_out.state == OutState::Talking || m_out.state == OutState::TurnedAway) && takes(m_out))
+        targets.push_back(CallConn::Out);
+    // A plain call that still rings gets the line too while the other call talks.
+    const bool bInTakes = m_in.state == InState::Talking ||
+        (m_in.state == InState::Ringing && m_in.secure == Secure::Plain && !targets.empty());
+    if (bInTakes && takes(m_in)) targets.push_back(CallConn::In);
+    return targets;
+}
+
+bool CCallCore::RoomFor(const std::vector<CallConn>& targets, const std::vector<CString>& lines) const
+{
+    for (CallConn conn : targets) {
+        size_t nBytes = 0;
+        for (const CString& line : lines) nBytes += WireSize(conn, (size_t)ComposeText(line).GetLength());
+        if (!LinkOf(conn)->queue.Fits(nBytes)) return false;
+    }
+    return true;
 }
 
 void CCallCore::Flushed(CallConn conn, int nError)
@@ -363,9 +477,11 @@ void CCallCore::SettleLine(CallConn conn, bool bTaken)
     waiting.erase(it);
     m_typed.bTaken = m_typed.bTaken || bTaken;
     if (!waiting.empty() || !m_typed.bTaken) return;
-    // A line that no partner could be sent stays in the edit and is not listed.
-    Add(CallFx::ListSent { m_typed.strText });
-    Record(m_typed.first, CallRec::Sent { m_typed.strText });
+    // Lines that no partner could be sent stay in the edit and are not listed.
+    for (const CString& line : m_typed.lines) {
+        Add(CallFx::ListSent { line });
+        Record(m_typed.first, CallRec::Sent { line });
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -412,32 +528,47 @@ void CCallCore::ListBatch(CallConn conn, std::vector<CString>& batch)
     batch.clear();
 }
 
+bool CCallCore::Refused(CallConn conn, const CLineMessage& msg) const
+{
+    switch (LinkOf(conn)->secure) {
+    case Secure::On:
+        // Inside an encrypted call every line but a frame was put there on the way.
+        return msg.kind != CLineMessage::Frame;
+    case Secure::Committed:
+        // Between the callee's answer line and the caller's reveal only the reveal may come.
+        return msg.kind != CLineMessage::KeyReveal;
+    case Secure::Offered:
+        // Before the keys are agreed, a frame is nobody's.
+        return msg.kind == CLineMessage::Frame;
+    default:
+        return false;
+    }
+}
+
 bool CCallCore::Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPlain)
 {
     Link& link = *LinkOf(conn);
     *pPlain = msg;
-    if (msg.kind == CLineMessage::Frame) {
-        // Before the key lines, a frame is nobody's; after them it must open, as the next one.
-        if (link.secure == Secure::Offered) return Tampered(conn), false;
-        if (link.secure != Secure::On) {
-            pPlain->kind = CLineMessage::Other;
-            return true;
-        }
-        std::string message;
-        if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn), false;
-        const size_t n = message.size();
-        if (n >= 2 && message[0] == 'S') {
-            pPlain->kind = CLineMessage::Text;
-            pPlain->strPayload = CString(message.substr(1, n - 2));
-        } else if (message == "C\r") {
-            pPlain->kind = CLineMessage::Answer;
-        } else {
-            return Tampered(conn), false;
-        }
-    } else if (link.secure == Secure::On &&
-        (msg.kind == CLineMessage::Text || msg.kind == CLineMessage::Answer ||
-            msg.kind == CLineMessage::Busy || msg.kind == CLineMessage::Other)) {
-        // A plain message, or any other line, inside an encrypted call was put there on the way.
+    if (msg.kind != CLineMessage::Frame) return true;
+    if (link.secure != Secure::On) {
+        pPlain->kind = CLineMessage::Other; // a frame in a plain call is ignored
+        return true;
+    }
+    // It must open, as the next one.
+    std::string message;
+    if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn), false;
+    const size_t n = message.size();
+    if (message == kHangUp) {
+        // The partner hangs up: its close comes next, and nothing before it is lost.
+        link.bSealedEnd = true;
+        return false;
+    }
+    if (n >= 2 && message[0] == 'S') {
+        pPlain->kind = CLineMessage::Text;
+        pPlain->strPayload = CString(message.substr(1, n - 2));
+    } else if (message == "C\r") {
+        pPlain->kind = CLineMessage::Answer;
+    } else {
         return Tampered(conn), false;
     }
     return true;
@@ -446,17 +577,23 @@ bool CCallCore::Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPl
 void CCallCore::Apply(
     CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch)
 {
+    const Link& link = *LinkOf(conn);
+    if (link.bSealedEnd) return; // the partner hung up: nothing more is taken from it
+    if (Refused(conn, msg)) return Tampered(conn);
     CLineMessage plain;
     if (!Unseal(conn, msg, &plain)) return;
-    if (plain.kind == CLineMessage::Text && LinkOf(conn)->secure != Secure::Offered) {
+    // Lines of a decided call are listed; a line before the decision makes the call plain first.
+    if (plain.kind == CLineMessage::Text && (link.secure == Secure::On || link.secure == Secure::Plain)) {
         batch.push_back(plain.strPayload);
         return;
     }
     // Lines listed before what follows them.
     ListBatch(conn, batch);
+    // The caller's kinds of line read on the incoming connection ("C", "B", the answer line) and
+    // the callee's on the outgoing one are not acted on: acting on them would let one partner
+    // end the calling phase of another call, or change this call's look while it rings.
     switch (plain.kind) {
     case CLineMessage::Text:
-        // The caller offered and the callee talks plain: an older program.
         if (Decide(conn, false)) batch.push_back(plain.strPayload);
         break;
     case CLineMessage::CalleeName:
@@ -466,7 +603,7 @@ void CCallCore::Apply(
         TakeCallerGreeting(conn, plain.strPayload);
         break;
     case CLineMessage::KeyCommit:
-        TakeKeyOffer(conn, plain.strPayload);
+        TakeCommit(conn, plain.strPayload);
         break;
     case CLineMessage::KeyReveal:
         TakeReveal(conn, plain.strPayload);
@@ -494,13 +631,16 @@ void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const 
     const CString strGreeting = ComposeCallerGreeting(strMyName);
     Queue(conn, strGreeting);
     Record(conn, CallRec::Named { strName });
-    // The caller offers a key right after its greeting; an older callee ignores the line.
-    if (conn == CallConn::Out && link.secure == Secure::None && link.channel.Start(CSecureChannel::Caller)) {
-        link.strCallerGreeting = strGreeting.str();
-        link.strCalleeGreeting = ComposeCalleeGreeting(strName).str();
-        Queue(conn, CString(link.channel.CommitLine()));
-        link.secure = Secure::Offered;
+    // The caller commits to its key right after its greeting; an older callee ignores the line.
+    if (conn != CallConn::Out || link.secure != Secure::None) return;
+    if (!link.channel.Start(CSecureChannel::Caller)) {
+        LibraryFailed(conn);
+        return;
     }
+    link.strCallerGreeting = strGreeting.str();
+    link.strCalleeGreeting = ComposeCalleeGreeting(strName).str();
+    Queue(conn, CString(link.channel.CommitLine()));
+    link.secure = Secure::Offered;
 }
 
 void CCallCore::TakeCallerGreeting(CallConn conn, const CString& strName)
@@ -511,43 +651,50 @@ void CCallCore::TakeCallerGreeting(CallConn conn, const CString& strName)
     link.strCallerGreeting = ComposeCallerGreeting(strName).str();
 }
 
-void CCallCore::TakeKeyOffer(CallConn conn, const CString& strLine)
+void CCallCore::TakeCommit(CallConn conn, const CString& strLine)
 {
-    // Taken while the call rings and is plain so far; the key line in answer goes out plain,
-    // everything after it sealed.
-    Link& link = *LinkOf(conn);
-    if (conn != CallConn::In || m_in.state != InState::Ringing || link.secure != Secure::None ||
-        link.strCallerGreeting.empty())
+    // Taken while the call rings and is undecided (the user has not answered), after the
+    // caller's greeting; the answer line goes out plain, and the reveal must follow in time.
+    if (conn != CallConn::In || m_in.state != InState::Ringing || m_in.secure != Secure::None ||
+        m_in.strCallerGreeting.empty())
         return;
-    if (!link.channel.Start(CSecureChannel::Callee)) return;
-    if (!link.channel.TakeCommit(strLine.str())) return Tampered(conn);
-    Queue(conn, CString(link.channel.KeyLine()));
-    link.secure = Secure::Offered;
+    if (!m_in.channel.Start(CSecureChannel::Callee)) {
+        LibraryFailed(conn);
+        return;
+    }
+    if (!m_in.channel.TakeCommit(strLine.str())) return Tampered(conn);
+    Queue(conn, CString(m_in.channel.KeyLine()));
+    m_in.secure = Secure::Committed;
+    SetTimer(conn, true);
 }
 
 void CCallCore::TakeReveal(CallConn conn, const CString& strLine)
 {
-    Link& link = *LinkOf(conn);
-    if (conn != CallConn::In || link.secure != Secure::Offered) return;
-    if (!link.channel.Complete(strLine.str(), link.strCallerGreeting, link.strCalleeGreeting))
+    if (conn != CallConn::In || m_in.secure != Secure::Committed) return;
+    SetTimer(conn, false);
+    if (!m_in.channel.Complete(strLine.str(), m_in.strCallerGreeting, m_in.strCalleeGreeting))
         return Tampered(conn);
     Decide(conn, true);
+    // The user answered while the reveal was on its way: "C" goes now, as the first frame.
+    if (m_in.state == InState::Talking) Queue(conn, ComposeAnswer());
 }
 
 void CCallCore::TakeKeyAnswer(CallConn conn, const CString& strLine)
 {
-    Link& link = *LinkOf(conn);
-    if (conn != CallConn::Out || link.secure != Secure::Offered) return;
-    if (!link.channel.Complete(strLine.str(), link.strCallerGreeting, link.strCalleeGreeting))
+    // A callee sends its key only in answer to a commitment.
+    if (conn != CallConn::Out || m_out.secure != Secure::Offered) return;
+    if (!m_out.channel.Complete(strLine.str(), m_out.strCallerGreeting, m_out.strCalleeGreeting))
         return Tampered(conn);
-    Queue(conn, CString(link.channel.KeyLine()));
+    // The reveal goes plain, before anything sealed.
+    Queue(conn, CString(m_out.channel.KeyLine()));
     Decide(conn, true);
 }
 
 void CCallCore::TakeAnswer(CallConn conn)
 {
     if (conn != CallConn::Out) return;
-    if (m_out.secure == Secure::Offered && !Decide(conn, false)) return;
+    // A plain "C" where an answer line was due: the call is plain, through the same decision.
+    if ((m_out.secure == Secure::None || m_out.secure == Secure::Offered) && !Decide(conn, false)) return;
     m_out.state = OutState::Talking;
     Record(conn, CallRec::PartnerAnswered {});
     Settle(false);
@@ -556,8 +703,13 @@ void CCallCore::TakeAnswer(CallConn conn)
 void CCallCore::TakeBusy(CallConn conn)
 {
     if (conn != CallConn::Out) return;
-    if (m_out.secure == Secure::Offered) m_out.secure = Secure::Plain;
-    m_out.state = OutState::TurnedAway;
+    // "B" in answer to a commitment also makes the call plain, through the same decision.
+    if ((m_out.secure == Secure::None || m_out.secure == Secure::Offered) && !Decide(conn, false)) return;
+    // After the partner answered, "B" changes only the text of the hidden status display.
+    if (m_out.state == OutState::Talking)
+        m_out.bBusyText = true;
+    else
+        m_out.state = OutState::TurnedAway;
     Record(conn, CallRec::PartnerBusy {});
     Settle(false);
 }

@@ -44,10 +44,15 @@ public:
     size_t Received(CallConn conn, const char* pData, int nLength, const CString& strMyName);
     // The partner closed the connection (after everything it sent was read).
     void Closed(CallConn conn);
+    // The timer a Timer effect started for conn ran out.
+    void TimerExpired(CallConn conn);
     void PressAnswer();
     void PressHangUp();
-    // Enter with the typed text.
+    // Enter with the typed text; a text that holds CRs goes as one line for each.
     void PressEnter(const CString& strText);
+    // The window closes: every encrypted call is sent its sealed hang-up (Flush effects), so that
+    // the partner does not take the close for a cut line.
+    void Leave();
     // A Flush effect was carried out: nError is the send error, 0 when the socket took its bytes
     // or will take them later. A typed line counts as sent once one of its partners took it.
     void Flushed(CallConn conn, int nError);
@@ -70,14 +75,19 @@ public:
     size_t PendingBytes(CallConn conn) const;
 
 private:
-    // Where a call's encryption stands: none yet, offered by the caller, on, or found plain.
-    enum class Secure { None, Offered, On, Plain };
+    // Where a call's encryption stands: none yet; the caller committed and waits for the answer
+    // line; the callee answered a commitment and waits for the reveal; on; or found plain.
+    enum class Secure { None, Offered, Committed, On, Plain };
 
     struct Link {
         CLineReader reader;
         CSendQueue queue;
         unsigned nGeneration = 0;
         Secure secure = Secure::None;
+        bool bTimer = false; // the reveal's time-out runs
+        bool bBusyText = false; // "B" read after the partner answered: the hidden status says busy
+        bool bSealedEnd = false; // the partner's sealed hang-up came; its close is next
+        bool bGoodbye = false; // this side's sealed hang-up is queued: it goes before the close
         CSecureChannel channel;
         std::string strCallerGreeting, strCalleeGreeting; // as composed, for the transcript
         explicit Link(int nWouldBlock) : queue(nWouldBlock) { }
@@ -105,18 +115,33 @@ private:
     void ErrorBox(int nError) { m_boxes.emplace_back(CallFx::ShowError { nError }); }
     void Record(CallConn conn, CCallRecord what) { Add(CallFx::Record { conn, std::move(what) }); }
     void Transmit(CallConn conn) { Add(CallFx::Flush { conn, LinkOf(conn)->nGeneration }); }
-    // Queues a whole message; false (and a box) when the partner has not taken enough.
+    // Queues a whole message, sealed once the call is encrypted; false (and a box) when the
+    // partner has not taken enough. A refused message is not sealed: the frame count stays.
     bool Queue(CallConn conn, const CString& strMessage);
+    void SetTimer(CallConn conn, bool bOn);
+    // The links a typed line goes to now, and whether all of them have room for the lines.
+    std::vector<CallConn> SendTargets() const;
+    bool RoomFor(const std::vector<CallConn>& targets, const std::vector<CString>& lines) const;
     void Apply(CallConn conn, const CLineMessage& msg, const CString& strMyName, std::vector<CString>& batch);
-    // A frame opened into the plain message it carries; false when the call ended for it.
+    // Whether a line read on conn ends its encrypted or half-agreed call as changed on the way.
+    bool Refused(CallConn conn, const CLineMessage& msg) const;
+    // A frame opened into the plain message it carries; false when the call ended for it or the
+    // frame was the partner's sealed hang-up.
     bool Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPlain);
     void TakeCalleeGreeting(CallConn conn, const CString& strName, const CString& strMyName);
     void TakeCallerGreeting(CallConn conn, const CString& strName);
-    void TakeKeyOffer(CallConn conn, const CString& strLine);
+    void TakeCommit(CallConn conn, const CString& strLine);
     void TakeReveal(CallConn conn, const CString& strLine);
     void TakeKeyAnswer(CallConn conn, const CString& strLine);
     void TakeAnswer(CallConn conn);
     void TakeBusy(CallConn conn);
+    // The library cannot start: said once, and the call talks plain.
+    bool LibraryFailed(CallConn conn);
+    // An encrypted call closed without the partner's sealed hang-up: the line was cut.
+    static bool IsCut(const Link& link);
+    void Cut(CallConn conn);
+    // conn's Close effect, carrying this side's sealed hang-up when one waits.
+    void AddClose(CallConn conn);
     // The typed line waiting to be listed: conn took it (bTaken) or could not.
     void SettleLine(CallConn conn, bool bTaken);
     void ListBatch(CallConn conn, std::vector<CString>& batch);
@@ -141,10 +166,11 @@ private:
     bool m_bDoNotDisturb = false;
     bool m_bRequireSecure = false;
     bool m_bRingOn = false;
+    bool m_bLibraryFailed = false; // the library could not start (and the user was told)
     size_t m_nLinesTaken = 0; // lines of text taken for the lists, ever
-    // The line typed last, until each connection it went to has reported its flush.
+    // The lines typed last, until each connection they went to has reported its flush.
     struct TypedLine {
-        CString strText;
+        std::vector<CString> lines;
         std::vector<CallConn> waiting;
         CallConn first = CallConn::Out;
         bool bTaken = false;

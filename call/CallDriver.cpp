@@ -15,6 +15,7 @@ const DWORD kReceiveTurnMs = 8;
 const size_t kReceiveTurnLines = 1000;
 const int kReadSize = 8 * 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
+const UINT_PTR kCoreTimer = 0x4B53; // the core's timer (the incoming call's wait for a reveal)
 // The window property that leads the receive timer back to its driver.
 const char kDriverProp[] = "KelvaroCallDriver";
 
@@ -73,6 +74,7 @@ void CCallDriver::Detach()
 {
     if (m_window.pOwner && ::IsWindow(m_window.pOwner->m_hWnd)) {
         ::KillTimer(m_window.pOwner->m_hWnd, kReceiveTimer);
+        ::KillTimer(m_window.pOwner->m_hWnd, kCoreTimer);
         ::RemovePropA(m_window.pOwner->m_hWnd, kDriverProp);
     }
     DeleteSocket(m_pInSocket);
@@ -127,6 +129,16 @@ void CCallDriver::Carry()
     }
 }
 
+void CCallDriver::SayGoodbye()
+{
+    m_core.Leave();
+    for (const CCallEffect& effect : m_core.TakeEffects()) {
+        const auto* pFlush = std::get_if<CallFx::Flush>(&effect);
+        CCallSocket* pSocket = pFlush ? SocketOf(pFlush->conn) : nullptr;
+        if (pSocket) m_core.Flush(pFlush->conn, SendFnOf(*pSocket));
+    }
+}
+
 void CCallDriver::Report(Outcomes& outcomes)
 {
     if (outcomes.bDialFailed) m_core.DialFailed(outcomes.nDialError);
@@ -168,6 +180,9 @@ void CCallDriver::Do(const CallFx::Accept& e, Outcomes& out)
 
 void CCallDriver::Do(const CallFx::Close& e, Outcomes&)
 {
+    // An encrypted call's last words (its sealed hang-up) go in one send, as far as it takes them.
+    if (CCallSocket* pSocket = e.strLastWords.IsEmpty() ? nullptr : SocketOf(e.conn))
+        pSocket->Send(e.strLastWords, e.strLastWords.GetLength());
     if (e.conn == CallConn::Out)
         m_sockCall.Close();
     else
@@ -236,6 +251,16 @@ void CCallDriver::Do(const CallFx::ShowText& e, Outcomes&)
 }
 
 void CCallDriver::Do(const CallFx::NotifyIncoming&, Outcomes&) { m_window.notifyIncoming(); }
+
+void CCallDriver::Do(const CallFx::Timer& e, Outcomes&)
+{
+    // Only the incoming call has a timer: the wait for the caller's reveal.
+    if (e.conn != CallConn::In) return;
+    if (e.bOn)
+        ::SetTimer(m_window.pOwner->m_hWnd, kCoreTimer, (UINT)e.nMs, CoreTimerProc);
+    else
+        ::KillTimer(m_window.pOwner->m_hWnd, kCoreTimer);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The sockets' messages
@@ -361,6 +386,15 @@ void CCallDriver::ScheduleReceive(CallConn conn, bool bByTimer)
         ::SetTimer(m_window.pOwner->m_hWnd, kReceiveTimer, USER_TIMER_MINIMUM, ReceiveTimerProc);
     else
         m_window.pOwner->PostMessage(WM_SOCK_RECEIVE, 0, (LPARAM)SocketOf(conn));
+}
+
+void CALLBACK CCallDriver::CoreTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD)
+{
+    ::KillTimer(hWnd, nTimer);
+    CCallDriver* pDriver = (CCallDriver*)::GetPropA(hWnd, kDriverProp);
+    if (!pDriver) return;
+    pDriver->m_core.TimerExpired(CallConn::In);
+    pDriver->Carry();
 }
 
 void CALLBACK CCallDriver::ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD)

@@ -43,6 +43,10 @@ public:
     // the driver).
     void Detach();
 
+    // The window goes: every encrypted call is sent its sealed hang-up, as far as its socket
+    // takes it now, so that the partner does not take the close for a cut line.
+    void SayGoodbye();
+
     // Carries out what the core asks for, in order; what the sockets report of it (a connect
     // that failed, an accepted connection, a flush) goes back to the core after each round.
     void Carry();
@@ -93,10 +97,12 @@ private:
     void Do(const CallFx::ShowError& e, Outcomes& out);
     void Do(const CallFx::ShowText& e, Outcomes& out);
     void Do(const CallFx::NotifyIncoming& e, Outcomes& out);
+    void Do(const CallFx::Timer& e, Outcomes& out);
 
     void ReceiveTurn(CallConn conn);
     void ScheduleReceive(CallConn conn, bool bByTimer);
     static void CALLBACK ReceiveTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
+    static void CALLBACK CoreTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD);
 
     CCallCore& m_core;
     CCallWindow m_window;

@@ -41,7 +41,8 @@ enum class CallEnd {
     Missed, // the partner closed while it rang
     Failed, // the connection could not be made
     Tampered, // a secure call's bytes were changed on the way
-    NotSecure, // the partner does not encrypt, and the user talks only encrypted calls
+    NotSecure, // the call is not encrypted, and the user talks only encrypted calls
+    Cut, // an encrypted call's connection closed without the partner's sealed hang-up
 };
 
 // What the log is told of a call, one struct per event.
@@ -94,8 +95,9 @@ struct Connect { // open the outgoing connection
 struct Accept { // take the waiting connection as conn
     CallConn conn;
 };
-struct Close { // close conn: the socket and what waits on it
+struct Close { // close conn: the socket and what waits on it, after sending strLastWords if any
     CallConn conn;
+    CString strLastWords; // an encrypted call's sealed hang-up, with what still waited before it
 };
 struct Flush { // messages wait in conn's queue: send what the socket takes, then report Flushed
     CallConn conn;
@@ -133,8 +135,13 @@ struct ShowText { // a box with a text of the program's
     CString strText;
 };
 struct NotifyIncoming { }; // "a call has come in", for a window hidden in the tray
+struct Timer { // start conn's timer for nMs (one expiry, reported as TimerExpired), or stop it
+    CallConn conn;
+    bool bOn;
+    int nMs;
+};
 } // namespace CallFx
 
 using CCallEffect = std::variant<CallFx::Connect, CallFx::Accept, CallFx::Close, CallFx::Flush, CallFx::Look,
     CallFx::PartnerName, CallFx::ListReceived, CallFx::ListSent, CallFx::ClearLists, CallFx::Ring,
-    CallFx::Record, CallFx::ShowError, CallFx::ShowText, CallFx::NotifyIncoming>;
+    CallFx::Record, CallFx::ShowError, CallFx::ShowText, CallFx::NotifyIncoming, CallFx::Timer>;

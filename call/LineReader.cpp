@@ -111,7 +111,8 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
 {
     // An expected short form must come right after its long form; any line ends the wait.
     m_expectedShort.clear();
-    if (line.empty()) return;
+    // An empty line means nothing in a plain call; a secure call refuses it like any other.
+    if (line.empty()) return Emit(out, CLineMessage::Other, line);
 
     switch (line[0]) {
     case 'S':
@@ -121,8 +122,12 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
     case 'i': {
         // The long form loses its first two bytes whatever the second one is.
         const std::string name = line.size() > 2 ? line.substr(2) : std::string();
-        if (!m_bGreeted)
-            Emit(out, line[0] == 'a' ? CLineMessage::CalleeName : CLineMessage::CallerName, name);
+        // A second long form before its short form is not acted on; a secure call refuses it.
+        Emit(out,
+            m_bGreeted           ? CLineMessage::Other
+                : line[0] == 'a' ? CLineMessage::CalleeName
+                                 : CLineMessage::CallerName,
+            name);
         m_bGreeted = true;
         m_expectedShort = (line[0] == 'a' ? "A" : "I") + name;
         break;

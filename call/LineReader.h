@@ -27,7 +27,8 @@ struct CLineMessage {
         KeyAnswer, // "k": a callee's key line in reply; strPayload is the whole line
         KeyReveal, // "K": the caller's key line, revealed after the answer; strPayload is the whole line
         Frame, // "E": a sealed message of a secure call; strPayload is the whole line
-        Other, // a line of no command (empty lines are not reported); ignored outside secure calls
+        Other, // a line of no command, an empty line, or a greeting not acted on; ignored outside secure
+               // calls
     };
     Kind kind;
     CString strPayload;

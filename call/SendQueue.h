@@ -33,6 +33,8 @@ public:
     }
 
     size_t Queued() const { return m_pending.size() - m_nSent; }
+    // The bytes accepted and not yet sent.
+    std::string Pending() const { return m_pending.substr(m_nSent); }
     bool Empty() const { return Queued() == 0; }
 
 private:

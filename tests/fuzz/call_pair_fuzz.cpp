@@ -1,9 +1,10 @@
-// Two call cores talking through a simulated network. The input decides what happens step by
-// step: how bytes are split and glued on the way, resets at any byte, a reader that stops, typing,
-// answer, hang-up and a third caller. After every step the fuzzer checks that every line sent
-// whole is listed once, whole and in order, at the other side; that only whole messages are
-// queued; that a closed call leaves both sides idle; that the busy answer is byte-exact; and that
-// no buffer grows without bound.
+// Two call cores talking through a simulated network, encrypting as version 2 of secure calls
+// does. The input decides what happens step by step: how bytes are split and glued on the way,
+// resets at any byte, a reader that stops, typing, answer, hang-up, a third caller and the
+// callee's wait for the reveal running out. After every step the fuzzer checks that every line
+// sent whole is listed once, whole and in order, at the other side; that only whole messages are
+// queued; that a closed call leaves both sides idle; that the busy answer is byte-exact; that two
+// sides showing encryption show the same code; and that no buffer grows without bound.
 #include "tests/fuzz/fuzz_util.h"
 #include "call/CallCore.h"
 
@@ -25,6 +26,7 @@ struct Side {
     std::vector<std::string> sent, received; // the two lists
     std::string partner;
     bool bReading = true; // false: the user's machine stops taking bytes
+    bool bTimer = false; // the core's timer runs
     explicit Side(const char* n) : name(n) { }
 };
 
@@ -86,7 +88,11 @@ struct World {
             }
         } else if (auto* pClose = std::get_if<CallFx::Close>(&effect)) {
             if (pClose->conn != CallConn::Busy && wire.bOpen) {
-                // The other side sees the close once it has read what came before it.
+                // The last words (a sealed hang-up) go as far as the socket takes them; the other
+                // side sees the close once it has read what came before it.
+                std::string& out = bCaller ? wire.toCallee : wire.toCaller;
+                out +=
+                    pClose->strLastWords.str().substr(0, kSocketBuffer - std::min(kSocketBuffer, out.size()));
                 wire.bOpen = false;
                 Side& other = bCaller ? callee : caller;
                 Deliver(other, bCaller ? wire.toCallee : wire.toCaller, SIZE_MAX);
@@ -104,6 +110,8 @@ struct World {
         } else if (auto* pSent = std::get_if<CallFx::ListSent>(&effect)) {
             s.sent.push_back(pSent->strText.str());
             (bCaller ? expectAtCallee : expectAtCaller).push_back(pSent->strText.str());
+        } else if (auto* pTimer = std::get_if<CallFx::Timer>(&effect)) {
+            s.bTimer = pTimer->bOn;
         } else if (std::holds_alternative<CallFx::ClearLists>(effect)) {
             s.sent.clear(), s.received.clear(), s.partner.clear();
         }
@@ -131,6 +139,12 @@ struct World {
             }
         }
         CHECK(wire.toCallee.size() <= kSocketBuffer && wire.toCaller.size() <= kSocketBuffer);
+        // Nobody is in the middle: two sides that show encryption show the same code.
+        const CCallLook lookOut = caller.core.Look(), lookIn = callee.core.Look();
+        const auto coded = [](const CCallLook& l) {
+            return l.strSecure.str().find_first_of("0123456789") != std::string::npos;
+        };
+        if (coded(lookOut) && coded(lookIn)) CHECK(lookOut.strSecure == lookIn.strSecure);
         // Every line listed at a side is the next one its partner sent, whole.
         CHECK(callee.received.size() <= expectAtCallee.size());
         for (size_t i = 0; i < callee.received.size(); ++i) CHECK(callee.received[i] == expectAtCallee[i]);
@@ -179,7 +193,7 @@ struct World {
 
     void Step(Input& in)
     {
-        switch (in.Byte() % 14) {
+        switch (in.Byte() % 15) {
         case 0:
             caller.core.PressCall("127.0.0.2", "32760"), Apply(caller);
             break;
@@ -235,6 +249,12 @@ struct World {
             s.bReading = !s.bReading;
             break;
         }
+        case 14:
+            // The callee's wait for the reveal runs out.
+            if (!callee.bTimer) break;
+            callee.bTimer = false;
+            callee.core.TimerExpired(CallConn::In), Apply(callee);
+            break;
         }
     }
 };

@@ -12,18 +12,25 @@
 namespace {
 
 const int kWouldBlock = 10035;
+const char kTampered[] =
+    "通話の内容が途中で書き換えられたため、通話を終了しました。受け取った内容は表示していません。";
+// A well-formed commitment line, after the caller's greeting.
+const std::string kGreetedAndCommitted = "i1north\rInorthH2" + std::string(52, '0') + "\r";
 
 const char* ConnName(CallConn c) { return c == CallConn::Out ? "out" : c == CallConn::In ? "in" : "busy"; }
 
 std::string Describe(const CCallRecord& r)
 {
-    static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed", "failed",
-        "tampered", "not-secure" };
+    static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed",
+        "failed", "tampered", "not-secure", "cut" };
     struct {
         std::string operator()(const CallRec::Placed&) { return "placed"; }
         std::string operator()(const CallRec::Connected&) { return "connected"; }
         std::string operator()(const CallRec::Incoming&) { return "incoming"; }
-        std::string operator()(const CallRec::TurnedAway& r) { return r.bBusy ? "turned-away busy" : "turned-away dnd"; }
+        std::string operator()(const CallRec::TurnedAway& r)
+        {
+            return r.bBusy ? "turned-away busy" : "turned-away dnd";
+        }
         std::string operator()(const CallRec::Named&) { return "named"; }
         std::string operator()(const CallRec::PartnerAnswered&) { return "partner-answered"; }
         std::string operator()(const CallRec::PartnerBusy&) { return "partner-busy"; }
@@ -39,12 +46,18 @@ std::string Describe(const CCallRecord& r)
 std::string Describe(const CCallEffect& effect)
 {
     struct {
-        std::string operator()(const CallFx::Connect& e) { return "connect " + e.strAddress.str() + ":" + std::to_string(e.nPort); }
+        std::string operator()(const CallFx::Connect& e)
+        {
+            return "connect " + e.strAddress.str() + ":" + std::to_string(e.nPort);
+        }
         std::string operator()(const CallFx::Accept& e) { return "accept " + std::string(ConnName(e.conn)); }
         std::string operator()(const CallFx::Close& e) { return "close " + std::string(ConnName(e.conn)); }
         std::string operator()(const CallFx::Flush& e) { return "send " + std::string(ConnName(e.conn)); }
         std::string operator()(const CallFx::Look&) { return "look"; }
-        std::string operator()(const CallFx::PartnerName& e) { return "name " + e.strName.str() + (e.bKeep ? " kept" : ""); }
+        std::string operator()(const CallFx::PartnerName& e)
+        {
+            return "name " + e.strName.str() + (e.bKeep ? " kept" : "");
+        }
         std::string operator()(const CallFx::ListReceived& e)
         {
             std::string s = "list";
@@ -58,6 +71,11 @@ std::string Describe(const CCallEffect& effect)
         std::string operator()(const CallFx::ShowError& e) { return "error " + std::to_string(e.nError); }
         std::string operator()(const CallFx::ShowText& e) { return "box " + e.strText.str(); }
         std::string operator()(const CallFx::NotifyIncoming&) { return "notify"; }
+        std::string operator()(const CallFx::Timer& e)
+        {
+            return (e.bOn ? "timer on " : "timer off ") + std::string(ConnName(e.conn)) + " " +
+                std::to_string(e.nMs);
+        }
     } describe;
     return std::visit(describe, effect);
 }
@@ -110,7 +128,9 @@ struct Core {
     // What went out on a connection since the last look; a key line's random key shows as "<key>".
     std::string Sent(CallConn conn)
     {
-        if (bTakes) core.Flush(conn, [&](const char* p, int n, int*) { return wire[(int)conn].append(p, (size_t)n), n; });
+        if (bTakes)
+            core.Flush(
+                conn, [&](const char* p, int n, int*) { return wire[(int)conn].append(p, (size_t)n), n; });
         std::string bytes;
         bytes.swap(wire[(int)conn]);
         return std::regex_replace(bytes, std::regex("([HKk]2)[0-9b-z]{52}\r"), "$1<key>\r");
@@ -134,7 +154,7 @@ struct Row {
     const char* what;
     std::function<void(Core&)> state;
     std::function<void(Core&)> event;
-    const char* effects;
+    std::string effects;
     const char* look;
     const char* secure; // the encryption display
     CallConn conn; // whose waiting bytes are checked
@@ -150,15 +170,17 @@ const Row kRows[] = {
         "rec ended failed, close out, look, clear, error 10061", kIdle, "-", CallConn::Out, "" },
     { "connect event", Dialling, [](Core& c) { c.core.Connected(0, "127.0.0.1"); }, "rec connected, look",
         kCalling, "plain", CallConn::Out, "" },
-    { "callee greeting read: name shown, caller greeting and key offer sent on that connection", Calling,
+    { "callee greeting read: name shown, caller greeting and commitment sent on that connection", Calling,
         [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); },
-        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out, "i1north\rInorthH2<key>\r" },
+        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out,
+        "i1north\rInorthH2<key>\r" },
     { "short greeting alone is acted on", Calling, [](Core& c) { c.Feed(CallConn::Out, "Asouth"); },
-        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out, "i1north\rInorthH2<key>\r" },
-    { "answer read", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); }, "rec partner-answered, look",
-        kTalking, "plain", CallConn::Out, "" },
-    { "busy read", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look",
-        kTurnedAway, "plain", CallConn::Out, "" },
+        "name south, send out, rec named, send out", kCalling, "plain", CallConn::Out,
+        "i1north\rInorthH2<key>\r" },
+    { "answer read: the call is plain", Calling, [](Core& c) { c.Feed(CallConn::Out, "C\r"); },
+        "rec secured, rec partner-answered, look", kTalking, "plain", CallConn::Out, "" },
+    { "busy read: the call is plain", Calling, [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); },
+        "rec secured, rec partner-busy, look", kTurnedAway, "plain", CallConn::Out, "" },
     { "hang-up while calling", Calling, [](Core& c) { c.core.PressHangUp(); },
         "rec ended hung-up, close out, look, clear", kIdle, "-", CallConn::Out, "" },
     { "hang-up while talking", TalkingOut, [](Core& c) { c.core.PressHangUp(); },
@@ -171,20 +193,21 @@ const Row kRows[] = {
         "send out, listed , rec sent", kTalking, "plain", CallConn::Out, "S\r" },
     { "Enter after busy: sent and listed all the same", TurnedAway, [](Core& c) { c.core.PressEnter("x"); },
         "send out, listed x, rec sent", kTurnedAway, "plain", CallConn::Out, "Sx\r" },
-    { "Enter while calling sends nothing", Calling, [](Core& c) { c.core.PressEnter("x"); }, "", kCalling, "plain",
-        CallConn::Out, "" },
+    { "Enter while calling sends nothing", Calling, [](Core& c) { c.core.PressEnter("x"); }, "", kCalling,
+        "plain", CallConn::Out, "" },
     { "Enter while idle sends nothing", nullptr, [](Core& c) { c.core.PressEnter("x"); }, "", kIdle, "-",
         CallConn::Out, "" },
     { "text lines read, several in one read", TalkingOut,
-        [](Core& c) { c.Feed(CallConn::Out, "Sone\rStwo\r"); }, "list one two, rec received", kTalking, "plain",
-        CallConn::Out, "" },
+        [](Core& c) { c.Feed(CallConn::Out, "Sone\rStwo\r"); }, "list one two, rec received", kTalking,
+        "plain", CallConn::Out, "" },
     { "a connection waits while idle", nullptr, [](Core& c) { c.core.ConnectionWaiting(); }, "accept in",
         kIdle, "-", CallConn::In, "" },
     { "accepted: rings, greets, notifies", [](Core& c) { c.core.ConnectionWaiting(); },
         [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
         "send in, rec incoming, look, ring on, notify", kRinging, "plain", CallConn::In, "a1south\rAsouth" },
     { "accept fails: a box, the look as it was", [](Core& c) { c.core.ConnectionWaiting(); },
-        [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, "-", CallConn::In, "" },
+        [](Core& c) { c.core.AcceptFailed(CallConn::In, 10024); }, "error 10024", kIdle, "-", CallConn::In,
+        "" },
     { "caller greeting read: name kept", Ringing, [](Core& c) { c.Feed(CallConn::In, "i1north\rInorth"); },
         "name north kept, rec named", kRinging, "plain", CallConn::In, "" },
     { "answer", Ringing, [](Core& c) { c.core.PressAnswer(); },
@@ -232,14 +255,14 @@ const Row kRows[] = {
         [](Core& c) { c.core.Closed(CallConn::In); }, "rec ended missed, close in, look, ring off",
         kTurnedAway, "plain", CallConn::In, "" },
     { "Enter while both calls stand goes to both", [](Core& c) { TalkingOut(c), TalkingIn(c); },
-        [](Core& c) { c.core.PressEnter("both"); }, "send out, send in, listed both, rec sent", kTalking, "plain",
-        CallConn::In, "Sboth\r" },
+        [](Core& c) { c.core.PressEnter("both"); }, "send out, send in, listed both, rec sent", kTalking,
+        "plain", CallConn::In, "Sboth\r" },
     { "answer read on the incoming connection changes nothing", TalkingIn,
         [](Core& c) { c.Feed(CallConn::In, "C\r"); }, "", kTalking, "plain", CallConn::In, "" },
     { "lines before a close are listed before the call ends", TalkingOut,
         [](Core& c) { c.Feed(CallConn::Out, "Slast\r"), c.core.Closed(CallConn::Out); },
-        "list last, rec received, rec ended partner-hung-up, close out, look, clear", kIdle, "-", CallConn::Out,
-        "" },
+        "list last, rec received, rec ended partner-hung-up, close out, look, clear", kIdle, "-",
+        CallConn::Out, "" },
     { "a partner who does not read: the line stays, the user is told",
         [](Core& c) {
             TalkingOut(c), c.Sent(CallConn::Out), c.bTakes = false;
@@ -249,6 +272,61 @@ const Row kRows[] = {
         [](Core& c) { c.core.PressEnter("more"); },
         "box 相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。",
         kTalking, "plain", CallConn::Busy, "" },
+    { "pasted text with line breaks goes as one line each", TalkingOut,
+        [](Core& c) { c.core.PressEnter("one\r\ntwo\r"); },
+        "send out, send out, listed one, rec sent, listed two, rec sent", kTalking, "plain", CallConn::Out,
+        "Sone\rStwo\r" },
+    { "busy read after the answer changes only the hidden status text", TalkingOut,
+        [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec partner-busy, look", kTalking, "plain",
+        CallConn::Out, "" },
+    // Where the two calls meet.
+    { "a third caller while the incoming call rings gets exactly the busy message",
+        [](Core& c) { Ringing(c), c.Feed(CallConn::In, "i1north\rInorth"); },
+        [](Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
+        "accept busy, send busy, rec turned-away busy", kRinging, "plain", CallConn::Busy, "Bsouth\r" },
+    { "lines read on the incoming connection while the outgoing call stands are listed",
+        [](Core& c) { TalkingOut(c), TalkingIn(c); }, [](Core& c) { c.Feed(CallConn::In, "Sin\r"); },
+        "list in, rec received", kTalking, "plain", CallConn::In, "" },
+    { "the outgoing call closed while the incoming one talks: lists kept, lines still listed",
+        [](Core& c) { TalkingOut(c), TalkingIn(c); },
+        [](Core& c) { c.core.Closed(CallConn::Out), c.Feed(CallConn::In, "Sstill\r"); },
+        "rec ended partner-hung-up, close out, list still, rec received", kTalking, "plain", CallConn::In,
+        "" },
+    { "a third caller while both calls stand; its close ends neither",
+        [](Core& c) { TalkingOut(c), TalkingIn(c); },
+        [](Core& c) {
+            c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "127.0.0.3", "south");
+            c.core.Closed(CallConn::Busy);
+        },
+        "accept busy, send busy, rec turned-away busy, close busy", kTalking, "plain", CallConn::Out, "" },
+    { "the ringing call closes while calling out, then the answer comes", Both,
+        [](Core& c) { c.core.Closed(CallConn::In), c.Feed(CallConn::Out, "C\r"); },
+        "rec ended missed, close in, look, ring off, rec secured, rec partner-answered, look", kTalking,
+        "plain", CallConn::Out, "" },
+    { "a connect result after the attempt was cancelled: no box, no change",
+        [](Core& c) { Dialling(c), c.core.PressHangUp(); },
+        [](Core& c) { c.core.Connected(0, "127.0.0.1"), c.core.Connected(10061, ""); }, "", kIdle, "-",
+        CallConn::Out, "" },
+    // Secure calls: the callee's side of the key lines.
+    { "a commitment while ringing: the answer line goes, the reveal is waited for", Ringing,
+        [](Core& c) { c.Feed(CallConn::In, kGreetedAndCommitted); },
+        "name north kept, rec named, send in, timer on in 10000", kRinging, "plain", CallConn::In,
+        "k2<key>\r" },
+    { "answered before the reveal: no \"C\" yet, and nothing typed goes",
+        [](Core& c) { Ringing(c), c.Feed(CallConn::In, kGreetedAndCommitted); },
+        [](Core& c) { c.core.PressAnswer(), c.core.PressEnter("x"); }, "look, ring off, rec answered",
+        kTalking, "plain", CallConn::In, "" },
+    { "no reveal in time: the call ends as changed",
+        [](Core& c) { Ringing(c), c.Feed(CallConn::In, kGreetedAndCommitted); },
+        [](Core& c) { c.core.TimerExpired(CallConn::In); },
+        "rec ended tampered, close in, look, ring off, clear, box " + std::string(kTampered), kIdle, "-",
+        CallConn::In, "" },
+    { "a plain line after the commitment ends the call as changed",
+        [](Core& c) { Ringing(c), c.Feed(CallConn::In, kGreetedAndCommitted); },
+        [](Core& c) { c.Feed(CallConn::In, "Sx\r"); },
+        "timer off in 10000, rec ended tampered, close in, look, ring off, clear, box " +
+            std::string(kTampered),
+        kIdle, "-", CallConn::In, "" },
 };
 
 TEST(CallCore, EachRuleOfTheTables)

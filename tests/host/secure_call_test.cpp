@@ -1,6 +1,7 @@
-// Secure calls between two call cores wired to each other: what each side shows and lists, and
-// what crosses the wire, when both encrypt, when the wire is changed on the way, and when one
-// side is an older program that speaks only plain lines.
+// Secure calls between two call cores wired to each other, with a man in the middle who may
+// change what crosses the wire: what each side shows, lists and records, when both encrypt,
+// when the wire is changed on the way, and when one side is an older program that speaks only
+// plain lines.
 #include "call/CallCore.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,14 @@ namespace {
 const char kTampered[] =
     "通話の内容が途中で書き換えられたため、通話を終了しました。受け取った内容は表示していません。";
 
+const char kNotSecure[] =
+    "相手が暗号化に対応していないか、途中で暗号化が外された可能性があるため、通話を終了しました。";
+const std::string kAnyKey = "[0-9b-z]{52}\r";
+
 struct Side {
     CCallCore core { 10035 };
-    std::vector<std::string> received, boxes;
+    std::vector<std::string> received, boxes, names, ends;
+    std::string lastWords; // sent right before a close
     CCallLook look;
 };
 
@@ -26,6 +32,7 @@ struct Pair {
     Side caller, callee;
     std::string wire; // everything that went either way, for checks
     std::function<void(std::string&)> toCallee = [](std::string&) {};
+    std::function<void(std::string&)> toCaller = [](std::string&) {};
 
     void Carry(Side& from, CallConn fromConn, Side& to, CallConn toConn, bool bToCallee)
     {
@@ -35,7 +42,7 @@ struct Pair {
             return n;
         });
         from.core.Flushed(fromConn, 0);
-        if (bToCallee) toCallee(bytes);
+        (bToCallee ? toCallee : toCaller)(bytes);
         wire += bytes;
         if (!bytes.empty())
             to.core.Received(toConn, bytes.data(), (int)bytes.size(), &to == &caller ? "north" : "south");
@@ -46,6 +53,11 @@ struct Pair {
             if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
                 for (const CString& line : pList->lines) s.received.push_back(line.str());
             if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
+            if (auto* pName = std::get_if<CallFx::PartnerName>(&e)) s.names.push_back(pName->strName.str());
+            if (auto* pClose = std::get_if<CallFx::Close>(&e)) s.lastWords += pClose->strLastWords.str();
+            const auto* pRecord = std::get_if<CallFx::Record>(&e);
+            if (const auto* pEnded = pRecord ? std::get_if<CallRec::Ended>(&pRecord->what) : nullptr)
+                s.ends.push_back(std::to_string((int)pEnded->how));
         }
         s.look = s.core.Look();
     }
@@ -88,7 +100,9 @@ TEST(SecureCall, BothEncryptWithTheSameCodeAndNothingTypedCrossesInTheClear)
     EXPECT_EQ(p.wire.find("hello"), std::string::npos);
     // The greetings go as they always did, the key lines after them.
     EXPECT_EQ(p.wire.rfind("a1south\rAsouth", 0), 0u);
-    EXPECT_NE(p.wire.find("i1north\rInorthH2"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        p.wire, std::regex("i1north\rInorthH2" + kAnyKey + "k2" + kAnyKey + "K2" + kAnyKey)))
+        << "commitment, answer line, reveal, in this order";
     p.caller.core.PressHangUp();
     p.Take(p.caller);
     EXPECT_FALSE(p.caller.look.bSecureShown) << "hidden when idle";
@@ -109,7 +123,6 @@ TEST(SecureCall, ChangedReplayedOrReorderedFramesEndTheCall)
                 const size_t cut = b.find('\r') + 1;
                 b = b.substr(cut) + b.substr(0, cut);
             } },
-        { "a plain line put in", [](std::string& b) { b = "Sinjected\r" + b; } },
     };
     for (const auto& c : cases) {
         Pair p;
@@ -126,11 +139,169 @@ TEST(SecureCall, ChangedReplayedOrReorderedFramesEndTheCall)
     }
 }
 
+// Whatever plain line a man in the middle puts into an encrypted call ends it where it arrives:
+// nothing of it is listed, and no name changes.
+TEST(SecureCall, AnyPlainLineInsideAnEncryptedCallEndsItUnlisted)
+{
+    const std::string key(52, '0');
+    const char* const injected[] = { "a1Mallory\rAMallory", "AMallory\r", "i1Mallory\rIMallory",
+        "Sinjected\r", "C\r", "Bmallory\r", "\r", "Zjunk\r", "\x82\xa0\r" };
+    const std::string keyLines[] = { "H2" + key + "\r", "k2" + key + "\r", "K2" + key + "\r" };
+    std::vector<std::string> cases(std::begin(injected), std::end(injected));
+    cases.insert(cases.end(), std::begin(keyLines), std::end(keyLines));
+    for (const std::string& bytes : cases) {
+        for (bool bToCallee : { true, false }) {
+            Pair p;
+            p.Talk();
+            Side& to = bToCallee ? p.callee : p.caller;
+            ASSERT_TRUE(IsCode(to.look.strSecure)) << bytes;
+            to.names.clear();
+            to.core.Received(bToCallee ? CallConn::In : CallConn::Out, bytes.data(), (int)bytes.size(), "x");
+            p.Take(to);
+            EXPECT_EQ(to.boxes, std::vector<std::string> { kTampered })
+                << bytes << " to callee " << bToCallee;
+            EXPECT_EQ(to.ends, std::vector<std::string> { "6" }) << bytes; // tampered
+            EXPECT_TRUE(to.received.empty() && to.names.empty()) << bytes;
+            EXPECT_TRUE(to.look.bCallEnabled && !to.look.bSecureShown) << bytes;
+        }
+    }
+}
+
+// The reveal must be the key the caller committed to: a man in the middle who answered the
+// commitment with its own key cannot swap in another key afterwards.
+TEST(SecureCall, ARevealThatBreaksTheCommitmentEndsTheCall)
+{
+    CSecureChannel other;
+    ASSERT_TRUE(other.Start(CSecureChannel::Caller));
+    const std::string otherReveal = other.KeyLine();
+    Pair p;
+    p.toCallee = [&](std::string& b) { b = std::regex_replace(b, std::regex("K2" + kAnyKey), otherReveal); };
+    p.Talk();
+    EXPECT_EQ(p.callee.boxes, std::vector<std::string> { kTampered });
+    EXPECT_EQ(p.callee.ends, std::vector<std::string> { "6" });
+    EXPECT_EQ(p.callee.core.In(), CCallCore::InState::Idle);
+    EXPECT_EQ(p.wire.find("EC"), std::string::npos) << "no answer went";
+}
+
+// A plain line before the keys either makes the call plain where it arrives, shown so, or is
+// refused; a call shown as encrypted never lists it.
+TEST(SecureCall, PlainLinesBeforeTheKeysKeepTheCallPlain)
+{
+    // Before the commitment, at the callee: the call is plain on both sides.
+    Pair p;
+    bool bFirst = true;
+    p.toCallee = [&](std::string& b) {
+        if (bFirst && !b.empty()) b = "Searly\r" + b, bFirst = false;
+    };
+    p.Talk();
+    EXPECT_EQ(p.callee.received, std::vector<std::string> { "early" });
+    EXPECT_EQ(p.callee.look.strSecure, "暗号化なし");
+    EXPECT_EQ(p.caller.look.strSecure, "暗号化なし");
+
+    // Before the answer line, at the caller: the caller talks plain and lists it; the callee,
+    // whose answer line was never revealed to, ends the call when its wait runs out.
+    Pair q;
+    q.toCaller = [](std::string& b) { b = std::regex_replace(b, std::regex("k2" + kAnyKey), "Searly\r$&"); };
+    q.Talk();
+    EXPECT_EQ(q.caller.received, std::vector<std::string> { "early" });
+    EXPECT_EQ(q.caller.look.strSecure, "暗号化なし");
+    EXPECT_EQ(q.callee.look.strSecure, "暗号化なし");
+    q.callee.core.TimerExpired(CallConn::In);
+    q.Take(q.callee);
+    EXPECT_EQ(q.callee.ends, std::vector<std::string> { "6" });
+}
+
+// A window that talks encrypted on its outgoing call while a second caller rings: a typed line
+// goes sealed to the one, and not a byte of it to the other, even once that one talks plain.
+TEST(SecureCall, ATypedLineGoesToNoSecondCallerWhileTheCallIsEncrypted)
+{
+    Pair p;
+    p.Talk();
+    ASSERT_TRUE(IsCode(p.caller.look.strSecure));
+    p.caller.core.ConnectionWaiting();
+    p.caller.core.Accepted(CallConn::In, "127.0.0.3", "north");
+    const std::string third = "i1third\rIthird";
+    p.caller.core.Received(CallConn::In, third.data(), (int)third.size(), "north");
+    std::string toThird;
+    const auto take = [&] {
+        p.caller.core.Flush(
+            CallConn::In, [&](const char* q, int n, int*) { return toThird.append(q, (size_t)n), n; });
+    };
+    p.caller.core.PressEnter("secret");
+    p.caller.core.PressAnswer(); // the third call turns plain on being answered
+    p.caller.core.PressEnter("secret");
+    take();
+    p.Settle();
+    EXPECT_EQ(toThird, "a1north\rAnorthC\r");
+    EXPECT_EQ(p.callee.received, (std::vector<std::string> { "secret", "secret" }));
+    EXPECT_EQ(p.wire.find("secret"), std::string::npos);
+}
+
+// "B" in place of the answer line turns the call plain through the one decision: the log says
+// so, and with only encrypted calls wanted the call ends before anything is typed.
+TEST(SecureCall, BusyInAnswerToACommitmentIsAPlainCall)
+{
+    Pair p;
+    p.caller.core.SetRequireSecure(true);
+    p.toCaller = [](std::string& b) { b = std::regex_replace(b, std::regex("k2" + kAnyKey), "Bsouth\r"); };
+    p.Talk();
+    EXPECT_EQ(p.caller.boxes, std::vector<std::string> { kNotSecure });
+    EXPECT_EQ(p.caller.ends, std::vector<std::string> { "7" }); // not secure
+    p.caller.core.PressEnter("never");
+    p.Settle();
+    EXPECT_EQ(p.wire.find("never"), std::string::npos);
+}
+
+// The sealed hang-up tells a partner's hang-up from a cut line.
+TEST(SecureCall, ACloseWithoutTheSealedHangUpIsACutLine)
+{
+    for (bool bDropped : { false, true }) {
+        Pair p;
+        p.Talk();
+        p.caller.core.PressHangUp();
+        p.Take(p.caller);
+        ASSERT_TRUE(std::regex_match(p.caller.lastWords, std::regex("E[A-Za-z0-9+/]{24}=?=?\r")))
+            << p.caller.lastWords;
+        if (!bDropped)
+            p.callee.core.Received(
+                CallConn::In, p.caller.lastWords.data(), (int)p.caller.lastWords.size(), "s");
+        p.callee.core.Closed(CallConn::In);
+        p.Take(p.callee);
+        EXPECT_EQ(p.callee.ends, std::vector<std::string> { bDropped ? "8" : "3" }); // cut, partner hung up
+        EXPECT_EQ(p.callee.boxes,
+            bDropped ? std::vector<std::string> { "回線が切れたため、通話を終了しました。" }
+                     : std::vector<std::string> {});
+    }
+}
+
+// A line the sending queue refuses is not sealed: once the partner reads again, every line
+// sealed before it and the next one typed open, and the call goes on.
+TEST(SecureCall, ARefusedLineLeavesTheFrameCountAsItWas)
+{
+    Pair p;
+    p.Talk();
+    const std::string line(8000, 'x');
+    int nSent = 0;
+    for (; nSent < 1000; ++nSent) {
+        p.caller.core.PressEnter(line.c_str());
+        p.Take(p.caller);
+        if (!p.caller.boxes.empty()) break;
+    }
+    ASSERT_EQ(p.caller.boxes.size(), 1u) << "never refused";
+    p.Settle();
+    p.caller.core.PressEnter("after");
+    p.Settle();
+    ASSERT_EQ(p.callee.received.size(), (size_t)nSent + 1);
+    EXPECT_EQ(p.callee.received.back(), "after");
+    EXPECT_TRUE(p.callee.boxes.empty());
+    EXPECT_TRUE(IsCode(p.callee.look.strSecure));
+}
+
 TEST(SecureCall, DroppedOfferOrOlderPeerTalksPlainAndShowsIt)
 {
     // The offer taken off the wire: both talk plain, and both say so.
     Pair p;
-    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2[0-9b-z]{52}\r"), ""); };
+    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2" + kAnyKey), ""); };
     p.Talk();
     EXPECT_EQ(p.caller.look.strSecure, "暗号化なし");
     EXPECT_EQ(p.callee.look.strSecure, "暗号化なし");
@@ -171,10 +342,11 @@ TEST(SecureCall, TalkingOnlyEncryptedEndsAPlainCallBeforeAnyLine)
 {
     Pair p;
     p.caller.core.SetRequireSecure(true);
-    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2[0-9b-z]{52}\r"), ""); };
+    p.toCallee = [](std::string& b) { b = std::regex_replace(b, std::regex("H2" + kAnyKey), ""); };
     p.Talk();
     EXPECT_EQ(p.caller.boxes,
-        std::vector<std::string> { "相手が暗号化に対応していないため、通話を終了しました。" });
+        std::vector<std::string> {
+            "相手が暗号化に対応していないか、途中で暗号化が外された可能性があるため、通話を終了しました。" });
     EXPECT_EQ(p.caller.core.Out(), CCallCore::OutState::Idle);
     p.caller.core.PressEnter("never");
     p.Settle();
