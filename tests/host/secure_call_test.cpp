@@ -144,11 +144,9 @@ TEST(SecureCall, ChangedReplayedOrReorderedFramesEndTheCall)
 TEST(SecureCall, AnyPlainLineInsideAnEncryptedCallEndsItUnlisted)
 {
     const std::string key(52, '0');
-    const char* const injected[] = { "a1Mallory\rAMallory", "AMallory\r", "i1Mallory\rIMallory",
-        "Sinjected\r", "C\r", "Bmallory\r", "\r", "Zjunk\r", "\x82\xa0\r" };
-    const std::string keyLines[] = { "H2" + key + "\r", "k2" + key + "\r", "K2" + key + "\r" };
-    std::vector<std::string> cases(std::begin(injected), std::end(injected));
-    cases.insert(cases.end(), std::begin(keyLines), std::end(keyLines));
+    const std::string cases[] = { "a1Mallory\rAMallory", "AMallory\r", "i1Mallory\rIMallory", "Sinjected\r",
+        "C\r", "Bmallory\r", "\r", "Zjunk\r", "\x82\xa0\r", "H2" + key + "\r", "k2" + key + "\r",
+        "K2" + key + "\r" };
     for (const std::string& bytes : cases) {
         for (bool bToCallee : { true, false }) {
             Pair p;
@@ -161,54 +159,49 @@ TEST(SecureCall, AnyPlainLineInsideAnEncryptedCallEndsItUnlisted)
             EXPECT_EQ(to.boxes, std::vector<std::string> { kTampered })
                 << bytes << " to callee " << bToCallee;
             EXPECT_EQ(to.ends, std::vector<std::string> { "6" }) << bytes; // tampered
-            EXPECT_TRUE(to.received.empty() && to.names.empty()) << bytes;
-            EXPECT_TRUE(to.look.bCallEnabled && !to.look.bSecureShown) << bytes;
+            EXPECT_TRUE(to.received.empty() && to.names.empty() && !to.look.bSecureShown) << bytes;
         }
     }
 }
 
-// The reveal must be the key the caller committed to: a man in the middle who answered the
-// commitment with its own key cannot swap in another key afterwards.
-TEST(SecureCall, ARevealThatBreaksTheCommitmentEndsTheCall)
+// A man in the middle before the keys: a reveal that breaks the commitment, a plain line before
+// the commitment or before the answer line, "B" for the answer line. Each call ends as changed,
+// or turns plain and is shown so; none lists a line while shown encrypted.
+TEST(SecureCall, ChangesBeforeTheKeysEndTheCallOrKeepItPlain)
 {
     CSecureChannel other;
     ASSERT_TRUE(other.Start(CSecureChannel::Caller));
     const std::string otherReveal = other.KeyLine();
-    Pair p;
-    p.toCallee = [&](std::string& b) { b = std::regex_replace(b, std::regex("K2" + kAnyKey), otherReveal); };
-    p.Talk();
-    EXPECT_EQ(p.callee.boxes, std::vector<std::string> { kTampered });
-    EXPECT_EQ(p.callee.ends, std::vector<std::string> { "6" });
-    EXPECT_EQ(p.callee.core.In(), CCallCore::InState::Idle);
-    EXPECT_EQ(p.wire.find("EC"), std::string::npos) << "no answer went";
-}
-
-// A plain line before the keys either makes the call plain where it arrives, shown so, or is
-// refused; a call shown as encrypted never lists it.
-TEST(SecureCall, PlainLinesBeforeTheKeysKeepTheCallPlain)
-{
-    // Before the commitment, at the callee: the call is plain on both sides.
-    Pair p;
-    bool bFirst = true;
-    p.toCallee = [&](std::string& b) {
-        if (bFirst && !b.empty()) b = "Searly\r" + b, bFirst = false;
+    const struct {
+        const char* what;
+        bool bToCallee, bCallerRequires, bCheckCallee;
+        std::string from, to; // the change on the wire
+        std::vector<std::string> boxes, received;
+        const char* secure; // the display of the side checked, at the end
+    } cases[] = {
+        { "another reveal", true, false, true, "K2" + kAnyKey, otherReveal, { kTampered }, {}, "" },
+        { "a line before the commitment", true, false, true, "^i1", "Searly\ri1", {}, { "early", "typed" },
+            "暗号化なし" },
+        { "a line before the answer line", false, false, false, "k2", "Searly\rk2", {}, { "early" },
+            "暗号化なし" },
+        { "busy for the answer line", false, true, false, "k2" + kAnyKey, "Bsouth\r", { kNotSecure }, {},
+            "" },
     };
-    p.Talk();
-    EXPECT_EQ(p.callee.received, std::vector<std::string> { "early" });
-    EXPECT_EQ(p.callee.look.strSecure, "暗号化なし");
-    EXPECT_EQ(p.caller.look.strSecure, "暗号化なし");
-
-    // Before the answer line, at the caller: the caller talks plain and lists it; the callee,
-    // whose answer line was never revealed to, ends the call when its wait runs out.
-    Pair q;
-    q.toCaller = [](std::string& b) { b = std::regex_replace(b, std::regex("k2" + kAnyKey), "Searly\r$&"); };
-    q.Talk();
-    EXPECT_EQ(q.caller.received, std::vector<std::string> { "early" });
-    EXPECT_EQ(q.caller.look.strSecure, "暗号化なし");
-    EXPECT_EQ(q.callee.look.strSecure, "暗号化なし");
-    q.callee.core.TimerExpired(CallConn::In);
-    q.Take(q.callee);
-    EXPECT_EQ(q.callee.ends, std::vector<std::string> { "6" });
+    for (const auto& c : cases) {
+        Pair p;
+        p.caller.core.SetRequireSecure(c.bCallerRequires);
+        (c.bToCallee ? p.toCallee : p.toCaller) = [&](std::string& b) {
+            b = std::regex_replace(b, std::regex(c.from), c.to);
+        };
+        p.Talk();
+        p.caller.core.PressEnter("typed");
+        p.Settle();
+        const Side& s = c.bCheckCallee ? p.callee : p.caller;
+        EXPECT_EQ(s.boxes, c.boxes) << c.what;
+        EXPECT_EQ(s.received, c.received) << c.what;
+        EXPECT_EQ(s.look.strSecure, c.secure) << c.what;
+        if (!c.boxes.empty()) EXPECT_EQ(p.wire.find("typed"), std::string::npos) << c.what;
+    }
 }
 
 // A window that talks encrypted on its outgoing call while a second caller rings: a typed line
@@ -235,21 +228,6 @@ TEST(SecureCall, ATypedLineGoesToNoSecondCallerWhileTheCallIsEncrypted)
     EXPECT_EQ(toThird, "a1north\rAnorthC\r");
     EXPECT_EQ(p.callee.received, (std::vector<std::string> { "secret", "secret" }));
     EXPECT_EQ(p.wire.find("secret"), std::string::npos);
-}
-
-// "B" in place of the answer line turns the call plain through the one decision: the log says
-// so, and with only encrypted calls wanted the call ends before anything is typed.
-TEST(SecureCall, BusyInAnswerToACommitmentIsAPlainCall)
-{
-    Pair p;
-    p.caller.core.SetRequireSecure(true);
-    p.toCaller = [](std::string& b) { b = std::regex_replace(b, std::regex("k2" + kAnyKey), "Bsouth\r"); };
-    p.Talk();
-    EXPECT_EQ(p.caller.boxes, std::vector<std::string> { kNotSecure });
-    EXPECT_EQ(p.caller.ends, std::vector<std::string> { "7" }); // not secure
-    p.caller.core.PressEnter("never");
-    p.Settle();
-    EXPECT_EQ(p.wire.find("never"), std::string::npos);
 }
 
 // The sealed hang-up tells a partner's hang-up from a cut line.

@@ -245,12 +245,12 @@ TEST_F(Notice, OutgoingCallsFailedBusyAndHungUpAreLogged)
     w->Click(IDC_BTN_HANGUP);
 
     std::vector<std::string> rec = w->Records();
-    ASSERT_EQ(rec.size(), 6u) << ::testing::PrintToString(rec);
+    ASSERT_EQ(rec.size(), 7u) << ::testing::PrintToString(rec);
     EXPECT_TRUE(rec[1].rfind("失敗 ", 0) == 0 && rec[1].size() > 5) << "no reason: " << rec[1];
     rec[1] = "失敗 ";
     EXPECT_EQ(rec,
         (std::vector<std::string> { "発信 127.0.0.1 ポート " + deadPort, "失敗 ",
-            "発信 127.0.0.1 ポート " + port, "呼び出し 127.0.0.1", "話し中 127.0.0.1",
+            "発信 127.0.0.1 ポート " + port, "呼び出し 127.0.0.1", "暗号化なし", "話し中 127.0.0.1",
             "終了 (自分が切りました)" }));
     EXPECT_EQ(catcher.boxes.size(), 1u) << "only the refused call's error text";
 }
