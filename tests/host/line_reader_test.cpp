@@ -125,20 +125,6 @@ TEST(LineReaderLines, EmptyLinesAreIgnored)
     EXPECT_EQ(r.PendingBytes(), 0);
 }
 
-// What a plain call ignores is still reported as a line of no command, so that an encrypted call
-// can refuse it: an empty line, and a second long greeting before its short form.
-TEST(LineReaderLines, IgnoredLinesAreReportedAsLinesOfNoCommand)
-{
-    CLineReader r;
-    std::vector<CLineMessage> out;
-    const std::string bytes = "\ra1x\ra1y\r";
-    r.Feed(bytes.data(), (int)bytes.size(), out);
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out[0].kind, CLineMessage::Other);
-    EXPECT_EQ(out[1].kind, CLineMessage::CalleeName);
-    EXPECT_EQ(out[2].kind, CLineMessage::Other);
-}
-
 TEST(LineReaderLines, UnknownAndLeadByteLinesAreIgnored)
 {
     CLineReader r;
