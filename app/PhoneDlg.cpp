@@ -2,6 +2,8 @@
 
 #include "ui/TrayIcon.h"
 
+#include <cstdlib>
+
 BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
 ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
@@ -38,6 +40,7 @@ ON_COMMAND(ID_DO_NOT_DISTURB, OnDoNotDisturb)
 ON_COMMAND(ID_LOG_ON, OnLogOn)
 ON_COMMAND(ID_SOUND_ON, OnSoundOn)
 ON_COMMAND(ID_REQUIRE_SECURE, OnRequireSecure)
+ON_COMMAND(ID_NEARBY_ANNOUNCE, OnNearbyAnnounce)
 END_MESSAGE_MAP()
 
 CPhoneDlg::CPhoneDlg(CWnd* pParent)
@@ -100,7 +103,6 @@ BOOL CPhoneDlg::OnInitDialog()
 
     AddTrayIcon();
 
-
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
             &m_btnDelete });
@@ -122,6 +124,7 @@ BOOL CPhoneDlg::OnInitDialog()
     m_sockCall.SetOwner(this);
     m_sockListen.SetOwner(this);
     OpenListeningSocket();
+    m_nearby.Start(m_cmbPhonebook, &m_nBookSel, m_strMyName, (UINT)std::atoi(m_strPort));
     return TRUE;
 }
 
@@ -151,6 +154,7 @@ void CPhoneDlg::OnDestroy()
     m_edtAddress.GetWindowText(m_strAddress);
     m_edtPort.GetWindowText(m_strPort);
     m_edtMyName.GetWindowText(m_strMyName);
+    m_nearby.Stop(); // the goodbye, while the window is still there
 
     CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
 

@@ -8,6 +8,7 @@
 #include "call/CallSocket.h"
 #include "call/LineList.h"
 #include "call/ReceiveState.h"
+#include "phonebook/Nearby.h"
 #include "res/resource.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
@@ -61,6 +62,7 @@ protected:
     afx_msg void OnSelchangePhonebook();
     afx_msg void OnRegister();
     afx_msg void OnDelete();
+    afx_msg void OnNearbyAnnounce();
 
     // Version box and documents, tray icon and menus (ui/).
     afx_msg void OnVersion();
@@ -152,4 +154,7 @@ protected:
     // What is kept of calls, and how the user learns of them.
     CCallJournal m_journal;
     CNotifier m_notifier;
+
+    // Partners found on the local network, listed after the stored entries.
+    CNearby m_nearby;
 };

@@ -69,6 +69,9 @@ add_library(kelvaro_core STATIC
     app/Settings.cpp
     phonebook/Phonebook.cpp
     phonebook/NameDlg.cpp
+    phonebook/DnsMessage.cpp
+    phonebook/NearbyCore.cpp
+    phonebook/Nearby.cpp
     ui/ShapedDialog.cpp
     ui/RoundButton.cpp
     ui/TrayIcon.cpp
@@ -89,7 +92,7 @@ add_library(kelvaro_core STATIC
     ui/Sound.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 
