@@ -145,3 +145,9 @@ foreach(t bench_naive bench_driver)
     target_compile_options(${t} PRIVATE ${KELVARO_WARNINGS})
     target_link_options(${t} PRIVATE -static -static-libgcc -static-libstdc++)
 endforeach()
+
+# The nearby tests' driver (scripts/nearby_test.sh): reads and drives the program's windows from
+# a process of its own. Built only on request.
+add_executable(nearby_driver EXCLUDE_FROM_ALL tests/nearby/nearby_driver.cpp)
+target_compile_options(nearby_driver PRIVATE ${KELVARO_WARNINGS})
+target_link_options(nearby_driver PRIVATE -static -static-libgcc -static-libstdc++)

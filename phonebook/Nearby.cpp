@@ -166,7 +166,10 @@ void CNearby::LoadSetting(const CString& strIniPath)
 
 void CNearby::SaveSetting(const CString& strIniPath) const
 {
-    ::WritePrivateProfileStringA(kSection, "Announce", m_bAnnounce ? "1" : "0", strIniPath);
+    // Off, the default, is written only over a key that is there already.
+    char sz[4] = "";
+    if (m_bAnnounce || ::GetPrivateProfileStringA(kSection, "Announce", "", sz, sizeof sz, strIniPath) > 0)
+        ::WritePrivateProfileStringA(kSection, "Announce", m_bAnnounce ? "1" : "0", strIniPath);
 }
 
 LRESULT CALLBACK CNearby::WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
