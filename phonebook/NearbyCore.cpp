@@ -156,7 +156,8 @@ void CNearbyCore::SendProbe()
     DnsQuestion q;
     q.name = InstanceDnsName();
     q.type = kDnsAny;
-    q.bUnicastResponse = m_nStep == 0;
+    // Answers come by multicast: a unicast answer to port 5353 would reach only one of the
+    // sockets that share it on this PC (the system's responder, another copy, this one).
     m.questions.push_back(q);
     for (const DnsRecord& r : OwnRecords(nullptr, kTtl, false))
         if (r.type != kDnsPtr) m.authorities.push_back(r);

@@ -78,8 +78,8 @@ std::string Run(const std::string& verb, HWND h, const std::string& arg)
     const int id = std::atoi(arg.c_str());
     if (verb == "items") return Items(h);
     if (verb == "fields")
-        return Utf8(Text(::GetDlgItem(h, 1000))) + "\t" + Utf8(Text(::GetDlgItem(h, 1001))) + "\t"
-            + Utf8(Text(::GetDlgItem(h, 1011)));
+        return Utf8(Text(::GetDlgItem(h, 1000))) + "\t" + Utf8(Text(::GetDlgItem(h, 1001))) + "\t" +
+            Utf8(Text(::GetDlgItem(h, 1011)));
     if (verb == "enabled") return ::IsWindowEnabled(::GetDlgItem(h, id)) ? "1" : "0";
     if (verb == "select") {
         HWND hCombo = ::GetDlgItem(h, 1015);
@@ -108,7 +108,8 @@ int main()
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         const size_t a = s.find(' '), b = s.find(' ', a == std::string::npos ? a : a + 1);
         const std::string verb = s.substr(0, a);
-        const std::string name = a == std::string::npos ? "" : s.substr(a + 1, b == std::string::npos ? b : b - a - 1);
+        const std::string name =
+            a == std::string::npos ? "" : s.substr(a + 1, b == std::string::npos ? b : b - a - 1);
         const std::string arg = b == std::string::npos ? "" : s.substr(b + 1);
         HWND h = Find(name);
         std::printf("%s\n", h ? Run(verb, h, arg).c_str() : "none");

@@ -19,7 +19,7 @@ EXE = os.path.join(ROOT, "build", "win", "Kelvaro.exe")
 DRIVER = os.path.join(ROOT, "build", "win", "nearby_driver.exe")
 SERVICE = "_kelvaro._tcp.local."
 LIMIT = 20.0  # seconds for Wine to start a program
-ID_NEARBY_ANNOUNCE, ID_CALL, ID_ANSWER = 32796, 1002, 1005
+ID_NEARBY_ANNOUNCE, ID_CALL, ID_ANSWER, ID_REGISTER = 32796, 1002, 1005, 1016
 
 
 def setUpModule():
@@ -143,22 +143,36 @@ class NearbyTest(unittest.TestCase):
     def test_kelvaro_lists_a_zeroconf_service_and_drops_it_on_goodbye(self):
         self.start("北の間", announce=False)
         zc = self.zeroconf()
-        info = ServiceInfo(SERVICE, "ゼロ." + SERVICE, port=4321, addresses=[socket.inet_aton("127.0.0.1")],
+        # "한" has no Shift-JIS form: it is shown replaced, not dropped.
+        info = ServiceInfo(SERVICE, "ゼロ한." + SERVICE, port=4321, addresses=[socket.inet_aton("127.0.0.1")],
                            properties={"txtvers": "1"}, server="zero.local.")
         asked = time.monotonic()
         zc.register_service(info)  # returns once zeroconf has probed and announced
         start = time.monotonic()
-        wait_for("Kelvaro lists ゼロ", lambda: "ゼロ (近く)" in (self.driver.items("北の間") or []), 2.0)
+        wait_for("Kelvaro lists ゼロ", lambda: "ゼロ? (近く)" in (self.driver.items("北の間") or []), 2.0)
         print("\nzeroconf's service listed %.2f s after its announcement (%.2f s after registering began)"
               % (time.monotonic() - start, time.monotonic() - asked))
-        self.assertEqual(["IPアドレス指定", "ゼロ (近く)"], self.driver.items("北の間"))
+        self.assertEqual(["IPアドレス指定", "ゼロ? (近く)"], self.driver.items("北の間"))
         self.driver.ask("select", "北の間", 1)
-        self.assertEqual("127.0.0.1\t4321\tゼロ", self.driver.ask("fields", "北の間"))
+        self.assertEqual("127.0.0.1\t4321\tゼロ?", self.driver.ask("fields", "北の間"))
+        # Stored under its name, before the nearby entries; the chosen entry stays chosen.
+        self.driver.ask("click", "北の間", ID_REGISTER)
+        self.assertEqual(["IPアドレス指定", "ゼロ?", "ゼロ? (近く)"], self.driver.items("北の間"))
         self.driver.ask("select", "北の間", 0)
         start = time.monotonic()
         zc.unregister_service(info)
-        wait_for("Kelvaro drops ゼロ", lambda: self.driver.items("北の間") == ["IPアドレス指定"], 2.0)
+        wait_for("Kelvaro drops ゼロ", lambda: self.driver.items("北の間") == ["IPアドレス指定", "ゼロ?"], 2.0)
         print("zeroconf's service gone %.2f s after its goodbye began" % (time.monotonic() - start))
+
+    def test_a_name_taken_is_announced_with_a_number(self):
+        zc, events = self.zeroconf(), []
+        zc.register_service(ServiceInfo(SERVICE, "北の間." + SERVICE, port=4321, server="zero.local.",
+                                        addresses=[socket.inet_aton("127.0.0.1")]))
+        ServiceBrowser(zc, SERVICE, handlers=[lambda zeroconf, service_type, name, state_change:
+                                              events.append((name, state_change))])
+        self.start("北の間")
+        wait_for("Kelvaro renamed", lambda: ("北の間 (2)." + SERVICE, ServiceStateChange.Added) in events)
+        self.assertEqual(["IPアドレス指定", "北の間 (近く)"], self.driver.items("北の間"))
 
     def test_two_copies_see_each_other_and_one_calls_the_other(self):
         self.start("北の間")
