@@ -250,7 +250,8 @@ bool CNearbyCore::KnownAnswer(const DnsMessage& m) const
 
 // Answers the questions about this side's name once it has been probed: multicast to the
 // group, or for a one-shot query from another port, to the asker alone (RFC 6762, 6.7).
-void CNearbyCore::Answer(const DnsMessage& m, int iface, const std::string& from, uint16_t fromPort)
+void CNearbyCore::Answer(
+    const DnsMessage& m, int iface, const std::string& from, uint16_t fromPort, uint64_t now)
 {
     if (m_state != State::Announced && m_state != State::Announcing) return;
     bool bService = false, bInstance = false, bHost = false;
@@ -281,7 +282,14 @@ void CNearbyCore::Answer(const DnsMessage& m, int iface, const std::string& from
         if (r.type == kDnsPtr && !bService) continue;
         (bAnswer ? out.answers : out.additionals).push_back(r);
     }
-    if (!bLegacy) return SendToAll(out, false);
+    if (!bLegacy) {
+        // A flood of queries gets at most four answers a second (RFC 6762, 6: at most one a
+        // second, but 250 ms when defending the name against a probe).
+        if (m_bAnswered && now < m_tAnswered + kProbeGap) return;
+        m_bAnswered = true;
+        m_tAnswered = now;
+        return SendToAll(out, false);
+    }
     NearbySend send;
     send.iface = pIface ? pIface->id : iface;
     send.family = from.size() == 16 ? 6 : 4;
@@ -445,7 +453,7 @@ void CNearbyCore::OnPacket(const uint8_t* pData, size_t nSize, int iface, const 
         AskMissing(now);
     } else {
         CheckProbe(m, now);
-        Answer(m, iface, fromAddress, fromPort);
+        Answer(m, iface, fromAddress, fromPort, now);
     }
     Expire(now);
 }

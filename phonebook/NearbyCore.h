@@ -97,7 +97,7 @@ private:
     void SendAnnouncement(uint32_t ttl);
     void StepAnnounce(uint64_t now);
     void Rename(uint64_t now);
-    void Answer(const DnsMessage& m, int iface, const std::string& from, uint16_t fromPort);
+    void Answer(const DnsMessage& m, int iface, const std::string& from, uint16_t fromPort, uint64_t now);
     bool KnownAnswer(const DnsMessage& m) const;
     void CheckConflict(const DnsMessage& m, uint64_t now);
     void CheckProbe(const DnsMessage& m, uint64_t now);
@@ -119,6 +119,8 @@ private:
     int m_nStep = 0;
     uint64_t m_tAnnounce = kNever;
     uint64_t m_tQuery = kNever, m_queryGap = 1000;
+    uint64_t m_tAnswered = 0; // when the last multicast answer went out
+    bool m_bAnswered = false;
     bool m_bStopped = false;
     std::vector<Instance> m_instances;
     std::vector<NearbyPeer> m_peers;

@@ -230,7 +230,7 @@ TEST(NearbyCoreTest, PeersComeWithTheirAnswerAndLeaveOnGoodbyeOrWhenTheirTtlEnds
     EXPECT_TRUE(core.Peers().empty()) << "gone when its TTL ends unanswered";
 }
 
-TEST(NearbyCoreTest, QueriesCarryKnownAnswersAndAnswersAreSuppressedByThem)
+TEST(NearbyCoreTest, QueriesCarryKnownAnswersAndAnswersAreSuppressedByThemAndByTheRate)
 {
     CNearbyCore core = MakeCore();
     core.Start(0);
@@ -246,9 +246,10 @@ TEST(NearbyCoreTest, QueriesCarryKnownAnswersAndAnswersAreSuppressedByThem)
     for (uint64_t t : { 2000, 2250, 2500, 2750, 3750 }) core.OnTimer(t);
     Sent(core);
     const struct {
+        uint64_t at;
         uint32_t knownTtl; // 0: no known answer
         size_t answers;
-    } cases[] = { { 0, 1 }, { 120, 0 }, { 60, 0 }, { 59, 1 } };
+    } cases[] = { { 4000, 0, 1 }, { 4100, 0, 0 }, { 4250, 120, 0 }, { 4250, 60, 0 }, { 4250, 59, 1 } };
     for (const auto& c : cases) {
         DnsMessage query;
         query.questions.push_back(DnsQuestion());
@@ -258,8 +259,9 @@ TEST(NearbyCoreTest, QueriesCarryKnownAnswersAndAnswersAreSuppressedByThem)
             query.answers.push_back(Record(query.questions[0].name, kDnsPtr, c.knownTtl));
             query.answers[0].target = { "名前", "_kelvaro", "_tcp", "local" };
         }
-        Feed(core, WriteDnsMessage(query), 4000);
-        EXPECT_EQ(c.answers, core.TakeSends().size()) << "known answer with TTL " << c.knownTtl;
+        Feed(core, WriteDnsMessage(query), c.at);
+        EXPECT_EQ(c.answers, core.TakeSends().size())
+            << "at " << c.at << ", known answer with TTL " << c.knownTtl;
     }
 }
 
