@@ -227,12 +227,12 @@ void CNearbyCore::SendQuery(uint64_t now, const std::vector<Instance*>& refresh)
         m.questions.push_back(q);
     }
     for (const Instance& inst : m_instances) {
-        if (inst.ptrExpire <= now || (inst.ptrExpire - now) * 2 < inst.ttlMs) continue;
+        if (inst.ptr.Expire() <= now || (inst.ptr.Expire() - now) * 2 < inst.ptr.ttlMs) continue;
         DnsRecord r;
         r.name = ServiceName();
         r.type = kDnsPtr;
         r.target = DnsName { inst.label, "_kelvaro", "_tcp", "local" };
-        r.ttl = (uint32_t)((inst.ptrExpire - now) / 1000);
+        r.ttl = (uint32_t)((inst.ptr.Expire() - now) / 1000);
         m.answers.push_back(r);
     }
     while (!m.answers.empty() && WriteDnsMessage(m).empty()) m.answers.pop_back();
@@ -345,7 +345,7 @@ void CNearbyCore::LearnPtr(const DnsRecord& r, uint64_t now)
     Instance* p = FindInstance(r.target);
     if (r.ttl == 0) {
         // A goodbye: gone at once.
-        if (p) p->ptrExpire = now;
+        if (p) p->ptr.Renew(now, 0);
         return;
     }
     if (!p) {
@@ -354,28 +354,24 @@ void CNearbyCore::LearnPtr(const DnsRecord& r, uint64_t now)
         p = &m_instances.back();
         p->label = r.target[0];
     }
-    p->ptrStart = now;
-    p->ttlMs = (uint64_t)r.ttl * 1000;
-    p->ptrExpire = now + p->ttlMs;
-    p->refreshStep = 0;
+    p->ptr.Renew(now, r.ttl);
 }
 
 void CNearbyCore::LearnService(const DnsRecord& r, const std::string& from, uint64_t now)
 {
     Instance* p = FindInstance(r.name);
     if (!p) return;
-    const uint64_t expire = now + (uint64_t)r.ttl * 1000;
     if (r.type == kDnsTxt) {
         p->txt = r.txt;
         return;
     }
     if (r.ttl == 0) {
-        p->srvExpire = now;
+        p->srv.Renew(now, 0);
         return;
     }
     if (!p->bSrv || !DnsNameEqual(p->host, r.target)) p->addresses.clear();
     p->bSrv = true;
-    p->srvExpire = expire;
+    p->srv.Renew(now, r.ttl);
     p->host = r.target;
     p->port = r.port;
     p->from = from;
@@ -430,7 +426,7 @@ void CNearbyCore::AskMissing(uint64_t now)
 {
     DnsMessage m;
     for (Instance& inst : m_instances) {
-        if (inst.bSrv || inst.ptrExpire <= now || inst.asked + 1000 > now) continue;
+        if (inst.bSrv || inst.ptr.Expire() <= now || inst.asked + 1000 > now) continue;
         inst.asked = now;
         DnsQuestion q;
         q.name = DnsName { inst.label, "_kelvaro", "_tcp", "local" };
@@ -462,7 +458,7 @@ void CNearbyCore::Expire(uint64_t now)
 {
     m_instances.erase(
         std::remove_if(m_instances.begin(), m_instances.end(),
-            [&](const Instance& i) { return i.ptrExpire <= now || (i.bSrv && i.srvExpire <= now); }),
+            [&](const Instance& i) { return i.ptr.Expire() <= now || (i.bSrv && i.srv.Expire() <= now); }),
         m_instances.end());
     for (Instance& inst : m_instances)
         inst.addresses.erase(std::remove_if(inst.addresses.begin(), inst.addresses.end(),
@@ -475,15 +471,14 @@ void CNearbyCore::OnTimer(uint64_t now)
 {
     if (m_bStopped) return;
     while (m_tAnnounce <= now) StepAnnounce(now);
-    // Records near the end of their TTL are asked for at 80, 85, 90 and 95 % (RFC 6762, 5.2).
+    // Instances whose PTR or SRV record nears the end of its TTL are asked for again.
     std::vector<Instance*> refresh;
-    for (Instance& inst : m_instances)
-        if (inst.refreshStep < 4 && inst.ptrStart + inst.ttlMs * (80 + 5 * inst.refreshStep) / 100 <= now) {
-            refresh.push_back(&inst);
-            while (
-                inst.refreshStep < 4 && inst.ptrStart + inst.ttlMs * (80 + 5 * inst.refreshStep) / 100 <= now)
-                ++inst.refreshStep;
-        }
+    for (Instance& inst : m_instances) {
+        bool bDue = false;
+        for (Lease* p : { &inst.ptr, &inst.srv })
+            while (p->NextRefresh() <= now) ++p->step, bDue = true;
+        if (bDue) refresh.push_back(&inst);
+    }
     if (m_tQuery <= now || !refresh.empty()) {
         SendQuery(now, refresh);
         if (m_tQuery <= now) {
@@ -499,10 +494,8 @@ uint64_t CNearbyCore::NextDeadline() const
     uint64_t t = std::min(m_tAnnounce, m_tQuery);
     if (m_bStopped) return kNever;
     for (const Instance& inst : m_instances) {
-        t = std::min(t, inst.ptrExpire);
-        if (inst.bSrv) t = std::min(t, inst.srvExpire);
-        if (inst.refreshStep < 4)
-            t = std::min(t, inst.ptrStart + inst.ttlMs * (80 + 5 * inst.refreshStep) / 100);
+        t = std::min({ t, inst.ptr.Expire(), inst.ptr.NextRefresh(), inst.srv.NextRefresh() });
+        if (inst.bSrv) t = std::min(t, inst.srv.Expire());
         for (const Address& a : inst.addresses) t = std::min(t, a.expire);
     }
     return t;

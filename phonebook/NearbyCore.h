@@ -74,12 +74,22 @@ private:
         std::string raw;
         uint64_t expire, received;
     };
+    // A cached record's life: asked for again at 80, 85, 90 and 95 % of its TTL (RFC 6762, 5.2).
+    struct Lease {
+        uint64_t start = 0, ttlMs = 0;
+        int step = 4;
+        uint64_t Expire() const { return start + ttlMs; }
+        uint64_t NextRefresh() const { return step < 4 ? start + ttlMs * (80 + 5 * step) / 100 : kNever; }
+        void Renew(uint64_t now, uint32_t ttl)
+        {
+            start = now, ttlMs = (uint64_t)ttl * 1000, step = ttl ? 0 : 4;
+        }
+    };
     struct Instance {
         std::string label;
-        uint64_t ptrStart = 0, ptrExpire = 0, ttlMs = 0;
-        int refreshStep = 0;
+        Lease ptr, srv;
         bool bSrv = false;
-        uint64_t srvExpire = 0, asked = 0;
+        uint64_t asked = 0;
         DnsName host;
         uint16_t port = 0;
         std::vector<std::string> txt;

@@ -65,18 +65,21 @@ DnsRecord Record(const DnsName& name, uint16_t type, uint32_t ttl)
     return r;
 }
 
-// Another side's announcement of "相手" on port 5000 at 127.0.0.2 with the given TTL.
-std::vector<uint8_t> PeerAnnouncement(uint32_t ttl, const std::string& name = "相手", uint16_t port = 5000)
+// Another side's announcement of "相手" on port 5000 at 127.0.0.2 with the given TTL (its SRV
+// and A records with srvTtl when given).
+std::vector<uint8_t> PeerAnnouncement(
+    uint32_t ttl, const std::string& name = "相手", uint16_t port = 5000, uint32_t srvTtl = ~0u)
 {
+    const uint32_t hostTtl = srvTtl == ~0u ? ttl : srvTtl;
     const DnsName instance { name, "_kelvaro", "_tcp", "local" };
     DnsMessage m;
     m.flags = 0x8400;
     m.answers.push_back(Record({ "_kelvaro", "_tcp", "local" }, kDnsPtr, ttl));
     m.answers.back().target = instance;
-    m.answers.push_back(Record(instance, kDnsSrv, ttl));
+    m.answers.push_back(Record(instance, kDnsSrv, hostTtl));
     m.answers.back().port = port;
     m.answers.back().target = { "other", "local" };
-    m.additionals.push_back(Record({ "other", "local" }, kDnsA, ttl));
+    m.additionals.push_back(Record({ "other", "local" }, kDnsA, hostTtl));
     m.additionals.back().address = std::string("\x7f\x00\x00\x02", 4);
     return WriteDnsMessage(m);
 }
@@ -218,11 +221,13 @@ TEST(NearbyCoreTest, PeersComeWithTheirAnswerAndLeaveOnGoodbyeOrWhenTheirTtlEnds
     EXPECT_TRUE(core.TakePeersChanged());
     EXPECT_TRUE(core.Peers().empty()) << "gone at once on its goodbye";
 
-    Feed(core, PeerAnnouncement(10), 3000);
+    // A long-lived PTR, a short SRV (as python-zeroconf sends them): the SRV is asked for again.
+    Feed(core, PeerAnnouncement(4500, "相手", 5000, 10), 3000);
     EXPECT_EQ(1u, core.Peers().size());
-    EXPECT_EQ(11000u, core.NextDeadline()) << "the refresh query at 80 % of the TTL";
+    EXPECT_EQ(11000u, core.NextDeadline()) << "the refresh query at 80 % of the SRV's TTL";
     core.OnTimer(11000);
-    EXPECT_EQ(std::vector<std::string> { "Q ?PTR _kelvaro._tcp.local. ?SRV 相手._kelvaro._tcp.local." },
+    EXPECT_EQ(std::vector<std::string> { "Q ?PTR _kelvaro._tcp.local. ?SRV 相手._kelvaro._tcp.local. "
+                                         "PTR _kelvaro._tcp.local. 4492" },
         Sent(core));
     core.OnTimer(12999);
     EXPECT_EQ(1u, core.Peers().size());
