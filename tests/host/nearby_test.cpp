@@ -3,26 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 const std::string kLoop4("\x7f\x00\x00\x01", 4); // 127.0.0.1
 
 std::string TypeName(uint16_t type)
 {
-    switch (type) {
-    case kDnsA:
-        return "A";
-    case kDnsPtr:
-        return "PTR";
-    case kDnsTxt:
-        return "TXT";
-    case kDnsSrv:
-        return "SRV";
-    case kDnsAny:
-        return "ANY";
-    default:
-        return std::to_string(type);
-    }
+    static const std::map<uint16_t, std::string> names = { { kDnsA, "A" }, { kDnsPtr, "PTR" },
+        { kDnsTxt, "TXT" }, { kDnsSrv, "SRV" }, { kDnsAny, "ANY" } };
+    return names.count(type) ? names.at(type) : std::to_string(type);
 }
 
 // A packet in short: "Q ANY name" per question, "TYPE name ttl" per record of any section.
@@ -56,12 +47,11 @@ CNearbyCore MakeCore()
     return core;
 }
 
-DnsRecord Record(const DnsName& name, uint16_t type, uint32_t ttl)
+DnsRecord Record(
+    const DnsName& name, uint16_t type, uint32_t ttl, const DnsName& target = {}, uint16_t port = 0)
 {
     DnsRecord r;
-    r.name = name;
-    r.type = type;
-    r.ttl = ttl;
+    r.name = name, r.type = type, r.ttl = ttl, r.target = target, r.port = port;
     return r;
 }
 
@@ -74,11 +64,8 @@ std::vector<uint8_t> PeerAnnouncement(
     const DnsName instance { name, "_kelvaro", "_tcp", "local" };
     DnsMessage m;
     m.flags = 0x8400;
-    m.answers.push_back(Record({ "_kelvaro", "_tcp", "local" }, kDnsPtr, ttl));
-    m.answers.back().target = instance;
-    m.answers.push_back(Record(instance, kDnsSrv, hostTtl));
-    m.answers.back().port = port;
-    m.answers.back().target = { "other", "local" };
+    m.answers.push_back(Record({ "_kelvaro", "_tcp", "local" }, kDnsPtr, ttl, instance));
+    m.answers.push_back(Record(instance, kDnsSrv, hostTtl, { "other", "local" }, port));
     m.additionals.push_back(Record({ "other", "local" }, kDnsA, hostTtl));
     m.additionals.back().address = std::string("\x7f\x00\x00\x02", 4);
     return WriteDnsMessage(m);
@@ -199,9 +186,8 @@ TEST(NearbyCoreTest, OwnProbeLoopedBackIsNoConflictAndAHigherProbeDefersOneSecon
     probe.questions.push_back(DnsQuestion());
     probe.questions[0].name = { "名前", "_kelvaro", "_tcp", "local" };
     probe.questions[0].type = kDnsAny;
-    probe.authorities.push_back(Record(probe.questions[0].name, kDnsSrv, 120));
-    probe.authorities[0].port = 65000; // sorts above this side's 32760
-    probe.authorities[0].target = { "other", "local" };
+    // Port 65000 sorts above this side's 32760.
+    probe.authorities.push_back(Record(probe.questions[0].name, kDnsSrv, 120, { "other", "local" }, 65000));
     Feed(core, WriteDnsMessage(probe), 20);
     EXPECT_EQ(1020u, core.NextDeadline());
     EXPECT_EQ("名前", core.InstanceName());
@@ -261,8 +247,8 @@ TEST(NearbyCoreTest, QueriesCarryKnownAnswersAndAnswersAreSuppressedByThemAndByT
         query.questions[0].name = { "_kelvaro", "_tcp", "local" };
         query.questions[0].type = kDnsPtr;
         if (c.knownTtl) {
-            query.answers.push_back(Record(query.questions[0].name, kDnsPtr, c.knownTtl));
-            query.answers[0].target = { "名前", "_kelvaro", "_tcp", "local" };
+            query.answers.push_back(Record(
+                query.questions[0].name, kDnsPtr, c.knownTtl, { "名前", "_kelvaro", "_tcp", "local" }));
         }
         Feed(core, WriteDnsMessage(query), c.at);
         EXPECT_EQ(c.answers, core.TakeSends().size())

@@ -139,6 +139,13 @@ class NearbyTest(unittest.TestCase):
         start = time.monotonic()
         wait_for("the goodbye reaches zeroconf", lambda: (full, ServiceStateChange.Removed) in events, 2.0)
         print("\nKelvaro's goodbye seen by zeroconf after %.2f s" % (time.monotonic() - start))
+        # On again, then the program ends: its goodbye goes out as it closes.
+        events.clear()
+        self.driver.ask("command", "北の間", ID_NEARBY_ANNOUNCE)
+        wait_for("announced again", lambda: (full, ServiceStateChange.Added) in events, 5.0)
+        subprocess.run([WINE, "taskkill", "/im", copy.image], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=LIMIT)
+        wait_for("the goodbye at the end", lambda: (full, ServiceStateChange.Removed) in events, 5.0)
 
     def test_kelvaro_lists_a_zeroconf_service_and_drops_it_on_goodbye(self):
         self.start("北の間", announce=False)
