@@ -209,6 +209,8 @@ void CNearbyCore::Rename(uint64_t now)
     m_state = State::Probing;
     m_nStep = 0;
     m_tAnnounce = now;
+    // The holder of the name was not kept while it was this side's own: ask for it again.
+    if (m_tQuery != kNever) m_tQuery = now;
     UpdatePeers();
 }
 

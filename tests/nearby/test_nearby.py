@@ -179,7 +179,8 @@ class NearbyTest(unittest.TestCase):
                                               events.append((name, state_change))])
         self.start("北の間")
         wait_for("Kelvaro renamed", lambda: ("北の間 (2)." + SERVICE, ServiceStateChange.Added) in events)
-        self.assertEqual(["IPアドレス指定", "北の間 (近く)"], self.driver.items("北の間"))
+        wait_for("the holder of the name listed",
+                 lambda: self.driver.items("北の間") == ["IPアドレス指定", "北の間 (近く)"], 2.0)
 
     def test_two_copies_see_each_other_and_one_calls_the_other(self):
         self.start("北の間")
