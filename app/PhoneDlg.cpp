@@ -2,6 +2,8 @@
 
 #include "ui/TrayIcon.h"
 
+#include <cstdlib>
+
 BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
 ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
@@ -38,6 +40,7 @@ ON_COMMAND(ID_DO_NOT_DISTURB, OnDoNotDisturb)
 ON_COMMAND(ID_LOG_ON, OnLogOn)
 ON_COMMAND(ID_SOUND_ON, OnSoundOn)
 ON_COMMAND(ID_REQUIRE_SECURE, OnRequireSecure)
+ON_COMMAND(ID_NEARBY_ANNOUNCE, OnNearbyAnnounce)
 END_MESSAGE_MAP()
 
 CPhoneDlg::CPhoneDlg(CWnd* pParent)
@@ -112,6 +115,7 @@ BOOL CPhoneDlg::OnInitDialog()
     m_stcStatus.ShowWindow(SW_HIDE);
 
     StartCalls();
+    m_nearby.Start(m_cmbPhonebook, &m_nBookSel, m_strMyName, (UINT)std::atoi(m_strPort));
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.
     ::SetFocus(m_edtAddress.m_hWnd);
@@ -144,6 +148,7 @@ void CPhoneDlg::OnDestroy()
     m_edtAddress.GetWindowText(m_strAddress);
     m_edtPort.GetWindowText(m_strPort);
     m_edtMyName.GetWindowText(m_strMyName);
+    m_nearby.Stop(); // the goodbye, while the window is still there
 
     CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
 

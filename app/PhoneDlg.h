@@ -5,6 +5,7 @@
 
 #include "app/CallJournal.h"
 #include "call/CallDriver.h"
+#include "phonebook/Nearby.h"
 #include "res/resource.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
@@ -58,6 +59,7 @@ protected:
     afx_msg void OnSelchangePhonebook();
     afx_msg void OnRegister();
     afx_msg void OnDelete();
+    afx_msg void OnNearbyAnnounce();
 
     // Version box and documents, tray icon and menus (ui/).
     afx_msg void OnVersion();
@@ -137,4 +139,7 @@ protected:
     // What is kept of calls, and how the user learns of them.
     CCallJournal m_journal;
     CNotifier m_notifier;
+
+    // Partners found on the local network, listed after the stored entries.
+    CNearby m_nearby;
 };

@@ -111,6 +111,7 @@ void CPhoneDlg::ReadSettings()
     m_core.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetRequireSecure(options.bRequireSecure);
     m_notifier.UpdateTip(m_journal.Missed().GetCount());
+    m_nearby.LoadSetting(m_strIniPath);
 }
 
 void CPhoneDlg::WriteSettings()
@@ -143,6 +144,7 @@ void CPhoneDlg::WriteSettings()
     options.bDoNotDisturb = m_notifier.DoNotDisturb();
     options.bRequireSecure = m_core.RequireSecure();
     WriteNoticeOptions(m_strIniPath, options);
+    m_nearby.SaveSetting(m_strIniPath);
 
     // Tell the user once that the changes were not kept (read-only file or folder).
     if (dwError) ShowSystemError(dwError);

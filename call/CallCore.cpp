@@ -205,7 +205,7 @@ void CCallCore::PressCall(const CString& strAddress, const CString& strPort)
     const CString strTo = strAddress.IsEmpty() ? CString(kDefaultAddress) : strAddress;
     const CString strPortTo = strPort.IsEmpty() ? CString(kDefaultPort) : strPort;
     // An earlier attempt still being dialled is dropped for the new one.
-    if (m_out.state == OutState::Dialling) Add(CallFx::Close { CallConn::Out });
+    if (m_out.state == OutState::Dialling) Add(CallFx::Close { CallConn::Out, CString() });
     m_out.Reset();
     m_out.state = OutState::Dialling;
     Record(CallConn::Out, CallRec::Placed { strTo, strPortTo });
@@ -397,7 +397,7 @@ void CCallCore::Closed(CallConn conn)
         if (!m_bBusyOpen) return;
         m_bBusyOpen = false;
         m_busy.Reset();
-        Add(CallFx::Close { CallConn::Busy });
+        Add(CallFx::Close { CallConn::Busy, CString() });
         return;
     }
     Settle(true);

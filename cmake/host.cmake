@@ -12,7 +12,9 @@ add_library(kelvaro_portable STATIC
     call/SendQueue.cpp
     call/CallCore.cpp
     call/SecureCrypto.cpp
-    call/SecureChannel.cpp)
+    call/SecureChannel.cpp
+    phonebook/DnsMessage.cpp
+    phonebook/NearbyCore.cpp)
 target_include_directories(kelvaro_portable PUBLIC ${CMAKE_SOURCE_DIR})
 # Secure calls: Debian's libgcrypt20-dev.
 find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)

@@ -70,6 +70,9 @@ add_library(kelvaro_core STATIC
     app/Settings.cpp
     phonebook/Phonebook.cpp
     phonebook/NameDlg.cpp
+    phonebook/DnsMessage.cpp
+    phonebook/NearbyCore.cpp
+    phonebook/Nearby.cpp
     ui/ShapedDialog.cpp
     ui/RoundButton.cpp
     ui/TrayIcon.cpp
@@ -90,7 +93,7 @@ add_library(kelvaro_core STATIC
     ui/Sound.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 
@@ -143,3 +146,9 @@ foreach(t bench_naive bench_driver)
     target_compile_options(${t} PRIVATE ${KELVARO_WARNINGS})
     target_link_options(${t} PRIVATE -static -static-libgcc -static-libstdc++)
 endforeach()
+
+# The nearby tests' driver (scripts/nearby_test.sh): reads and drives the program's windows from
+# a process of its own. Built only on request.
+add_executable(nearby_driver EXCLUDE_FROM_ALL tests/nearby/nearby_driver.cpp)
+target_compile_options(nearby_driver PRIVATE ${KELVARO_WARNINGS})
+target_link_options(nearby_driver PRIVATE -static -static-libgcc -static-libstdc++)

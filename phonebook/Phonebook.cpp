@@ -5,6 +5,7 @@
 
 void CPhoneDlg::OnSelchangePhonebook()
 {
+    m_nearby.DropLeft();
     const int nOld = m_nBookSel;
     m_nBookSel = m_cmbPhonebook.GetCurSel();
     if (m_nBookSel == CB_ERR) m_nBookSel = 0;
@@ -24,6 +25,13 @@ void CPhoneDlg::OnSelchangePhonebook()
     }
     m_edtAddress.EnableWindow(FALSE);
     m_edtPort.EnableWindow(FALSE);
+    CString strName, strAddress, strPort;
+    if (m_nearby.PeerAt(m_nBookSel, strName, strAddress, strPort)) {
+        m_stcPartnerName.SetWindowText(strName);
+        m_edtAddress.SetWindowText(strAddress);
+        m_edtPort.SetWindowText(strPort);
+        return;
+    }
     POSITION posName = m_listNames.FindIndex(m_nBookSel - 1);
     POSITION posIP = m_listAddresses.FindIndex(m_nBookSel - 1);
     POSITION posPort = m_listPorts.FindIndex(m_nBookSel - 1);
@@ -41,6 +49,9 @@ void CPhoneDlg::OnRegister()
     m_edtPort.GetWindowText(strPort);
     if (strAddress.IsEmpty() || strPort.IsEmpty()) return;
 
+    // A nearby partner is stored under the name it announced.
+    CString strUnused;
+    if (strName.IsEmpty()) m_nearby.PeerAt(m_nBookSel, strName, strUnused, strUnused);
     if (strName.IsEmpty()) {
         CNameDlg dlg;
         if (dlg.DoModal() != IDOK) return;
@@ -64,12 +75,19 @@ void CPhoneDlg::OnRegister()
     m_listNames.AddTail(strName);
     m_listAddresses.AddTail(strAddress);
     m_listPorts.AddTail(strPort);
-    m_cmbPhonebook.AddString(strName);
+    m_nearby.InsertStored(m_cmbPhonebook, strName);
+}
+
+void CPhoneDlg::OnNearbyAnnounce()
+{
+    CString strMyName;
+    m_edtMyName.GetWindowText(strMyName);
+    m_nearby.SetAnnounce(!m_nearby.Announce(), strMyName);
 }
 
 void CPhoneDlg::OnDelete()
 {
-    if (m_nBookSel == 0) return;
+    if (m_nBookSel == 0 || m_nearby.IsNearby(m_nBookSel)) return;
     POSITION posName = m_listNames.FindIndex(m_nBookSel - 1);
     POSITION posIP = m_listAddresses.FindIndex(m_nBookSel - 1);
     POSITION posPort = m_listPorts.FindIndex(m_nBookSel - 1);

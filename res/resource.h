@@ -165,6 +165,9 @@
 #ifndef ID_REQUIRE_SECURE
 #define ID_REQUIRE_SECURE 32795
 #endif
+#ifndef ID_NEARBY_ANNOUNCE
+#define ID_NEARBY_ANNOUNCE 32796
+#endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT
 #define ID_APP_EXIT 57602

@@ -48,7 +48,7 @@ for x in s: x.bind(("127.0.0.1", 0))
 print(*(x.getsockname()[1] for x in s))')
 cp build/win/Kelvaro.exe build/win/bench_naive.exe build/win/libgcrypt-20.dll build/win/libgpg-error-0.dll "$work/"
 # The ring stays off: the bench never answers, and there is no sound device to ring on.
-printf '[Setting]\r\nPort=%d\r\n[Notice]\r\nSound=0\r\n' "$kport" >"$work/Kelvaro.ini"
+printf '[Setting]\r\nPort=%d\r\n[Notice]\r\nSound=0\r\n[Nearby]\r\nBrowse=0\r\n' "$kport" >"$work/Kelvaro.ini"
 winwork="Z:${work//\//\\}"
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }

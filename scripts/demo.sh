@@ -45,7 +45,7 @@ start_copy() {
     cp "$exe" "$dir/Kelvaro-demo-$1.exe"
     cp "$(dirname "$exe")"/libgcrypt-20.dll "$(dirname "$exe")"/libgpg-error-0.dll "$dir/"
     images+=("Kelvaro-demo-$1.exe")
-    printf '[Setting]\r\nIP=127.0.0.1\r\nPort=%s\r\nName=%s\r\n' "$port" "$(printf '%s' "$name" | iconv -f UTF-8 -t CP932)" \
+    printf '[Setting]\r\nIP=127.0.0.1\r\nPort=%s\r\nName=%s\r\n[Nearby]\r\nBrowse=0\r\n' "$port" "$(printf '%s' "$name" | iconv -f UTF-8 -t CP932)" \
         >"$dir/Kelvaro.ini"
     before=$(xdotool search --name '^Kelvaro$' 2>/dev/null | sort || true)
     (cd "$dir" && exec "$root/scripts/wine.sh" "./Kelvaro-demo-$1.exe" >/dev/null 2>&1) &

@@ -10,13 +10,14 @@ cd "$root"
 seconds=${1:-1800}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame)
+[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame nearby)
 
 declare -A sources=(
     [line_reader]="call/LineReader.cpp platform/afxstr.cpp"
     [send_queue]="call/SendQueue.cpp"
     [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp call/SecureChannel.cpp call/SecureCrypto.cpp platform/afxstr.cpp"
     [secure_frame]="call/SecureChannel.cpp call/SecureCrypto.cpp"
+    [nearby]="phonebook/NearbyCore.cpp phonebook/DnsMessage.cpp"
 )
 declare -A libs=(
     [secure_frame]="-lgcrypt"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test layer: host unit tests (ASan/UBSan), the resource checks, the two fuzzers
 # for a bounded time (TEST_FUZZ_SECONDS each, 15 by default), the Windows tests under Wine,
-# and end-to-end tests of the shipped program. Ends with one line counting the tests of all
-# layers.
+# end-to-end tests of the shipped program, and the nearby tests (multicast DNS) inside a network
+# namespace made for them. Ends with one line counting the tests of all layers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -59,6 +59,9 @@ count_gtest "$logs/win.log"
 run_layer "end-to-end tests" "$logs/e2e.log" \
     timeout 900 python3 -m unittest discover -s tests/e2e -p 'test_*.py' -v
 count_unittest "$logs/e2e.log"
+
+run_layer "nearby tests in a network namespace of their own" "$logs/nearby.log" scripts/nearby_test.sh
+count_unittest "$logs/nearby.log"
 
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

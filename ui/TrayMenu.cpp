@@ -71,6 +71,8 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
     m_notifier.PrepareMenu(pPopup->m_hMenu, m_journal.Missed().GetCount(), m_journal.LogOn());
     ::CheckMenuItem(pPopup->m_hMenu, ID_REQUIRE_SECURE,
         MF_BYCOMMAND | (m_core.RequireSecure() ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(pPopup->m_hMenu, ID_NEARBY_ANNOUNCE,
+        MF_BYCOMMAND | (m_nearby.Announce() ? MF_CHECKED : MF_UNCHECKED));
 
     CRect rc;
     GetClientRect(&rc);

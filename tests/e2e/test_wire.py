@@ -94,7 +94,9 @@ class KelvaroProcess:
         self.ini = os.path.join(self.dir, "Kelvaro.ini")
         self.port = port
         with open(self.ini, "wb") as f:
-            f.write(b"[Setting]\r\nIP=127.0.0.1\r\nPort=%d\r\nName=%s\r\n" % (port, name) + extra)
+            # Outside a network namespace of its own, no multicast: the nearby look-up stays off.
+            f.write(b"[Setting]\r\nIP=127.0.0.1\r\nPort=%d\r\nName=%s\r\n" % (port, name) + extra
+                    + b"[Nearby]\r\nBrowse=0\r\n")
         self.start()
 
     def start(self):
