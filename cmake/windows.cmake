@@ -120,7 +120,7 @@ if(KELVARO_TEST_FILTER)
     list(FILTER WIN_TEST_SOURCES INCLUDE REGEX "(test_main|test_util|${KELVARO_TEST_FILTER})")
 endif()
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:kelvaro_res>)
-target_link_libraries(win_tests PRIVATE kelvaro_core gtest)
+target_link_libraries(win_tests PRIVATE kelvaro_core gtest psapi)
 add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
 

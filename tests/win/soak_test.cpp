@@ -4,9 +4,12 @@
 // The counts are small in the normal run; KELVARO_SOAK=1 (make soak) runs the full ones.
 #include "tests/win/test_util.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -301,6 +304,87 @@ TEST_F(SoakTest, PartnerThatNeverReadsWhileMebibytesAreTyped)
     EXPECT_TRUE(IsIdle(south));
     EXPECT_TRUE(BackToMark());
     EXPECT_EQ(catcher.boxes.size(), (size_t)nRefused) << Boxes(catcher);
+}
+
+double WorkingSetMiB()
+{
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
+    return pmc.WorkingSetSize / 1048576.0;
+}
+
+// A raw peer writes numbered lines as fast as it can, 20,000 to a write, from a thread of its
+// own; once the last line is listed the list holds exactly the newest 10,000, contiguous and in
+// order, and the memory used meanwhile stays near where it was. (Read item by item while the
+// flood is still being listed, the list moves under the reader: it then seems to hold single
+// old lines with a turn's worth missing between them.)
+TEST_F(SoakTest, FloodInLargeWritesListsExactlyTheNewestLines)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    Mark();
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((u_short)south->ListeningPort());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(s, (sockaddr*)&a, sizeof a), 0);
+    ASSERT_TRUE(ReachesLook(*south, kRinging));
+    const int nLines = Rounds(100000, 1000000), nPerWrite = 20000;
+    const double dIdle = WorkingSetMiB();
+    bool bSent = true;
+    std::thread writer([&] {
+        std::string chunk;
+        char sz[16];
+        for (int i = 0; i < nLines && bSent; i += nPerWrite) {
+            chunk.clear();
+            for (int k = i; k < i + nPerWrite; ++k) chunk.append(sz, wsprintfA(sz, "S%07d\r", k));
+            for (size_t n = 0; n < chunk.size() && bSent;) {
+                const int r = ::send(s, chunk.data() + n, (int)(chunk.size() - n), 0);
+                bSent = r > 0;
+                n += r > 0 ? (size_t)r : 0;
+            }
+        }
+    });
+    const HWND hList = south->Item(IDC_LIST_RECEIVE);
+    char szLast[16];
+    wsprintfA(szLast, "%07d", nLines - 1);
+    double dPeak = dIdle;
+    const bool bListed = PumpUntil(
+        [&] {
+            dPeak = std::max(dPeak, WorkingSetMiB());
+            const int n = (int)::SendMessageA(hList, LB_GETCOUNT, 0, 0);
+            char sz[64] = "";
+            if (n > 0 && ::SendMessageA(hList, LB_GETTEXTLEN, n - 1, 0) < 60)
+                ::SendMessageA(hList, LB_GETTEXT, n - 1, (LPARAM)sz);
+            return std::string(sz) == szLast;
+        },
+        Rounds(60000, 300000));
+    writer.join();
+    ASSERT_TRUE(bSent) << "the writer failed: " << ::WSAGetLastError();
+    ASSERT_TRUE(bListed) << "the last line was not listed in time";
+
+    const std::vector<std::string> items = south->ListItems(IDC_LIST_RECEIVE);
+    ASSERT_EQ(items.size(), 10000u);
+    std::vector<std::string> newest;
+    char sz[16];
+    for (int k = nLines - 10000; k < nLines; ++k) newest.emplace_back(sz, wsprintfA(sz, "%07d", k));
+    const auto diff = std::mismatch(items.begin(), items.end(), newest.begin());
+    EXPECT_TRUE(diff.first == items.end()) << "item " << (diff.first - items.begin()) << " is "
+                                           << Quote(*diff.first) << ", expected " << Quote(*diff.second);
+    EXPECT_LT(dPeak - dIdle, 20.0) << "working set grew from " << dIdle << " MiB to " << dPeak << " MiB";
+    Report("lines flooded in writes of 20,000", nLines);
+
+    // The window's greeting is read first: closing with unread bytes would be a reset.
+    u_long nUnread = 0;
+    ::ioctlsocket(s, FIONREAD, &nUnread);
+    std::string unread(nUnread, '\0');
+    if (nUnread) ::recv(s, &unread[0], (int)nUnread, 0);
+    ::closesocket(s);
+    EXPECT_TRUE(IsIdle(south));
+    EXPECT_TRUE(BackToMark());
+    EXPECT_TRUE(NoBoxes(catcher));
 }
 
 } // namespace
