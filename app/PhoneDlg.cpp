@@ -100,11 +100,11 @@ BOOL CPhoneDlg::OnInitDialog()
 
     AddTrayIcon();
 
-
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
             &m_btnDelete });
 
+    m_journal.SetFailureHandler(ShowJournalFailure);
     ReadSettings();
 
     m_edtAddress.EnableWindow(TRUE);

@@ -19,6 +19,8 @@
 
 // The version box's item at the end of a window's system menu (ui/TrayMenu.cpp).
 void AddSystemMenuItem(HWND hWnd);
+// The box for a record the journal could not write: what, where and why (ui/Notices.cpp).
+void ShowJournalFailure(const CJournalFailure& failure);
 
 class CPhoneDlg : public CShapedDialog {
 public:

@@ -83,7 +83,7 @@ add_library(kelvaro_core STATIC
     app/NoticeSettings.cpp
     app/CallJournal.cpp
     ui/Notifier.cpp
-    ui/ErrorText.cpp
+    call/ErrorText.cpp
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
     ui/Sound.cpp)

@@ -2,7 +2,15 @@
 // missed calls, and the window's activation, which marks received lines as read. What they
 // change lives in the journal and the notifier.
 #include "app/PhoneDlg.h"
+#include "call/ErrorText.h"
+#include "ui/Documents.h"
 #include "ui/MissedCallsDlg.h"
+
+void ShowJournalFailure(const CJournalFailure& failure)
+{
+    AfxMessageBox(CString(failure.pszWhat) + "\r\n" + failure.strPath + "\r\n" + ErrorText(failure.dwError),
+        MB_OK | MB_ICONEXCLAMATION);
+}
 
 void CPhoneDlg::OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized)
 {
@@ -28,7 +36,14 @@ void CPhoneDlg::OnSoundOn() { m_notifier.SetSoundOn(!m_notifier.SoundOn()); }
 
 void CPhoneDlg::OnRequireSecure() { m_core.SetRequireSecure(!m_core.RequireSecure()); }
 
-void CPhoneDlg::OnOpenLog() { m_journal.OpenToday(m_hWnd); }
+void CPhoneDlg::OnOpenLog()
+{
+    const CString strPath = m_journal.TodayLog();
+    if (strPath.IsEmpty())
+        AfxMessageBox("今日の会話の記録はまだありません。", MB_OK | MB_ICONINFORMATION);
+    else
+        OpenDocumentFrom(m_hWnd, strPath);
+}
 
 void CPhoneDlg::OnMissedCalls()
 {
