@@ -8,6 +8,7 @@
 #include "call/CallSocket.h"
 #include "call/LineList.h"
 #include "call/ReceiveState.h"
+#include "phonebook/PhonebookEntries.h"
 #include "res/resource.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
@@ -129,9 +130,7 @@ protected:
     bool m_bInTray;
     CString m_strPartnerName;
     int m_nBookSel;
-    CStringList m_listNames;
-    CStringList m_listAddresses;
-    CStringList m_listPorts;
+    CPhonebookEntries m_book;
     CString m_strMyName;
     CBrush m_brushMedium;
     CBrush m_brushLight;

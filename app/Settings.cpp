@@ -87,18 +87,17 @@ void CPhoneDlg::ReadSettings()
 
     int nCount = std::atoi(ReadValue(kSectionAddress, "Max", "0", m_strIniPath));
 
-    m_listNames.RemoveAll();
-    m_listAddresses.RemoveAll();
-    m_listPorts.RemoveAll();
+    m_book.RemoveAll();
     m_cmbPhonebook.ResetContent();
     m_cmbPhonebook.AddString("IPアドレス指定");
     for (int n = 1; n <= nCount; ++n) {
         const EntryKeys keys(n);
-        CString strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
-        m_listNames.AddTail(strName);
-        m_listAddresses.AddTail(ReadValue(kSectionAddress, keys.ip, kDefaultAddress, m_strIniPath));
-        m_listPorts.AddTail(ReadValue(kSectionAddress, keys.port, kDefaultPort, m_strIniPath));
-        m_cmbPhonebook.AddString(strName);
+        CPhonebookEntry entry;
+        entry.strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
+        entry.strAddress = ReadValue(kSectionAddress, keys.ip, kDefaultAddress, m_strIniPath);
+        entry.strPort = ReadValue(kSectionAddress, keys.port, kDefaultPort, m_strIniPath);
+        m_book.Add(entry);
+        m_cmbPhonebook.AddString(entry.strName);
     }
     m_cmbPhonebook.SetCurSel(0);
 
@@ -124,14 +123,11 @@ void CPhoneDlg::WriteSettings()
     WriteValue(kSectionSetting, "MinStart", strMinStart, m_strIniPath, dwError);
 
     int n = 0;
-    POSITION posName = m_listNames.GetHeadPosition();
-    POSITION posIP = m_listAddresses.GetHeadPosition();
-    POSITION posPort = m_listPorts.GetHeadPosition();
-    while (posName && posIP && posPort) {
+    for (const CPhonebookEntry& entry : m_book.All()) {
         const EntryKeys keys(++n);
-        WriteValue(kSectionAddress, keys.name, m_listNames.GetNext(posName), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keys.ip, m_listAddresses.GetNext(posIP), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keys.port, m_listPorts.GetNext(posPort), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.name, entry.strName, m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.ip, entry.strAddress, m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.port, entry.strPort, m_strIniPath, dwError);
     }
     CString strMax;
     strMax.Format("%d", n);

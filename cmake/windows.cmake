@@ -68,6 +68,7 @@ add_library(kelvaro_core STATIC
     app/PhoneDlg.cpp
     app/Settings.cpp
     phonebook/Phonebook.cpp
+    phonebook/PhonebookEntries.cpp
     phonebook/NameDlg.cpp
     ui/ShapedDialog.cpp
     ui/RoundButton.cpp

@@ -59,16 +59,8 @@ void CPhoneDlg::OnMissedCalls()
 
     // The port of a phonebook entry with this address, else the default.
     const CString strAddress = dlg.m_strCallBack;
-    CString strPort = kDefaultPort;
-    POSITION posIP = m_listAddresses.GetHeadPosition();
-    POSITION posPort = m_listPorts.GetHeadPosition();
-    while (posIP && posPort) {
-        const CString& strPortOfEntry = m_listPorts.GetNext(posPort);
-        if (m_listAddresses.GetNext(posIP) == strAddress) {
-            strPort = strPortOfEntry;
-            break;
-        }
-    }
+    CString strPort = m_book.PortOf(strAddress);
+    if (strPort.IsEmpty()) strPort = kDefaultPort;
     if (m_nBookSel != 0) {
         // Manual entry, so that the address typed in is the one called.
         m_cmbPhonebook.SetCurSel(0);
