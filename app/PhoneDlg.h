@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/CallJournal.h"
+#include "app/Paths.h"
 #include "call/CallCore.h"
 #include "call/CallSocket.h"
 #include "call/LineList.h"
@@ -37,9 +38,10 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
 
-    // Full path of the settings file: "Kelvaro.ini" beside the executable, or in the user's
-    // application data where the program's folder cannot be written.
-    virtual CString SettingsPath() const;
+    // Where the settings file is: "Kelvaro.ini" beside the executable, or in the user's
+    // application data where the program's folder cannot be written (the first time there, the
+    // user is told).
+    virtual CSettingsPlace SettingsPlace() const;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Start-up, painting, teardown (app/).
@@ -152,5 +154,5 @@ protected:
 
     // What is kept of calls, and how the user learns of them.
     CCallJournal m_journal;
-    CNotifier m_notifier;
+    CNotifier m_notifier { m_core };
 };

@@ -46,32 +46,20 @@ struct EntryKeys {
     CString name, ip, port;
 };
 
-// The per-user folder the settings have just been moved to, until the user has been told.
-CString g_strMovedTo;
-bool g_bMoveNoted = false;
-
 } // namespace
 
-CString CPhoneDlg::SettingsPath() const
-{
-    const CSettingsPlace& place = ProgramSettingsPlace();
-    if (place.bFirstTime && !g_bMoveNoted) {
-        g_bMoveNoted = true;
-        g_strMovedTo = PathFolder(place.strPath);
-    }
-    return place.strPath;
-}
+CSettingsPlace CPhoneDlg::SettingsPlace() const { return ProgramSettingsPlace(); }
 
 void CPhoneDlg::ReadSettings()
 {
-    m_strIniPath = SettingsPath();
-    // Told before the hide command is posted: the box's own loop would run that at once.
-    if (!g_strMovedTo.IsEmpty()) {
-        const CString strFolder = g_strMovedTo;
-        g_strMovedTo.Empty();
+    const CSettingsPlace place = SettingsPlace();
+    m_strIniPath = place.strPath;
+    // Told before the hide command is posted: the box's own loop would run that at once. The
+    // settings are read once a run, at the window's start.
+    if (place.bFirstTime) {
         AfxMessageBox(
             "Kelvaro のフォルダーに書き込めないため、設定と会話の記録を次のフォルダーに保存します。\r\n" +
-                strFolder,
+                PathFolder(place.strPath),
             MB_OK | MB_ICONINFORMATION);
     }
 
@@ -106,7 +94,6 @@ void CPhoneDlg::ReadSettings()
     m_journal.SetLogOn(options.bLogOn);
     m_journal.SetFolder(PathFolder(m_strIniPath));
     m_notifier.SetSoundOn(options.bSoundOn);
-    m_notifier.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetRequireSecure(options.bRequireSecure);
     m_notifier.UpdateTip(m_journal.Missed().GetCount());
@@ -136,7 +123,7 @@ void CPhoneDlg::WriteSettings()
     CNoticeOptions options;
     options.bLogOn = m_journal.LogOn();
     options.bSoundOn = m_notifier.SoundOn();
-    options.bDoNotDisturb = m_notifier.DoNotDisturb();
+    options.bDoNotDisturb = m_core.DoNotDisturb();
     options.bRequireSecure = m_core.RequireSecure();
     WriteNoticeOptions(m_strIniPath, options);
 

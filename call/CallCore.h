@@ -131,6 +131,7 @@ public:
     // Enter with the typed text.
     void PressEnter(const CString& strText);
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
+    bool DoNotDisturb() const { return m_bDoNotDisturb; }
     // Calls that do not encrypt end before any line is sent.
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
     bool RequireSecure() const { return m_bRequireSecure; }

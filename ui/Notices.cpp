@@ -26,8 +26,8 @@ LRESULT CPhoneDlg::OnRingTimer(WPARAM wParam, LPARAM)
 
 void CPhoneDlg::OnDoNotDisturb()
 {
-    m_notifier.SetDoNotDisturb(!m_notifier.DoNotDisturb());
-    m_core.SetDoNotDisturb(m_notifier.DoNotDisturb());
+    m_core.SetDoNotDisturb(!m_core.DoNotDisturb());
+    m_notifier.UpdateTip(m_journal.Missed().GetCount());
 }
 
 void CPhoneDlg::OnLogOn() { m_journal.SetLogOn(!m_journal.LogOn()); }

@@ -56,7 +56,7 @@ struct Hooks {
 class CNoticeDlg : public CTestPhoneDlg {
 public:
     using CTestPhoneDlg::CTestPhoneDlg;
-    std::string Folder() const { return PathFolder(SettingsPath()).str(); }
+    std::string Folder() const { return PathFolder(SettingsPlace().strPath).str(); }
     std::string TodaysLog() const
     {
         SYSTEMTIME st;

@@ -90,7 +90,7 @@ public:
     // The port the listening socket is bound to (0 when it is not open).
     UINT ListeningPort();
 
-    CString SettingsPath() const override { return m_strTestIniPath; }
+    CSettingsPlace SettingsPlace() const override { return { m_strTestIniPath }; }
 
     // Internals for checks.
     bool InTray() const { return m_bInTray; }
