@@ -96,7 +96,6 @@ TEST_F(SoakTest, BusyCallersWhileACallStands)
     EXPECT_EQ(Joined(south->ListItems(IDC_LIST_RECEIVE)), Joined(said))
         << "lines of the held call lost or changed";
     EXPECT_EQ(LookOf(*south), kTalking);
-    EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(south->ItemText(IDC_STATIC_PARTNER), north.name);
     EXPECT_TRUE(BackToMark());
     EXPECT_TRUE(NoBoxes(catcher));
