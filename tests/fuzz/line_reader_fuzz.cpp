@@ -10,7 +10,7 @@
 //  - a well-formed exchange (messages composed as a peer sends them, scripted from the
 //    input's lines) reads back exactly as sent, wherever the reads are cut.
 #include "tests/fuzz/fuzz_util.h"
-#include "call/LineReader.h"
+#include "tests/line_reader_probe.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,17 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Whether the reader awaits the short form of a long greeting: then a lone short greeting names
-// nobody. Asked of a copy, once a CR has ended any line still waiting.
-bool AwaitsShortForm(CLineReader r)
-{
-    std::vector<CLineMessage> out;
-    if (r.PendingBytes() > 0) r.Feed("\r", 1, out);
-    out.clear();
-    r.Feed("A\r", 2, out);
-    return out.empty();
-}
 
 struct Run {
     std::vector<CLineMessage> msgs;

@@ -1,6 +1,6 @@
 // The line protocol: composed bytes, and what one connection's reader makes of received bytes,
 // however the stream is cut into reads.
-#include "call/LineReader.h"
+#include "tests/line_reader_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +15,6 @@ const std::string kMinami = "\x93\xec"; // 南
 const std::string kKita = "\x96\x6b"; // 北 (trail byte 'k')
 const std::string kI = "\x83\x43"; // イ (trail byte 'C')
 const std::string kKonnichiwa = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd"; // こんにちは
-
-// Whether the reader awaits the short form of a long greeting: then a lone short greeting names
-// nobody. Asked of a copy, once a CR has ended any line still waiting.
-bool AwaitsShortForm(CLineReader r)
-{
-    std::vector<CLineMessage> out;
-    if (r.PendingBytes() > 0) r.Feed("\r", 1, out);
-    out.clear();
-    r.Feed("A\r", 2, out);
-    return out.empty();
-}
 
 // One message as text, so sequences compare and print readably.
 std::string Describe(const CLineMessage& m)

@@ -467,11 +467,8 @@ TEST_F(CallTest, CloseDuringAFloodEndsTheCallOnlyAfterEveryLineIsListed)
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     int nBuffer = 4 << 20;
     ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, (const char*)&nBuffer, sizeof nBuffer);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((u_short)south->ListeningPort());
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(s, (sockaddr*)&a, sizeof a), 0);
+    const SOCKADDR_STORAGE a = Loopback(AF_INET, south->ListeningPort());
+    ASSERT_EQ(::connect(s, (const sockaddr*)&a, AddressLength(a)), 0);
     CRawPeer peer(s);
     ASSERT_TRUE(ReachesLook(*south, kRinging));
     const int n = 20000;
