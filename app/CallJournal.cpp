@@ -1,7 +1,6 @@
 #include "app/CallJournal.h"
 
-#include "ui/Documents.h"
-#include "ui/ErrorText.h"
+#include "call/ErrorText.h"
 
 namespace {
 
@@ -12,13 +11,6 @@ CString ReasonText(DWORD dwError)
     int nLen = s.GetLength();
     while (nLen > 0 && (s[nLen - 1] == '\r' || s[nLen - 1] == '\n' || s[nLen - 1] == ' ')) --nLen;
     return EscapeLineText(s.Left(nLen));
-}
-
-// What could not be written, where, and why.
-void ShowWriteError(const char* pszWhat, const CString& strPath, DWORD dwError)
-{
-    AfxMessageBox(
-        CString(pszWhat) + "\r\n" + strPath + "\r\n" + ErrorText(dwError), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // "北の間 (127.0.0.1)", or the address alone while the name is unknown.
@@ -82,7 +74,7 @@ void CCallJournal::Write(const std::vector<CString>& texts)
     // Once per call; the call goes on without its log.
     if (m_bLogErrorShown) return;
     m_bLogErrorShown = true;
-    ShowWriteError("会話の記録を書き込めませんでした。", m_log.PathFor(st), dwError);
+    if (m_onFailure) m_onFailure({ "会話の記録を書き込めませんでした。", m_log.PathFor(st), dwError });
 }
 
 void CCallJournal::End(Call& rCall, const CString& strHow)
@@ -211,19 +203,16 @@ void CCallJournal::SaveMissed()
     // Once a run: the list still works in memory until the program ends.
     if (m_bMissedErrorShown) return;
     m_bMissedErrorShown = true;
-    ShowWriteError("不在着信を保存できませんでした。", MissedPath(), dwError);
+    if (m_onFailure) m_onFailure({ "不在着信を保存できませんでした。", MissedPath(), dwError });
 }
 
-void CCallJournal::OpenToday(HWND hWnd)
+CString CCallJournal::TodayLog()
 {
     SYSTEMTIME st;
     ::GetLocalTime(&st);
     const CString strPath = m_log.PathFor(st);
-    if (::GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
-        AfxMessageBox("今日の会話の記録はまだありません。", MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    // Open again at the next record: the editor finds the file free.
+    if (::GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) return CString();
+    // Opened again at the next record.
     m_log.Close();
-    OpenDocumentFrom(hWnd, strPath);
+    return strPath;
 }

@@ -6,7 +6,15 @@
 #include "app/MissedCalls.h"
 #include "call/CallEffects.h"
 
+#include <functional>
 #include <vector>
+
+// A record that could not be written: what, to which file, and the system's error code.
+struct CJournalFailure {
+    const char* pszWhat = "";
+    CString strPath;
+    DWORD dwError = 0;
+};
 
 class CCallJournal {
 public:
@@ -23,10 +31,13 @@ public:
     CString PartnerOf(CallConn conn) const;
 
     CMissedCalls& Missed() { return m_missed; }
-    // Writes the missed calls; a box (once a run) when that fails.
+    // Writes the missed calls; a failure is reported once a run.
     void SaveMissed();
-    // Today's log in the editor; a box when there is none yet.
-    void OpenToday(HWND hWnd);
+    // Who is told of a failed write (the log once a call, the missed calls once a run).
+    void SetFailureHandler(std::function<void(const CJournalFailure&)> fn) { m_onFailure = std::move(fn); }
+    // The path of today's log, closed so that an editor finds it free; empty when there is none
+    // yet.
+    CString TodayLog();
 
 private:
     struct Call {
@@ -62,4 +73,5 @@ private:
     bool m_bLogOn = true;
     bool m_bLogErrorShown = false; // a failed log write has been reported for this call
     bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
+    std::function<void(const CJournalFailure&)> m_onFailure;
 };

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+static_assert(ID_NEARBY_ANNOUNCE - ID_DO_NOT_DISTURB == 4, "the on/off items are one range of ids");
+
 BEGIN_MESSAGE_MAP(CPhoneDlg, CShapedDialog)
 ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
@@ -36,11 +38,7 @@ ON_WM_ACTIVATE()
 ON_MESSAGE(WM_TIMER, OnRingTimer)
 ON_COMMAND(ID_MISSED_CALLS, OnMissedCalls)
 ON_COMMAND(ID_OPEN_LOG, OnOpenLog)
-ON_COMMAND(ID_DO_NOT_DISTURB, OnDoNotDisturb)
-ON_COMMAND(ID_LOG_ON, OnLogOn)
-ON_COMMAND(ID_SOUND_ON, OnSoundOn)
-ON_COMMAND(ID_REQUIRE_SECURE, OnRequireSecure)
-ON_COMMAND(ID_NEARBY_ANNOUNCE, OnNearbyAnnounce)
+ON_COMMAND_RANGE(ID_DO_NOT_DISTURB, ID_NEARBY_ANNOUNCE, OnSwitch) // the five on/off items
 END_MESSAGE_MAP()
 
 CPhoneDlg::CPhoneDlg(CWnd* pParent)
@@ -100,6 +98,7 @@ BOOL CPhoneDlg::OnInitDialog()
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
             &m_btnDelete });
 
+    m_journal.SetFailureHandler(ShowJournalFailure);
     ReadSettings();
 
     m_edtAddress.EnableWindow(TRUE);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "app/CallJournal.h"
+#include "app/Paths.h"
 #include "call/CallDriver.h"
 #include "phonebook/Nearby.h"
+#include "phonebook/PhonebookEntries.h"
 #include "res/resource.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
@@ -17,6 +19,8 @@
 
 // The version box's item at the end of a window's system menu (ui/TrayMenu.cpp).
 void AddSystemMenuItem(HWND hWnd);
+// The box for a record the journal could not write: what, where and why (ui/Notices.cpp).
+void ShowJournalFailure(const CJournalFailure& failure);
 
 class CPhoneDlg : public CShapedDialog {
 public:
@@ -32,9 +36,10 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
 
-    // Full path of the settings file: "Kelvaro.ini" beside the executable, or in the user's
-    // application data where the program's folder cannot be written.
-    virtual CString SettingsPath() const;
+    // Where the settings file is: "Kelvaro.ini" beside the executable, or in the user's
+    // application data where the program's folder cannot be written (the first time there, the
+    // user is told).
+    virtual CSettingsPlace SettingsPlace() const;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Start-up, painting, teardown (app/).
@@ -59,7 +64,6 @@ protected:
     afx_msg void OnSelchangePhonebook();
     afx_msg void OnRegister();
     afx_msg void OnDelete();
-    afx_msg void OnNearbyAnnounce();
 
     // Version box and documents, tray icon and menus (ui/).
     afx_msg void OnVersion();
@@ -91,10 +95,9 @@ protected:
     afx_msg LRESULT OnRingTimer(WPARAM wParam, LPARAM lParam);
     afx_msg void OnMissedCalls();
     afx_msg void OnOpenLog();
-    afx_msg void OnDoNotDisturb();
-    afx_msg void OnLogOn();
-    afx_msg void OnSoundOn();
-    afx_msg void OnRequireSecure();
+    // The on/off items: do-not-disturb, the log, the ring's sound, talking only encrypted,
+    // announcing on the local network.
+    afx_msg void OnSwitch(UINT nID);
 
     // Members, in declaration order.
     CButton m_chkMinStart;
@@ -120,9 +123,7 @@ protected:
     bool m_bInTray;
     CString m_strPartnerName;
     int m_nBookSel;
-    CStringList m_listNames;
-    CStringList m_listAddresses;
-    CStringList m_listPorts;
+    CPhonebookEntries m_book;
     CString m_strMyName;
     CBrush m_brushMedium;
     CBrush m_brushLight;
@@ -138,7 +139,7 @@ protected:
 
     // What is kept of calls, and how the user learns of them.
     CCallJournal m_journal;
-    CNotifier m_notifier;
+    CNotifier m_notifier { m_core };
 
     // Partners found on the local network, listed after the stored entries.
     CNearby m_nearby;

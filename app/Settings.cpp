@@ -46,32 +46,20 @@ struct EntryKeys {
     CString name, ip, port;
 };
 
-// The per-user folder the settings have just been moved to, until the user has been told.
-CString g_strMovedTo;
-bool g_bMoveNoted = false;
-
 } // namespace
 
-CString CPhoneDlg::SettingsPath() const
-{
-    const CSettingsPlace& place = ProgramSettingsPlace();
-    if (place.bFirstTime && !g_bMoveNoted) {
-        g_bMoveNoted = true;
-        g_strMovedTo = PathFolder(place.strPath);
-    }
-    return place.strPath;
-}
+CSettingsPlace CPhoneDlg::SettingsPlace() const { return ProgramSettingsPlace(); }
 
 void CPhoneDlg::ReadSettings()
 {
-    m_strIniPath = SettingsPath();
-    // Told before the hide command is posted: the box's own loop would run that at once.
-    if (!g_strMovedTo.IsEmpty()) {
-        const CString strFolder = g_strMovedTo;
-        g_strMovedTo.Empty();
+    const CSettingsPlace place = SettingsPlace();
+    m_strIniPath = place.strPath;
+    // Told before the hide command is posted: the box's own loop would run that at once. The
+    // settings are read once a run, at the window's start.
+    if (place.bFirstTime) {
         AfxMessageBox(
             "Kelvaro のフォルダーに書き込めないため、設定と会話の記録を次のフォルダーに保存します。\r\n" +
-                strFolder,
+                PathFolder(place.strPath),
             MB_OK | MB_ICONINFORMATION);
     }
 
@@ -87,18 +75,17 @@ void CPhoneDlg::ReadSettings()
 
     int nCount = std::atoi(ReadValue(kSectionAddress, "Max", "0", m_strIniPath));
 
-    m_listNames.RemoveAll();
-    m_listAddresses.RemoveAll();
-    m_listPorts.RemoveAll();
+    m_book.RemoveAll();
     m_cmbPhonebook.ResetContent();
     m_cmbPhonebook.AddString("IPアドレス指定");
     for (int n = 1; n <= nCount; ++n) {
         const EntryKeys keys(n);
-        CString strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
-        m_listNames.AddTail(strName);
-        m_listAddresses.AddTail(ReadValue(kSectionAddress, keys.ip, kDefaultAddress, m_strIniPath));
-        m_listPorts.AddTail(ReadValue(kSectionAddress, keys.port, kDefaultPort, m_strIniPath));
-        m_cmbPhonebook.AddString(strName);
+        CPhonebookEntry entry;
+        entry.strName = ReadValue(kSectionAddress, keys.name, "?", m_strIniPath);
+        entry.strAddress = ReadValue(kSectionAddress, keys.ip, kDefaultAddress, m_strIniPath);
+        entry.strPort = ReadValue(kSectionAddress, keys.port, kDefaultPort, m_strIniPath);
+        m_book.Add(entry);
+        m_cmbPhonebook.AddString(entry.strName);
     }
     m_cmbPhonebook.SetCurSel(0);
 
@@ -107,7 +94,6 @@ void CPhoneDlg::ReadSettings()
     m_journal.SetLogOn(options.bLogOn);
     m_journal.SetFolder(PathFolder(m_strIniPath));
     m_notifier.SetSoundOn(options.bSoundOn);
-    m_notifier.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetDoNotDisturb(options.bDoNotDisturb);
     m_core.SetRequireSecure(options.bRequireSecure);
     m_notifier.UpdateTip(m_journal.Missed().GetCount());
@@ -125,14 +111,11 @@ void CPhoneDlg::WriteSettings()
     WriteValue(kSectionSetting, "MinStart", strMinStart, m_strIniPath, dwError);
 
     int n = 0;
-    POSITION posName = m_listNames.GetHeadPosition();
-    POSITION posIP = m_listAddresses.GetHeadPosition();
-    POSITION posPort = m_listPorts.GetHeadPosition();
-    while (posName && posIP && posPort) {
+    for (const CPhonebookEntry& entry : m_book.All()) {
         const EntryKeys keys(++n);
-        WriteValue(kSectionAddress, keys.name, m_listNames.GetNext(posName), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keys.ip, m_listAddresses.GetNext(posIP), m_strIniPath, dwError);
-        WriteValue(kSectionAddress, keys.port, m_listPorts.GetNext(posPort), m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.name, entry.strName, m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.ip, entry.strAddress, m_strIniPath, dwError);
+        WriteValue(kSectionAddress, keys.port, entry.strPort, m_strIniPath, dwError);
     }
     CString strMax;
     strMax.Format("%d", n);
@@ -141,7 +124,7 @@ void CPhoneDlg::WriteSettings()
     CNoticeOptions options;
     options.bLogOn = m_journal.LogOn();
     options.bSoundOn = m_notifier.SoundOn();
-    options.bDoNotDisturb = m_notifier.DoNotDisturb();
+    options.bDoNotDisturb = m_core.DoNotDisturb();
     options.bRequireSecure = m_core.RequireSecure();
     WriteNoticeOptions(m_strIniPath, options);
     m_nearby.SaveSetting(m_strIniPath);

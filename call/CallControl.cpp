@@ -2,7 +2,7 @@
 // the call core; the call driver carries out its effects on the sockets and the controls.
 #include "app/PhoneDlg.h"
 
-#include "ui/ErrorText.h"
+#include "call/ErrorText.h"
 
 #include <cstdlib>
 

@@ -57,6 +57,7 @@ public:
     // or will take them later. A typed line counts as sent once one of its partners took it.
     void Flushed(CallConn conn, int nError);
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
+    bool DoNotDisturb() const { return m_bDoNotDisturb; }
     // Calls that do not encrypt end before any line is sent.
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
     bool RequireSecure() const { return m_bRequireSecure; }

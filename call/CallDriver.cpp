@@ -1,7 +1,7 @@
 #include "call/CallDriver.h"
 
 #include "res/resource.h"
-#include "ui/ErrorText.h"
+#include "call/ErrorText.h"
 
 #include <algorithm>
 

@@ -40,7 +40,6 @@ void CLineReader::Reset()
     m_bGreeted = false;
     m_pending.clear();
     m_expectedShort.clear();
-    m_nCutTails = 0;
 }
 
 void CLineReader::Feed(const char* pData, int nLength, std::vector<CLineMessage>& out)
@@ -88,7 +87,6 @@ void CLineReader::Feed(const char* pData, int nLength, std::vector<CLineMessage>
         if (EndsWithCR(buf[pos])) {
             KeepOrCut(buf, pos, out);
         } else {
-            ++m_nCutTails;
             ProcessLine(buf.substr(pos), out);
         }
         return;
@@ -100,7 +98,6 @@ void CLineReader::Feed(const char* pData, int nLength, std::vector<CLineMessage>
 void CLineReader::KeepOrCut(const std::string& buf, size_t pos, std::vector<CLineMessage>& out)
 {
     if (buf.size() - pos > (size_t)kMaxPending) {
-        ++m_nCutTails;
         ProcessLine(buf.substr(pos), out);
     } else {
         m_pending.assign(buf, pos, std::string::npos);

@@ -53,19 +53,14 @@ public:
     // break.
     void Feed(const char* pData, int nLength, std::vector<CLineMessage>& out);
 
-    // A long-form greeting has been taken and its short form is still to come.
-    bool m_bGreeted;
-
     // Bytes waiting for the rest of their line (for tests).
     int PendingBytes() const { return (int)m_pending.size(); }
 
 private:
-    friend struct CLineReaderProbe; // lets the fuzzer see m_nCutTails
-
     void ProcessLine(const std::string& line, std::vector<CLineMessage>& out);
     void KeepOrCut(const std::string& buf, size_t pos, std::vector<CLineMessage>& out);
 
     std::string m_pending; // unprocessed bytes carried to the next read; never holds a CR
     std::string m_expectedShort; // "A"/"I" + name expected right after a long-form greeting
-    int m_nCutTails; // tails processed without their CR (end of read, or bound)
+    bool m_bGreeted; // a long-form greeting has been taken and its short form is still to come
 };

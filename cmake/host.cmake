@@ -6,15 +6,8 @@ include(GoogleTest)
 
 set(KELVARO_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
-add_library(kelvaro_portable STATIC
-    platform/afxstr.cpp
-    call/LineReader.cpp
-    call/SendQueue.cpp
-    call/CallCore.cpp
-    call/SecureCrypto.cpp
-    call/SecureChannel.cpp
-    phonebook/DnsMessage.cpp
-    phonebook/NearbyCore.cpp)
+include(cmake/sources.cmake)
+add_library(kelvaro_portable STATIC ${KELVARO_PORTABLE_SOURCES})
 target_include_directories(kelvaro_portable PUBLIC ${CMAKE_SOURCE_DIR})
 # Secure calls: Debian's libgcrypt20-dev.
 find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)

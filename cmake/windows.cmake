@@ -48,9 +48,15 @@ foreach(dll libgcrypt-20.dll libgpg-error-0.dll)
 endforeach()
 add_custom_target(kelvaro_dlls ALL DEPENDS ${KELVARO_DLLS})
 
+# The core's portable files, shared by the program, the tests and the bench driver.
+include(cmake/sources.cmake)
+add_library(kelvaro_portable STATIC ${KELVARO_PORTABLE_SOURCES})
+target_include_directories(kelvaro_portable PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(kelvaro_portable PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
+target_link_libraries(kelvaro_portable PUBLIC ${KELVARO_GCRYPT})
+
 # Everything but the entry point and the application object, shared by the program and tests.
 add_library(kelvaro_core STATIC
-    platform/afxstr.cpp
     platform/afxwin.cpp
     platform/afxdlg.cpp
     platform/afxctl.cpp
@@ -58,20 +64,14 @@ add_library(kelvaro_core STATIC
     platform/afxmenu.cpp
     platform/afxsock.cpp
     call/CallSocket.cpp
-    call/LineReader.cpp
-    call/SendQueue.cpp
-    call/CallCore.cpp
     call/LineList.cpp
-    call/SecureCrypto.cpp
-    call/SecureChannel.cpp
     call/CallDriver.cpp
     call/CallControl.cpp
     app/PhoneDlg.cpp
     app/Settings.cpp
     phonebook/Phonebook.cpp
+    phonebook/PhonebookEntries.cpp
     phonebook/NameDlg.cpp
-    phonebook/DnsMessage.cpp
-    phonebook/NearbyCore.cpp
     phonebook/Nearby.cpp
     ui/ShapedDialog.cpp
     ui/RoundButton.cpp
@@ -87,13 +87,13 @@ add_library(kelvaro_core STATIC
     app/NoticeSettings.cpp
     app/CallJournal.cpp
     ui/Notifier.cpp
-    ui/ErrorText.cpp
+    call/ErrorText.cpp
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
     ui/Sound.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC ${KELVARO_GCRYPT} ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 
@@ -124,7 +124,7 @@ if(KELVARO_TEST_FILTER)
     list(FILTER WIN_TEST_SOURCES INCLUDE REGEX "(test_main|test_util|${KELVARO_TEST_FILTER})")
 endif()
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:kelvaro_res>)
-target_link_libraries(win_tests PRIVATE kelvaro_core gtest)
+target_link_libraries(win_tests PRIVATE kelvaro_core gtest psapi)
 add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
 
@@ -135,12 +135,11 @@ target_link_libraries(win_shots PRIVATE kelvaro_core gtest)
 # The receive benchmark (make bench, scripts/bench.sh): a naive window to measure the program
 # against and the driver that measures both. Built only on request.
 add_executable(bench_naive WIN32 EXCLUDE_FROM_ALL tests/bench/naive_window.cpp tests/bench/naive.rc)
-add_executable(bench_driver EXCLUDE_FROM_ALL tests/bench/bench_driver.cpp call/SecureCrypto.cpp
-    call/SecureChannel.cpp)
+add_executable(bench_driver EXCLUDE_FROM_ALL tests/bench/bench_driver.cpp)
 target_link_libraries(bench_naive PRIVATE ws2_32)
 # The driver speaks the secure protocol for the encrypted flood, with the program's own module.
 target_include_directories(bench_driver PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(bench_driver PRIVATE ${KELVARO_GCRYPT} ws2_32 psapi)
+target_link_libraries(bench_driver PRIVATE kelvaro_portable ws2_32 psapi)
 add_dependencies(bench_driver kelvaro_dlls)
 foreach(t bench_naive bench_driver)
     target_compile_options(${t} PRIVATE ${KELVARO_WARNINGS})

@@ -32,13 +32,11 @@ void CPhoneDlg::OnSelchangePhonebook()
         m_edtPort.SetWindowText(strPort);
         return;
     }
-    POSITION posName = m_listNames.FindIndex(m_nBookSel - 1);
-    POSITION posIP = m_listAddresses.FindIndex(m_nBookSel - 1);
-    POSITION posPort = m_listPorts.FindIndex(m_nBookSel - 1);
-    if (!posName || !posIP || !posPort) return;
-    m_stcPartnerName.SetWindowText(m_listNames.GetAt(posName));
-    m_edtAddress.SetWindowText(m_listAddresses.GetAt(posIP));
-    m_edtPort.SetWindowText(m_listPorts.GetAt(posPort));
+    const CPhonebookEntry* pEntry = m_book.At(m_nBookSel - 1);
+    if (!pEntry) return;
+    m_stcPartnerName.SetWindowText(pEntry->strName);
+    m_edtAddress.SetWindowText(pEntry->strAddress);
+    m_edtPort.SetWindowText(pEntry->strPort);
 }
 
 void CPhoneDlg::OnRegister()
@@ -59,42 +57,13 @@ void CPhoneDlg::OnRegister()
     }
 
     // The same name (byte for byte) updates that entry in place.
-    POSITION posName = m_listNames.GetHeadPosition();
-    POSITION posIP = m_listAddresses.GetHeadPosition();
-    POSITION posPort = m_listPorts.GetHeadPosition();
-    while (posName && posIP && posPort) {
-        if (m_listNames.GetAt(posName) == strName) {
-            m_listAddresses.SetAt(posIP, strAddress);
-            m_listPorts.SetAt(posPort, strPort);
-            return;
-        }
-        m_listNames.GetNext(posName);
-        m_listAddresses.GetNext(posIP);
-        m_listPorts.GetNext(posPort);
-    }
-    m_listNames.AddTail(strName);
-    m_listAddresses.AddTail(strAddress);
-    m_listPorts.AddTail(strPort);
-    m_nearby.InsertStored(m_cmbPhonebook, strName);
-}
-
-void CPhoneDlg::OnNearbyAnnounce()
-{
-    CString strMyName;
-    m_edtMyName.GetWindowText(strMyName);
-    m_nearby.SetAnnounce(!m_nearby.Announce(), strMyName);
+    if (m_book.Register({ strName, strAddress, strPort })) m_nearby.InsertStored(m_cmbPhonebook, strName);
 }
 
 void CPhoneDlg::OnDelete()
 {
     if (m_nBookSel == 0 || m_nearby.IsNearby(m_nBookSel)) return;
-    POSITION posName = m_listNames.FindIndex(m_nBookSel - 1);
-    POSITION posIP = m_listAddresses.FindIndex(m_nBookSel - 1);
-    POSITION posPort = m_listPorts.FindIndex(m_nBookSel - 1);
-    if (!posName || !posIP || !posPort) return;
-    m_listNames.RemoveAt(posName);
-    m_listAddresses.RemoveAt(posIP);
-    m_listPorts.RemoveAt(posPort);
+    if (!m_book.RemoveAt(m_nBookSel - 1)) return;
     m_cmbPhonebook.DeleteString((UINT)m_nBookSel);
 
     if (m_cmbPhonebook.SetCurSel(m_nBookSel) == CB_ERR) {

@@ -82,7 +82,7 @@ void AfxUnhookWindowCreate()
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
 {
-    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } };
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } };
     static const AFX_MSGMAP map = { nullptr, &entries[0] };
     return &map;
 }
@@ -95,7 +95,7 @@ const AFX_MSGMAP_ENTRY* CCmdTarget::FindEntry(const AFX_MSGMAP* pMap, UINT nMess
     for (; pMap; pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* p = pMap->lpEntries; p->nSig != AfxSig_end; ++p) {
             if (p->nMessage != nMessage) continue;
-            if (nMessage == WM_COMMAND && (p->nCode != nCode || p->nID != nID)) continue;
+            if (nMessage == WM_COMMAND && (p->nCode != nCode || nID < p->nID || nID > p->nLastID)) continue;
             return p;
         }
     }
@@ -106,7 +106,10 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode)
 {
     const AFX_MSGMAP_ENTRY* p = FindEntry(GetMessageMap(), WM_COMMAND, nCode, nID);
     if (!p) return FALSE;
-    (this->*p->pfn)();
+    if (p->nSig == AfxSig_vw)
+        (this->*reinterpret_cast<void (CCmdTarget::*)(UINT)>(p->pfn))(nID);
+    else
+        (this->*p->pfn)();
     return TRUE;
 }
 
@@ -124,7 +127,7 @@ CWnd::~CWnd()
 
 const AFX_MSGMAP* CWnd::GetThisMessageMap()
 {
-    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } };
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } };
     static const AFX_MSGMAP map = { &CCmdTarget::GetThisMessageMap, &entries[0] };
     return &map;
 }

@@ -33,6 +33,7 @@ typedef void (CCmdTarget::*AFX_PMSG)();
 enum AfxSig : UINT {
     AfxSig_end = 0,
     AfxSig_vv, // void ()
+    AfxSig_vw, // void (UINT)                    a command of a range, with its id
     AfxSig_lwl, // LRESULT (WPARAM, LPARAM)
     AfxSig_vwii, // void (UINT, int, int)          WM_SIZE
     AfxSig_vwp, // void (UINT, CPoint)            mouse messages
@@ -46,6 +47,7 @@ struct AFX_MSGMAP_ENTRY {
     UINT nMessage;
     UINT nCode; // notification code for WM_COMMAND
     UINT nID; // control or command id for WM_COMMAND
+    UINT nLastID; // the last id of a range of commands (ON_COMMAND_RANGE); nID otherwise
     UINT nSig;
     AFX_PMSG pfn;
 };
@@ -70,7 +72,7 @@ protected:                                                                      
 
 #define END_MESSAGE_MAP()                                                                                    \
     {                                                                                                        \
-        0, 0, 0, AfxSig_end, (AFX_PMSG)0                                                                     \
+        0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0                                                                  \
     }                                                                                                        \
     }                                                                                                        \
     ;                                                                                                        \
@@ -81,29 +83,32 @@ protected:                                                                      
 #define AFX_VV(fn) static_cast<AFX_PMSG>(static_cast<void (CCmdTarget::*)()>(&ThisClass::fn))
 #define AFX_SIG(type, fn) reinterpret_cast<AFX_PMSG>(static_cast<type>(&ThisClass::fn))
 
-#define ON_COMMAND(id, fn) { WM_COMMAND, 0, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_BN_CLICKED(id, fn) { WM_COMMAND, BN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_CBN_SELCHANGE(id, fn) { WM_COMMAND, CBN_SELCHANGE, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
-#define ON_STN_CLICKED(id, fn) { WM_COMMAND, STN_CLICKED, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_COMMAND(id, fn) { WM_COMMAND, 0, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+// One handler for a range of commands; it is given the command's id.
+#define ON_COMMAND_RANGE(id, idLast, fn)                                                                     \
+    { WM_COMMAND, 0, (UINT)(id), (UINT)(idLast), AfxSig_vw, AFX_SIG(void(CCmdTarget::*)(UINT), fn) },
+#define ON_BN_CLICKED(id, fn) { WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_CBN_SELCHANGE(id, fn) { WM_COMMAND, CBN_SELCHANGE, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_STN_CLICKED(id, fn) { WM_COMMAND, STN_CLICKED, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_VV(fn) },
 #define ON_MESSAGE(msg, fn)                                                                                  \
-    { (UINT)(msg), 0, 0, AfxSig_lwl, AFX_SIG(LRESULT(CCmdTarget::*)(WPARAM, LPARAM), fn) },
-#define ON_WM_PAINT() { WM_PAINT, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnPaint) },
-#define ON_WM_DESTROY() { WM_DESTROY, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnDestroy) },
-#define ON_WM_SIZE() { WM_SIZE, 0, 0, AfxSig_vwii, AFX_SIG(void(CWnd::*)(UINT, int, int), OnSize) },
+    { (UINT)(msg), 0, 0, 0, AfxSig_lwl, AFX_SIG(LRESULT(CCmdTarget::*)(WPARAM, LPARAM), fn) },
+#define ON_WM_PAINT() { WM_PAINT, 0, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnPaint) },
+#define ON_WM_DESTROY() { WM_DESTROY, 0, 0, 0, AfxSig_vv, AFX_SIG(void(CWnd::*)(), OnDestroy) },
+#define ON_WM_SIZE() { WM_SIZE, 0, 0, 0, AfxSig_vwii, AFX_SIG(void(CWnd::*)(UINT, int, int), OnSize) },
 #define ON_WM_LBUTTONDOWN()                                                                                  \
-    { WM_LBUTTONDOWN, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonDown) },
+    { WM_LBUTTONDOWN, 0, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonDown) },
 #define ON_WM_LBUTTONUP()                                                                                    \
-    { WM_LBUTTONUP, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonUp) },
+    { WM_LBUTTONUP, 0, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnLButtonUp) },
 #define ON_WM_MOUSEMOVE()                                                                                    \
-    { WM_MOUSEMOVE, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnMouseMove) },
+    { WM_MOUSEMOVE, 0, 0, 0, AfxSig_vwp, AFX_SIG(void(CWnd::*)(UINT, CPoint), OnMouseMove) },
 #define ON_WM_ACTIVATE()                                                                                     \
-    { WM_ACTIVATE, 0, 0, AfxSig_vwWb, AFX_SIG(void(CWnd::*)(UINT, CWnd*, BOOL), OnActivate) },
+    { WM_ACTIVATE, 0, 0, 0, AfxSig_vwWb, AFX_SIG(void(CWnd::*)(UINT, CWnd*, BOOL), OnActivate) },
 #define ON_WM_SYSCOMMAND()                                                                                   \
-    { WM_SYSCOMMAND, 0, 0, AfxSig_vwl, AFX_SIG(void(CWnd::*)(UINT, LPARAM), OnSysCommand) },
+    { WM_SYSCOMMAND, 0, 0, 0, AfxSig_vwl, AFX_SIG(void(CWnd::*)(UINT, LPARAM), OnSysCommand) },
 #define ON_WM_CONTEXTMENU()                                                                                  \
-    { WM_CONTEXTMENU, 0, 0, AfxSig_vWp, AFX_SIG(void(CWnd::*)(CWnd*, CPoint), OnContextMenu) },
+    { WM_CONTEXTMENU, 0, 0, 0, AfxSig_vWp, AFX_SIG(void(CWnd::*)(CWnd*, CPoint), OnContextMenu) },
 #define ON_WM_QUERYDRAGICON()                                                                                \
-    { WM_QUERYDRAGICON, 0, 0, AfxSig_hv, AFX_SIG(HCURSOR(CWnd::*)(), OnQueryDragIcon) },
+    { WM_QUERYDRAGICON, 0, 0, 0, AfxSig_hv, AFX_SIG(HCURSOR(CWnd::*)(), OnQueryDragIcon) },
 
 // ---------------------------------------------------------------------------------------------
 // Points and rectangles.

@@ -12,26 +12,29 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame nearby)
 
-declare -A sources=(
-    [line_reader]="call/LineReader.cpp platform/afxstr.cpp"
-    [send_queue]="call/SendQueue.cpp"
-    [call_pair]="call/CallCore.cpp call/LineReader.cpp call/SendQueue.cpp call/SecureChannel.cpp call/SecureCrypto.cpp platform/afxstr.cpp"
-    [secure_frame]="call/SecureChannel.cpp call/SecureCrypto.cpp"
-    [nearby]="phonebook/NearbyCore.cpp phonebook/DnsMessage.cpp"
-)
-declare -A libs=(
-    [secure_frame]="-lgcrypt"
-    [call_pair]="-lgcrypt"
-)
-mkdir -p build/fuzz build/test-logs
+flags=(-g -O1 -std=c++17 -fno-sanitize-recover=all -I.)
+mkdir -p build/fuzz/portable build/test-logs
+# The core's portable files, as cmake/sources.cmake lists them, compiled once into an archive:
+# each target links what it uses.
+mapfile -t portable < <(sed -n '/^set(KELVARO_PORTABLE_SOURCES/,/^)/s/^ *\([^ )]*\.cpp\)$/\1/p' cmake/sources.cmake)
+[ ${#portable[@]} -gt 0 ] || { echo "no sources in cmake/sources.cmake" >&2; exit 1; }
+objects=()
+for src in "${portable[@]}"; do
+    obj=build/fuzz/portable/$(basename "${src%.cpp}").o
+    if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find call platform -name '*.h' -newer "$obj")" ]; then
+        clang++ "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj"
+    fi
+    objects+=("$obj")
+done
+rm -f build/fuzz/portable.a
+ar rcs build/fuzz/portable.a "${objects[@]}"
 status=0
 for t in "${targets[@]}"; do
     bin=build/fuzz/${t}_fuzz corpus=build/fuzz/corpus-$t findings=build/fuzz/findings-$t
     log=build/test-logs/fuzz-$t.log
     mkdir -p "$corpus" "$findings"
-    # shellcheck disable=SC2086
-    clang++ -g -O1 -std=c++17 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -I. "tests/fuzz/${t}_fuzz.cpp" ${sources[$t]} ${libs[$t]:-} -o "$bin"
+    clang++ "${flags[@]}" -fsanitize=fuzzer,address,undefined "tests/fuzz/${t}_fuzz.cpp" \
+        build/fuzz/portable.a -lgcrypt -o "$bin"
     before=$(find "$findings" -type f | wc -l)
     rc=0
     "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \

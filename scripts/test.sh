@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test layer: host unit tests (ASan/UBSan), the resource checks, the two fuzzers
-# for a bounded time (TEST_FUZZ_SECONDS each, 15 by default), the Windows tests under Wine,
-# end-to-end tests of the shipped program, and the nearby tests (multicast DNS) inside a network
-# namespace made for them. Ends with one line counting the tests of all layers.
+# Runs every test layer: the format check of the C++ files, host unit tests (ASan/UBSan), the
+# resource checks, the fuzzers for a bounded time (TEST_FUZZ_SECONDS each, 15 by default), the
+# Windows tests under Wine, end-to-end tests of the shipped program, and the nearby tests
+# (multicast DNS) inside a network namespace made for them. Ends with one line counting the
+# tests of all layers; a failed format check fails the run too.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,6 +35,9 @@ run_layer() { # name, log, command...
     echo "== $name"
     if "$@" >"$log" 2>&1; then tail -n 3 "$log"; else status=1; cat "$log"; echo "== $name FAILED"; fi
 }
+
+# Formatting is checked as a step of its own; it has no test count.
+run_layer "format check" "$logs/format.log" scripts/format_check.sh
 
 run_layer "host unit tests" "$logs/host.log" build/host/host_tests --gtest_color=no
 count_gtest "$logs/host.log"

@@ -3,7 +3,7 @@
 #include "app/ConversationLog.h"
 
 // A double click on a line calls back, as "かけ直す" does.
-#define ON_LBN_DBLCLK(id, fn) { WM_COMMAND, LBN_DBLCLK, (UINT)(id), AfxSig_vv, AFX_VV(fn) },
+#define ON_LBN_DBLCLK(id, fn) { WM_COMMAND, LBN_DBLCLK, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_VV(fn) },
 
 BEGIN_MESSAGE_MAP(CMissedCallsDlg, CShapedDialog)
 ON_BN_CLICKED(IDC_BTN_CALLBACK, OnCallBack)

@@ -1,8 +1,16 @@
-// The main window's notices: the popup-menu items of the log, the ring, do-not-disturb and the
-// missed calls, and the window's activation, which marks received lines as read. What they
-// change lives in the journal and the notifier.
+// The main window's notices: the popup-menu items of the log, the ring, do-not-disturb, the
+// missed calls and the other on/off choices, and the window's activation, which marks received lines as read.
+// What they change lives in the journal and the notifier.
 #include "app/PhoneDlg.h"
+#include "call/ErrorText.h"
+#include "ui/Documents.h"
 #include "ui/MissedCallsDlg.h"
+
+void ShowJournalFailure(const CJournalFailure& failure)
+{
+    AfxMessageBox(CString(failure.pszWhat) + "\r\n" + failure.strPath + "\r\n" + ErrorText(failure.dwError),
+        MB_OK | MB_ICONEXCLAMATION);
+}
 
 void CPhoneDlg::OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized)
 {
@@ -16,19 +24,40 @@ LRESULT CPhoneDlg::OnRingTimer(WPARAM wParam, LPARAM)
     return 0;
 }
 
-void CPhoneDlg::OnDoNotDisturb()
+// The popup menu's on/off items: each turns its choice over.
+void CPhoneDlg::OnSwitch(UINT nID)
 {
-    m_notifier.SetDoNotDisturb(!m_notifier.DoNotDisturb());
-    m_core.SetDoNotDisturb(m_notifier.DoNotDisturb());
+    switch (nID) {
+    case ID_DO_NOT_DISTURB:
+        m_core.SetDoNotDisturb(!m_core.DoNotDisturb());
+        m_notifier.UpdateTip(m_journal.Missed().GetCount());
+        break;
+    case ID_LOG_ON:
+        m_journal.SetLogOn(!m_journal.LogOn());
+        break;
+    case ID_SOUND_ON:
+        m_notifier.SetSoundOn(!m_notifier.SoundOn());
+        break;
+    case ID_REQUIRE_SECURE:
+        m_core.SetRequireSecure(!m_core.RequireSecure());
+        break;
+    case ID_NEARBY_ANNOUNCE: {
+        CString strMyName;
+        m_edtMyName.GetWindowText(strMyName);
+        m_nearby.SetAnnounce(!m_nearby.Announce(), strMyName);
+        break;
+    }
+    }
 }
 
-void CPhoneDlg::OnLogOn() { m_journal.SetLogOn(!m_journal.LogOn()); }
-
-void CPhoneDlg::OnSoundOn() { m_notifier.SetSoundOn(!m_notifier.SoundOn()); }
-
-void CPhoneDlg::OnRequireSecure() { m_core.SetRequireSecure(!m_core.RequireSecure()); }
-
-void CPhoneDlg::OnOpenLog() { m_journal.OpenToday(m_hWnd); }
+void CPhoneDlg::OnOpenLog()
+{
+    const CString strPath = m_journal.TodayLog();
+    if (strPath.IsEmpty())
+        AfxMessageBox("今日の会話の記録はまだありません。", MB_OK | MB_ICONINFORMATION);
+    else
+        OpenDocumentFrom(m_hWnd, strPath);
+}
 
 void CPhoneDlg::OnMissedCalls()
 {
@@ -44,16 +73,8 @@ void CPhoneDlg::OnMissedCalls()
 
     // The port of a phonebook entry with this address, else the default.
     const CString strAddress = dlg.m_strCallBack;
-    CString strPort = kDefaultPort;
-    POSITION posIP = m_listAddresses.GetHeadPosition();
-    POSITION posPort = m_listPorts.GetHeadPosition();
-    while (posIP && posPort) {
-        const CString& strPortOfEntry = m_listPorts.GetNext(posPort);
-        if (m_listAddresses.GetNext(posIP) == strAddress) {
-            strPort = strPortOfEntry;
-            break;
-        }
-    }
+    CString strPort = m_book.PortOf(strAddress);
+    if (strPort.IsEmpty()) strPort = kDefaultPort;
     if (m_nBookSel != 0) {
         // Manual entry, so that the address typed in is the one called.
         m_cmbPhonebook.SetCurSel(0);

@@ -1,6 +1,7 @@
 #include "ui/Notifier.h"
 
 #include "app/ConversationLog.h"
+#include "call/CallCore.h"
 #include "res/resource.h"
 #include "ui/Sound.h"
 #include "ui/TrayIcon.h"
@@ -17,12 +18,6 @@ void CNotifier::SetSoundOn(bool bOn)
         StartRing();
     else
         StopRing();
-}
-
-void CNotifier::SetDoNotDisturb(bool bOn)
-{
-    m_bDoNotDisturb = bOn;
-    UpdateTip(m_nMissed);
 }
 
 void CNotifier::SetRinging(bool bRinging)
@@ -84,7 +79,7 @@ CString CNotifier::Tip() const
 {
     CString strTip;
     strTip.LoadString(AFX_IDS_APP_TITLE);
-    if (m_bDoNotDisturb) strTip += " - 応答しない";
+    if (m_core.DoNotDisturb()) strTip += " - 応答しない";
     CString strPart;
     if (m_nMissed > 0) {
         strPart.Format(" - 不在着信 (%d)", m_nMissed);
@@ -118,7 +113,8 @@ void CNotifier::PrepareMenu(HMENU hPopup, int nMissed, bool bLogOn) const
     CString strMissed = "不在着信(&C)";
     if (nMissed > 0) strMissed.Format("不在着信 (%d)(&C)", nMissed);
     ::ModifyMenuA(hPopup, ID_MISSED_CALLS, MF_BYCOMMAND | MF_STRING, ID_MISSED_CALLS, strMissed);
-    ::CheckMenuItem(hPopup, ID_DO_NOT_DISTURB, MF_BYCOMMAND | (m_bDoNotDisturb ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(
+        hPopup, ID_DO_NOT_DISTURB, MF_BYCOMMAND | (m_core.DoNotDisturb() ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(hPopup, ID_LOG_ON, MF_BYCOMMAND | (bLogOn ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(hPopup, ID_SOUND_ON, MF_BYCOMMAND | (m_bSoundOn ? MF_CHECKED : MF_UNCHECKED));
 }

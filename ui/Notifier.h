@@ -1,23 +1,26 @@
 // How the user learns of calls and lines while not looking at the window: the ring while a call
 // rings, the count of unread lines, balloons from the notification-area icon and the icon's tip;
-// with the options of the ring and of do-not-disturb.
+// with the option of the ring. Do-not-disturb is the call core's: the tip and the menu read it
+// there.
 #pragma once
 
 #include "platform/afxwin.h"
 
 #include <vector>
 
+class CCallCore;
+
 class CNotifier {
 public:
     static const UINT kTrayIconId = 1;
+
+    explicit CNotifier(const CCallCore& core) : m_core(core) { }
 
     // The window that owns the icon and the ring's timer.
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
 
     bool SoundOn() const { return m_bSoundOn; }
     void SetSoundOn(bool bOn);
-    bool DoNotDisturb() const { return m_bDoNotDisturb; }
-    void SetDoNotDisturb(bool bOn);
 
     // A call rings, or no longer: the ring sounds every two seconds while it does and sound is on.
     void SetRinging(bool bRinging);
@@ -44,9 +47,9 @@ private:
     void StartRing();
     void StopRing();
 
+    const CCallCore& m_core;
     HWND m_hWnd = NULL;
     bool m_bSoundOn = true;
-    bool m_bDoNotDisturb = false;
     bool m_bRinging = false;
     bool m_bRingTimer = false;
     bool m_bActive = false;

@@ -26,10 +26,7 @@ const CNarrowBox kNarrowBoxes[] = { { IDD_KELVARO_DIALOG, IDC_EDIT_PORT, "65535"
 } // namespace
 
 CShapedDialog::CShapedDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : CDialog(nIDTemplate, pParentWnd),
-      m_bDragging(FALSE),
-      m_bRgnSaved(false),
-      m_bActive(1)
+    : CDialog(nIDTemplate, pParentWnd), m_bDragging(FALSE), m_bRgnSaved(false), m_bActive(1)
 {
 }
 

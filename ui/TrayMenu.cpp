@@ -17,8 +17,8 @@ UINT TaskbarCreatedMessage()
 void CPhoneDlg::AddTrayIcon()
 {
     m_notifier.Attach(m_hWnd);
-    CTrayIcon().AddResourceIcon(
-        m_hWnd, kTrayIconId, WM_TRAYNOTIFY, IDR_MAINFRAME, m_notifier.TipForNewIcon(m_journal.Missed().GetCount()));
+    CTrayIcon().AddResourceIcon(m_hWnd, kTrayIconId, WM_TRAYNOTIFY, IDR_MAINFRAME,
+        m_notifier.TipForNewIcon(m_journal.Missed().GetCount()));
 }
 
 void AddSystemMenuItem(HWND hWnd)

@@ -1,6 +1,6 @@
 // The line protocol: composed bytes, and what one connection's reader makes of received bytes,
 // however the stream is cut into reads.
-#include "call/LineReader.h"
+#include "tests/line_reader_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +30,9 @@ std::string Describe(const CLineMessage& m)
         return "Answer";
     case CLineMessage::Busy:
         return "Busy";
+    default:
+        return "?";
     }
-    return "?";
 }
 
 using Msgs = std::vector<std::string>;
@@ -87,7 +88,7 @@ TEST(LineCompose, ComposedCallIsReadBack)
     CLineReader caller; // reads what the callee sends
     std::string fromCallee = ComposeCalleeGreeting(kMinami.c_str()).str();
     EXPECT_EQ(Feed(caller, fromCallee), (Msgs { "CalleeName:" + kMinami }));
-    EXPECT_FALSE(caller.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(caller));
     EXPECT_EQ(Feed(caller, ComposeAnswer().str() + ComposeText(kKonnichiwa.c_str()).str()),
         (Msgs { "Answer", "Text:" + kKonnichiwa }));
 
@@ -133,7 +134,7 @@ TEST(LineReaderLines, UnknownAndLeadByteLinesAreIgnored)
     // lead-byte tail.
     EXPECT_EQ(Feed(r, kKonnichiwa + "\rshello\rc\rb\rX\r\nSy\rSz\r" + kYamada), (Msgs { "Text:z" }));
     EXPECT_EQ(r.PendingBytes(), 0);
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 }
 
 TEST(LineReaderLines, TextKeepsEveryByteButTheCommand)
@@ -190,18 +191,18 @@ TEST(LineReaderGreeting, LongFormNameSkipsTwoBytesWhateverTheyAre)
     EXPECT_EQ(Feed(r, "i1\r"), (Msgs { "CallerName:" }));
     r.Reset();
     EXPECT_EQ(Feed(r, "i1" + kYamada + "\r"), (Msgs { "CallerName:" + kYamada }));
-    EXPECT_TRUE(r.m_bGreeted);
+    EXPECT_TRUE(AwaitsShortForm(r));
 }
 
 TEST(LineReaderGreeting, LongFormThenShortFormShowsTheNameOnce)
 {
     CLineReader r;
     EXPECT_EQ(Feed(r, std::vector<std::string> { "a1south\r", "Asouth" }), (Msgs { "CalleeName:south" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 
     CLineReader c;
     EXPECT_EQ(Feed(c, "i1" + kKita + "\rI" + kKita), (Msgs { "CallerName:" + kKita }));
-    EXPECT_FALSE(c.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(c));
     EXPECT_EQ(c.PendingBytes(), 0);
 }
 
@@ -229,9 +230,9 @@ TEST(LineReaderGreeting, FlagHoldsAcrossLinesOfOneConnection)
     CLineReader r;
     // A long form sets the flag; until a short form clears it, no greeting is acted on.
     EXPECT_EQ(Feed(r, "a1south\rSx\ra1west\ri1north\r"), (Msgs { "CalleeName:south", "Text:x" }));
-    EXPECT_TRUE(r.m_bGreeted);
+    EXPECT_TRUE(AwaitsShortForm(r));
     EXPECT_EQ(Feed(r, "Anobody"), Msgs {});
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
     EXPECT_EQ(Feed(r, "Iwest"), (Msgs { "CallerName:west" }));
 }
 
@@ -239,7 +240,7 @@ TEST(LineReaderGreeting, SecondLongFormOfAPairIsNotShown)
 {
     CLineReader r;
     EXPECT_EQ(Feed(r, "a1south\ra1south\rAsouth"), (Msgs { "CalleeName:south" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -293,7 +294,7 @@ TEST(LineReaderJoin, WholeCallOneByteAtATime)
     EXPECT_EQ(Feed(r, Chunks(stream, 1)),
         (Msgs { "CalleeName:" + kYamada, "Answer", "Text:" + kKonnichiwa, "Text:", "Text:bye" }));
     EXPECT_EQ(r.PendingBytes(), 0);
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 }
 
 TEST(LineReaderJoin, TextLongerThanOneReadArrivesWhole)
@@ -377,7 +378,7 @@ TEST(LineReaderShortForm, GluedShortFormThenAnswer)
 {
     CLineReader r;
     EXPECT_EQ(Feed(r, "a1south\rAsouthC\r"), (Msgs { "CalleeName:south", "Answer" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
     EXPECT_EQ(r.PendingBytes(), 0);
 }
 
@@ -395,7 +396,7 @@ TEST(LineReaderShortForm, GluedShortFormThenAnotherGreeting)
     CLineReader r;
     EXPECT_EQ(Feed(r, "a1south\rAsouthi1north\rInorthC\r"),
         (Msgs { "CalleeName:south", "CallerName:north", "Answer" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 }
 
 TEST(LineReaderShortForm, NameEndingInACommandByte)
@@ -437,7 +438,7 @@ TEST(LineReaderShortForm, DivergentBytesAreReadByTheOrdinaryRules)
     CLineReader r;
     // Another name: one ordinary short-form line, skipped because the flag is set.
     EXPECT_EQ(Feed(r, "a1south\rAnorthC\r"), (Msgs { "CalleeName:south" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 
     // A prefix that diverges in the next read.
     r.Reset();
@@ -447,7 +448,7 @@ TEST(LineReaderShortForm, DivergentBytesAreReadByTheOrdinaryRules)
     // A message instead of the short form: taken, and the flag stays set.
     r.Reset();
     EXPECT_EQ(Feed(r, "a1south\rShi\r"), (Msgs { "CalleeName:south", "Text:hi" }));
-    EXPECT_TRUE(r.m_bGreeted);
+    EXPECT_TRUE(AwaitsShortForm(r));
 }
 
 TEST(LineReaderShortForm, ExpectationEndsWithTheNextLine)
@@ -457,7 +458,7 @@ TEST(LineReaderShortForm, ExpectationEndsWithTheNextLine)
     // ordinary short-form line again and takes the rest of the read.
     EXPECT_EQ(Feed(r, std::vector<std::string> { "a1south\r", "Shi\r", "AsouthC\r" }),
         (Msgs { "CalleeName:south", "Text:hi" }));
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
     EXPECT_EQ(r.PendingBytes(), 0);
 }
 
@@ -467,7 +468,7 @@ TEST(LineReaderShortForm, ExpectedShortFormIsComparedByteForByte)
     EXPECT_EQ(Feed(r, "a1South\rAsouthC\r"), (Msgs { "CalleeName:South" })); // case differs
     r.Reset();
     EXPECT_EQ(Feed(r, "i1north\rAnorthC\r"), (Msgs { "CallerName:north" })); // letter differs
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -478,9 +479,9 @@ TEST(LineReaderReset, NextConnectionsGreetingIsShown)
     CLineReader r;
     // The call ended between the long and the short form.
     EXPECT_EQ(Feed(r, "a1south\r"), (Msgs { "CalleeName:south" }));
-    EXPECT_TRUE(r.m_bGreeted);
+    EXPECT_TRUE(AwaitsShortForm(r));
     r.Reset();
-    EXPECT_FALSE(r.m_bGreeted);
+    EXPECT_FALSE(AwaitsShortForm(r));
     EXPECT_EQ(Feed(r, "a1west\rAwest"), (Msgs { "CalleeName:west" }));
 
     // Same on the callee's side.

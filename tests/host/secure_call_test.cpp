@@ -200,7 +200,9 @@ TEST(SecureCall, ChangesBeforeTheKeysEndTheCallOrKeepItPlain)
         EXPECT_EQ(s.boxes, c.boxes) << c.what;
         EXPECT_EQ(s.received, c.received) << c.what;
         EXPECT_EQ(s.look.strSecure, c.secure) << c.what;
-        if (!c.boxes.empty()) EXPECT_EQ(p.wire.find("typed"), std::string::npos) << c.what;
+        if (!c.boxes.empty()) {
+            EXPECT_EQ(p.wire.find("typed"), std::string::npos) << c.what;
+        }
     }
 }
 

@@ -22,11 +22,9 @@ TEST_F(CallTest, DiallingThenCallingThenGreetingsExchanged)
     ASSERT_TRUE(north.created && south.created);
     ASSERT_NE(south->ListeningPort(), 0u) << "the listening socket did not open on a free port";
     EXPECT_EQ(LookOf(*north), kIdle);
-    EXPECT_EQ(LookOf(*north), kIdle);
 
     Dial(north, south);
     // Before any event: dialling, cancellable.
-    EXPECT_EQ(LookOf(*north), kDialling);
     EXPECT_EQ(LookOf(*north), kDialling);
 
     ASSERT_TRUE(ReachesLook(*north, kCalling));
@@ -78,7 +76,6 @@ TEST_F(CallTest, AnswerThenLinesBothWaysThenHangUpByCaller)
     EXPECT_EQ(LookOf(*south), kTalking);
 
     north->Click(IDC_BTN_HANGUP);
-    EXPECT_EQ(LookOf(*north), kIdle);
     EXPECT_EQ(LookOf(*north), kIdle);
     EXPECT_TRUE(north->ListItems(IDC_LIST_SEND).empty() && north->ListItems(IDC_LIST_RECEIVE).empty())
         << "lists after hang-up: send " << Joined(north->ListItems(IDC_LIST_SEND)) << ", receive "
@@ -352,7 +349,6 @@ TEST_F(CallTest, FiftyBusyCallersInARow)
     }
     PumpFor(200);
     EXPECT_EQ(LookOf(*south), kTalking);
-    EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_TRUE(south->ListItems(IDC_LIST_RECEIVE).empty())
         << "busy callers' lines were shown: " << Joined(south->ListItems(IDC_LIST_RECEIVE));
     Say(north, "still talking");
@@ -471,18 +467,15 @@ TEST_F(CallTest, CloseDuringAFloodEndsTheCallOnlyAfterEveryLineIsListed)
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     int nBuffer = 4 << 20;
     ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, (const char*)&nBuffer, sizeof nBuffer);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((u_short)south->ListeningPort());
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(s, (sockaddr*)&a, sizeof a), 0);
+    const SOCKADDR_STORAGE a = Loopback(AF_INET, south->ListeningPort());
+    ASSERT_EQ(::connect(s, (const sockaddr*)&a, AddressLength(a)), 0);
     CRawPeer peer(s);
     ASSERT_TRUE(ReachesLook(*south, kRinging));
     const int n = 20000;
     std::string flood;
     for (int i = 0; i < n; ++i) flood += "Sline " + std::to_string(i) + "\r";
     // The greeting is read first: closing with unread bytes would be a reset, which drops data.
-    const std::string greeting = ComposeCalleeGreeting("南").str();
+    const std::string greeting = "a1南\rA南";
     ASSERT_EQ(peer.Read(greeting.size()), greeting);
     ASSERT_TRUE(peer.Send(flood));
     peer.Close();
@@ -549,7 +542,6 @@ TEST_F(CallTest, GarbageFromPeerChangesNothing)
         auto items = south->ListItems(IDC_LIST_RECEIVE);
         return !items.empty() && items.back() == "after";
     })) << Joined(south->ListItems(IDC_LIST_RECEIVE));
-    EXPECT_EQ(LookOf(*south), kTalking);
     EXPECT_EQ(LookOf(*south), kTalking);
     peer.Close();
     EXPECT_TRUE(EndsIdleAndClean(south, 1, catcher));

@@ -1,6 +1,6 @@
 // The main window right after start: every control idle, no taskbar button, the extra
 // system-menu item, Enter that never closes it, and a start on a port that is taken.
-#include "ui/ErrorText.h"
+#include "call/ErrorText.h"
 #include "tests/win/test_util.h"
 
 #include "phonebook/NameDlg.h"

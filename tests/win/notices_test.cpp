@@ -56,7 +56,7 @@ struct Hooks {
 class CNoticeDlg : public CTestPhoneDlg {
 public:
     using CTestPhoneDlg::CTestPhoneDlg;
-    std::string Folder() const { return PathFolder(SettingsPath()).str(); }
+    std::string Folder() const { return PathFolder(SettingsPlace().strPath).str(); }
     std::string TodaysLog() const
     {
         SYSTEMTIME st;
@@ -131,33 +131,7 @@ UINT Bind(SOCKET s, bool bListen)
 }
 
 // A raw peer on 127.0.0.1 that pumps the window's messages while it waits.
-struct Peer {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    ~Peer() { Close(); }
-    void Close() { ::closesocket(s), s = INVALID_SOCKET; }
-    bool Connect(UINT nPort)
-    {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons((u_short)nPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        u_long on = 1;
-        return ::connect(s, (sockaddr*)&a, sizeof a) == 0 && ::ioctlsocket(s, FIONBIO, &on) == 0;
-    }
-    void Send(const std::string& b) { ::send(s, b.data(), (int)b.size(), 0); }
-    std::string ReadFor(DWORD dwMs)
-    {
-        std::string in;
-        char buf[512];
-        PumpUntil(
-            [&] {
-                for (int n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) in.append(buf, (size_t)n);
-                return false;
-            },
-            dwMs);
-        return in;
-    }
-};
+using Peer = CRawPeer;
 
 // The peer calls the window and says its name; true once the window rings with it.
 bool RingsFrom(Window& w, Peer& peer, const std::string& name)

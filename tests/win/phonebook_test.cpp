@@ -70,9 +70,9 @@ protected:
         Strings combo = { "IPアドレス指定" };
         combo.insert(combo.end(), names.begin(), names.end());
         EXPECT_EQ(Dlg().ComboItems(), combo);
-        EXPECT_EQ(ToVector(Dlg().Names()), names);
-        EXPECT_EQ(ToVector(Dlg().Addresses()), addresses);
-        EXPECT_EQ(ToVector(Dlg().Ports()), ports);
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strName), names);
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strAddress), addresses);
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strPort), ports);
     }
     void TearDown() override
     {

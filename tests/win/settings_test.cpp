@@ -95,8 +95,9 @@ TEST(SettingsFile, EmptyPortAndShortPhonebookTakeTheirDefaults)
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "10.0.0.7");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_MYNAME), "Hanako");
     EXPECT_EQ(dlg.ComboItems(), (std::vector<std::string> { "IPアドレス指定", "Office", "?", "?" }));
-    EXPECT_EQ(ToVector(dlg.Addresses()), (std::vector<std::string> { "10.0.0.8", "localhost", "localhost" }));
-    EXPECT_EQ(ToVector(dlg.Ports()), (std::vector<std::string> { "4000", "32760", "32760" }));
+    EXPECT_EQ(dlg.Book(&CPhonebookEntry::strAddress),
+        (std::vector<std::string> { "10.0.0.8", "localhost", "localhost" }));
+    EXPECT_EQ(dlg.Book(&CPhonebookEntry::strPort), (std::vector<std::string> { "4000", "32760", "32760" }));
     dlg.ChooseEntry(3);
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_ADDRESS), "localhost");
     EXPECT_EQ(dlg.ItemText(IDC_EDIT_PORT), "32760");

@@ -226,11 +226,10 @@ UINT CTestPhoneDlg::ListeningPort()
     return port;
 }
 
-std::vector<std::string> ToVector(const CStringList& list)
+std::vector<std::string> CTestPhoneDlg::Book(CString CPhonebookEntry::*pField) const
 {
     std::vector<std::string> out;
-    POSITION pos = list.GetHeadPosition();
-    while (pos) out.push_back(list.GetNext(pos).str());
+    for (const CPhonebookEntry& entry : m_book.All()) out.push_back((entry.*pField).str());
     return out;
 }
 

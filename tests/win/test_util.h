@@ -90,7 +90,7 @@ public:
     // The port the listening socket is bound to (0 when it is not open).
     UINT ListeningPort();
 
-    CString SettingsPath() const override { return m_strTestIniPath; }
+    CSettingsPlace SettingsPlace() const override { return { m_strTestIniPath }; }
 
     // Internals for checks.
     bool InTray() const { return m_bInTray; }
@@ -108,9 +108,8 @@ public:
     const CString& PartnerName() const { return m_strPartnerName; }
     CCallSocket* InSocket() { return m_calls.SocketOf(CallConn::In); }
     CCallSocket* BusySocket() { return m_calls.SocketOf(CallConn::Busy); }
-    const CStringList& Names() const { return m_listNames; }
-    const CStringList& Addresses() const { return m_listAddresses; }
-    const CStringList& Ports() const { return m_listPorts; }
+    // One field of every phonebook entry, in order.
+    std::vector<std::string> Book(CString CPhonebookEntry::*pField) const;
 
 private:
     CString m_strTestIniPath;
@@ -146,7 +145,6 @@ public:
 
 // Shift-JIS bytes of a UTF-8 literal written in a test (the test sources are compiled with
 // the same character-set options as the program, so plain literals are Shift-JIS already).
-std::vector<std::string> ToVector(const CStringList& list);
 
 // ---------------------------------------------------------------------------------------------
 // IPv6

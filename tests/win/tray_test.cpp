@@ -307,13 +307,8 @@ TEST(TrayIcon, CallWhileHiddenShowsTheNoticeThenTheWindow)
     dlg.Click(IDC_BTN_HIDE);
     ASSERT_FALSE(dlg.IsWindowVisible());
 
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_NE(s, INVALID_SOCKET);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons((u_short)nPort);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(s, (sockaddr*)&addr, sizeof addr), 0);
+    CRawPeer caller;
+    ASSERT_TRUE(caller.Connect(nPort));
 
     EXPECT_TRUE(PumpUntil([&] { return !catcher.boxes.empty() && dlg.IsWindowVisible(); }, 5000));
     ASSERT_EQ(catcher.boxes.size(), 1u);
@@ -324,5 +319,5 @@ TEST(TrayIcon, CallWhileHiddenShowsTheNoticeThenTheWindow)
     EXPECT_FALSE(dlg.InTray());
     EXPECT_TRUE(dlg.CallStands());
     dlg.Close();
-    ::closesocket(s);
+    caller.Close();
 }

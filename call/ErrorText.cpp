@@ -1,4 +1,4 @@
-#include "ui/ErrorText.h"
+#include "call/ErrorText.h"
 
 #include "platform/afxsock.h"
 
