@@ -53,7 +53,7 @@ class NoticesTest(unittest.TestCase):
         self.addCleanup(second.close)
         self.assertEqual(read_exactly(second, len(busy)), busy)
         self.assertTrue(self.kelvaro.end_normally(), "Kelvaro did not end when asked to close")
-        missed = read_file(os.path.join(self.kelvaro.dir, "MissedCalls.txt")).split(b"\r\n")
+        missed = read_file(missed_path).split(b"\r\n")
         self.assertEqual(3, len(missed), missed)
         for line in missed[:2]:
             self.assertRegex(line, rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tdnd\t127\.0\.0\.1\t$")
@@ -71,12 +71,17 @@ class NoticesTest(unittest.TestCase):
         self.wait_for_record("受信 電話")
         caller.close()
         self.wait_for_record("不在着信 (応答する前に相手が切りました)")
+        # The missed call is saved right after its record: the kill waits for it (bounded).
+        missed_path = os.path.join(self.kelvaro.dir, "MissedCalls.txt")
+        end = time.monotonic() + IO_LIMIT
+        while b"unanswered" not in read_file(missed_path) and time.monotonic() < end:
+            time.sleep(0.1)
         os.killpg(self.kelvaro.proc.pid, signal.SIGKILL)
         self.kelvaro.proc.wait(timeout=10)
         # A line before any commitment makes the call plain, and the log says so first.
         self.assertEqual(["着信 127.0.0.1", "相手 north (127.0.0.1)", "暗号化なし", "受信 hello", "受信 tab\\there",
                           "受信 \\x82", "受信 電話", "不在着信 (応答する前に相手が切りました)"], self.records())
-        missed = read_file(os.path.join(self.kelvaro.dir, "MissedCalls.txt"))
+        missed = read_file(missed_path)
         self.assertRegex(missed, rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tunanswered\t127\.0\.0\.1\tnorth\r\n$")
 
 
