@@ -53,7 +53,7 @@ class NoticesTest(unittest.TestCase):
         self.addCleanup(second.close)
         self.assertEqual(read_exactly(second, len(busy)), busy)
         self.assertTrue(self.kelvaro.end_normally(), "Kelvaro did not end when asked to close")
-        missed = read_file(missed_path).split(b"\r\n")
+        missed = read_file(os.path.join(self.kelvaro.dir, "MissedCalls.txt")).split(b"\r\n")
         self.assertEqual(3, len(missed), missed)
         for line in missed[:2]:
             self.assertRegex(line, rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tdnd\t127\.0\.0\.1\t$")
