@@ -36,6 +36,7 @@ const char* EndText(CallEnd how)
         { CallEnd::Tampered, "終了 (内容が途中で書き換えられました)" },
         { CallEnd::NotSecure, "終了 (暗号化されない通話でした)" },
         { CallEnd::Cut, "終了 (回線が切れました)" },
+        { CallEnd::MessageTaken, "終了 (メッセージをお預かりしました)" },
     };
     for (const auto& end : kEnds)
         if (end.how == how) return end.pszText;
@@ -49,6 +50,7 @@ void CCallJournal::SetFolder(const CString& strFolder)
     m_strFolder = strFolder;
     m_log.SetFolder(strFolder + "log\\");
     m_missed.Load(MissedPath());
+    m_messages.Load(strFolder + "Messages.txt");
 }
 
 void CCallJournal::SetLogOn(bool bOn)
@@ -113,6 +115,8 @@ void CCallJournal::Take(Call&, const CallRec::Incoming& rec)
     m_in.bOpen = true;
     m_in.strAddress = rec.strAddress;
     m_in.strName.Empty();
+    m_in.strCode.Empty();
+    m_in.bMachine = false;
     Write("着信 " + EscapeLineText(rec.strAddress));
 }
 
@@ -149,16 +153,21 @@ void CCallJournal::Take(Call&, const CallRec::Answered&)
 
 void CCallJournal::Take(Call&, const CallRec::Sent& rec) { Write("送信 " + EscapeLineText(rec.strText)); }
 
-void CCallJournal::Take(Call&, const CallRec::Received& rec)
+void CCallJournal::Take(Call& call, const CallRec::Received& rec)
 {
     std::vector<CString> texts;
     texts.reserve(rec.lines.size());
     for (const CString& s : rec.lines) texts.push_back("受信 " + EscapeLineText(s));
     Write(texts);
+    if (!call.bMachine) return;
+    BeginMessage(call);
+    for (const CString& s : rec.lines)
+        if (!m_messages.AddLine(EscapeLineText(s))) MessagesFailed();
 }
 
 void CCallJournal::Take(Call& call, const CallRec::Secured& rec)
 {
+    call.strCode = rec.strCode;
     if (call.bOpen) Write(rec.strCode.IsEmpty() ? CString("暗号化なし") : "暗号化 " + rec.strCode);
 }
 
@@ -168,10 +177,64 @@ void CCallJournal::Take(Call& call, const CallRec::Ended& rec)
     End(call, rec.how == CallEnd::Failed ? strHow + ReasonText((DWORD)rec.nError) : strHow);
     // Rang and ended before anyone answered.
     if (rec.how == CallEnd::Missed) AddMissed(CMissedCall::Unanswered, call.strName, call.strAddress);
+    // A caller the machine answered left a message, even one without a line: who called is kept.
+    EndMessage(call, true);
+    call.strCode.Empty();
+}
+
+void CCallJournal::Take(Call& call, const CallRec::MachineAnswered&)
+{
+    if (!call.bOpen) return;
+    Write(CString("留守録で応答しました"));
+    call.bMachine = true;
+    call.bMessageBegun = false;
+}
+
+void CCallJournal::Take(Call& call, const CallRec::TakenOver&)
+{
+    if (!call.bMachine) return;
+    Write(CString("留守録から通話に切り替えました"));
+    // The user talks to the caller: a message without a line is none.
+    EndMessage(call, false);
+}
+
+void CCallJournal::BeginMessage(Call& call)
+{
+    if (call.bMessageBegun) return;
+    call.bMessageBegun = true;
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    CStoredMessage m;
+    m.strDate.Format("%04u-%02u-%02u", st.wYear, st.wMonth, st.wDay);
+    m.strTime.Format("%02u:%02u:%02u", st.wHour, st.wMinute, st.wSecond);
+    m.strName = EscapeLineText(call.strName);
+    m.strAddress = EscapeLineText(call.strAddress);
+    m.strCode = call.strCode;
+    if (!m_messages.Begin(m)) MessagesFailed();
+}
+
+void CCallJournal::EndMessage(Call& call, bool bKeepEmpty)
+{
+    if (!call.bMachine) return;
+    call.bMachine = false;
+    if (!call.bMessageBegun && !bKeepEmpty) return;
+    BeginMessage(call);
+    m_messages.Finish();
+    if (m_onMessage) m_onMessage(call.strName.IsEmpty() ? call.strAddress : call.strName);
+}
+
+void CCallJournal::MessagesFailed()
+{
+    const DWORD dwError = ::GetLastError();
+    // Once a run: the messages are still kept in memory until the program ends.
+    if (m_bMessagesErrorShown) return;
+    m_bMessagesErrorShown = true;
+    if (m_onFailure) m_onFailure({ "留守録を保存できませんでした。", m_messages.Path(), dwError });
 }
 
 void CCallJournal::EndAll()
 {
+    EndMessage(m_in, true);
     End(m_out, "終了 (プログラムを終了しました)");
     End(m_in, "終了 (プログラムを終了しました)");
     m_log.Close();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/ConversationLog.h"
+#include "app/MessageStore.h"
 #include "app/MissedCalls.h"
 #include "call/CallEffects.h"
 
@@ -31,6 +32,14 @@ public:
     CString PartnerOf(CallConn conn) const;
 
     CMissedCalls& Missed() { return m_missed; }
+    // The answering machine's messages; the handler is told when one has been taken.
+    CMessageStore& Messages() { return m_messages; }
+    void SetMessageHandler(std::function<void(const CString& strFrom)> fn) { m_onMessage = std::move(fn); }
+    // Whether the answering machine takes a message on the call: its lines are the message's,
+    // not unread lines.
+    bool MachineCall(CallConn conn) const { return conn == CallConn::In && m_in.bMachine; }
+    // A write of the messages failed (reported once a run).
+    void MessagesFailed();
     // Writes the missed calls; a failure is reported once a run.
     void SaveMissed();
     // Who is told of a failed write (the log once a call, the missed calls once a run).
@@ -44,6 +53,9 @@ private:
         bool bOpen = false; // started in the log and not yet ended there
         CString strAddress;
         CString strName;
+        CString strCode; // of an encrypted call
+        bool bMachine = false; // the answering machine takes a message
+        bool bMessageBegun = false; // and its header has been written
     };
     // Writes records ("HH:MM:SS " + text + CRLF) of now with one write, when the log is on.
     void Write(const std::vector<CString>& texts);
@@ -62,16 +74,25 @@ private:
     void Take(Call& rCall, const CallRec::Received& rec);
     void Take(Call& rCall, const CallRec::Secured& rec);
     void Take(Call& rCall, const CallRec::Ended& rec);
+    void Take(Call& rCall, const CallRec::MachineAnswered& rec);
+    void Take(Call& rCall, const CallRec::TakenOver& rec);
+    // The machine's message: begun at its first line (or its end, with none), when the name and
+    // the encryption are known; ended with the call or the user's take-over.
+    void BeginMessage(Call& rCall);
+    void EndMessage(Call& rCall, bool bKeepEmpty);
     void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
 
     CString m_strFolder;
     CConversationLog m_log;
     CMissedCalls m_missed;
+    CMessageStore m_messages;
     Call m_in; // the incoming call
     Call m_out; // the outgoing call
     bool m_bLogOn = true;
     bool m_bLogErrorShown = false; // a failed log write has been reported for this call
     bool m_bMissedErrorShown = false; // a failed write of the missed calls has been reported
+    bool m_bMessagesErrorShown = false; // a failed write of the messages has been reported
+    std::function<void(const CString&)> m_onMessage;
     std::function<void(const CJournalFailure&)> m_onFailure;
 };

@@ -82,6 +82,9 @@ protected:
     // Settings file (app/Settings.cpp).
     void ReadSettings();
     void WriteSettings();
+    // The answering machine's options and messages (ui/Messages.cpp).
+    void ReadMachineSettings();
+    void WriteMachineSettings();
 
     // Call control (call/CallControl.cpp): the call driver attached to the window and the
     // listening socket opened.
@@ -94,6 +97,11 @@ protected:
     afx_msg void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
     afx_msg LRESULT OnRingTimer(WPARAM wParam, LPARAM lParam);
     afx_msg void OnMissedCalls();
+    // The answering machine: on/off, and its messages (ui/Messages.cpp).
+    afx_msg void OnAway();
+    afx_msg void OnMessages();
+    // Calls the address back, as the missed calls and the messages offer.
+    void CallBack(const CString& strAddress);
     afx_msg void OnOpenLog();
     // The on/off items: do-not-disturb, the log, the ring's sound, talking only encrypted,
     // announcing on the local network.

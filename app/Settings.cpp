@@ -3,6 +3,7 @@
 // the window is destroyed. Missing keys take their defaults; nothing here reports an error
 // except a failed write at exit, which would otherwise lose the user's changes silently.
 #include "app/PhoneDlg.h"
+#include "app/AwaySettings.h"
 #include "app/NoticeSettings.h"
 #include "app/Paths.h"
 
@@ -98,6 +99,7 @@ void CPhoneDlg::ReadSettings()
     m_core.SetRequireSecure(options.bRequireSecure);
     m_notifier.UpdateTip(m_journal.Missed().GetCount());
     m_nearby.LoadSetting(m_strIniPath);
+    ReadMachineSettings();
 }
 
 void CPhoneDlg::WriteSettings()
@@ -128,6 +130,7 @@ void CPhoneDlg::WriteSettings()
     options.bRequireSecure = m_core.RequireSecure();
     WriteNoticeOptions(m_strIniPath, options);
     m_nearby.SaveSetting(m_strIniPath);
+    WriteMachineSettings();
 
     // Tell the user once that the changes were not kept (read-only file or folder).
     if (dwError) ShowSystemError(dwError);

@@ -81,7 +81,8 @@ void CPhoneDlg::StartCalls()
     w.pKeptName = &m_strPartnerName;
     w.record = [this](CallConn conn, const CCallRecord& what) {
         m_journal.Record(conn, what);
-        if (auto* pReceived = std::get_if<CallRec::Received>(&what))
+        auto* pReceived = std::get_if<CallRec::Received>(&what);
+        if (pReceived && !m_journal.MachineCall(conn))
             m_notifier.LinesReceived(pReceived->lines, m_journal.PartnerOf(conn));
         if (std::holds_alternative<CallRec::TurnedAway>(what) || std::holds_alternative<CallRec::Ended>(what))
             m_notifier.UpdateTip(m_journal.Missed().GetCount());

@@ -7,6 +7,13 @@ namespace {
 
 const char kStatusCalling[] = "呼び出し中";
 const char kStatusBusy[] = "話し中";
+const char kStatusAway[] = "留守録中";
+
+// The answering machine's last line, at the bounds of a message.
+const char kMessageTaken[] = "メッセージをお預かりしました。";
+// While away, the machine answers once the caller has said its name; a caller that says none is
+// answered after this long.
+const int kAwayNameMs = 3000;
 
 // A secure call that ends for what came over the wire, and the look of encryption.
 const char kTampered[] =
@@ -77,6 +84,8 @@ void CCallCore::Link::Reset()
     ++nGeneration;
     secure = Secure::None;
     bTimer = bBusyText = bSealedEnd = bGoodbye = false;
+    bMachineTimer = bMachine = false;
+    nMachineLines = 0;
     channel.Wipe();
     strCallerGreeting.clear();
     strCalleeGreeting.clear();
@@ -160,6 +169,11 @@ CCallLook CCallCore::Look() const
         look.bHangUpEnabled = true;
         look.bAnswerEnabled = m_in.state == InState::Ringing;
         look.bStatusShown = m_in.state == InState::Ringing;
+        if (m_in.bMachine && m_in.state == InState::Talking) {
+            // The machine takes a message: the window says so until the user takes the call over.
+            look.bStatusShown = true;
+            look.strStatus = kStatusAway;
+        }
     } else if (OutConnected(m_out.state)) {
         look.bCallEnabled = false;
         look.bHangUpEnabled = true;
@@ -272,7 +286,11 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
     Queue(CallConn::In, strGreeting);
     Record(CallConn::In, CallRec::Incoming { strPeer });
     Settle(false);
-    m_boxes.emplace_back(CallFx::NotifyIncoming {});
+    // The answering machine waits for the caller's name (while away) or rings first. While the
+    // user talks on an outgoing call, the user is there: the call rings as any other.
+    const bool bMachine = (m_bAway || m_nAnswerAfter > 0) && !OutConnected(m_out.state);
+    if (bMachine) SetMachineTimer(true, m_bAway ? kAwayNameMs : m_nAnswerAfter * 1000);
+    if (!bMachine || !m_bAway) m_boxes.emplace_back(CallFx::NotifyIncoming {});
 }
 
 void CCallCore::AcceptFailed(CallConn conn, int nError)
@@ -284,18 +302,75 @@ void CCallCore::AcceptFailed(CallConn conn, int nError)
 void CCallCore::PressAnswer()
 {
     if (m_in.state != InState::Ringing) return;
+    SetMachineTimer(false, 0);
     // A caller that committed to no key by now talks plain. One that did is waited for: "C" goes
     // as the first frame once its reveal has been checked.
     if (m_in.secure == Secure::None && !Decide(CallConn::In, false)) return;
-    if (m_in.secure != Secure::Committed) Queue(CallConn::In, ComposeAnswer());
+    if (m_in.secure != Secure::Committed) SendAnswer();
     m_in.state = InState::Talking;
     Settle(false);
-    Record(CallConn::In, CallRec::Answered {});
+    if (m_in.bMachine)
+        Record(CallConn::In, CallRec::MachineAnswered {});
+    else
+        Record(CallConn::In, CallRec::Answered {});
+}
+
+void CCallCore::SendAnswer()
+{
+    Queue(CallConn::In, ComposeAnswer());
+    // The machine's greeting: one ordinary line right after the answer.
+    if (m_in.bMachine && !m_strAwayText.IsEmpty()) Queue(CallConn::In, ComposeText(m_strAwayText));
+}
+
+void CCallCore::SetMachineTimer(bool bOn, int nMs)
+{
+    if (m_in.bMachineTimer == bOn) return;
+    m_in.bMachineTimer = bOn;
+    Add(CallFx::Timer { CallConn::In, bOn, nMs, CallTimer::Machine });
+}
+
+void CCallCore::MachineAnswer()
+{
+    if (m_in.state != InState::Ringing) return;
+    m_in.bMachine = true;
+    m_in.nMachineLines = 0;
+    PressAnswer();
+    // The answer may have ended the call (a plain caller, with the option to talk encrypted only).
+    if (m_in.state == InState::Talking) SetMachineTimer(true, kMessageMs);
+}
+
+void CCallCore::MachineTimerExpired()
+{
+    if (!m_in.bMachineTimer) return;
+    m_in.bMachineTimer = false;
+    if (m_in.state == InState::Ringing && (m_bAway || m_nAnswerAfter > 0))
+        MachineAnswer();
+    else if (m_in.bMachine)
+        MessageFull();
+}
+
+void CCallCore::TakeOver()
+{
+    m_in.bMachine = false;
+    SetMachineTimer(false, 0);
+    Record(CallConn::In, CallRec::TakenOver {});
+    Settle(false);
+}
+
+void CCallCore::MessageFull()
+{
+    // The last line, and in an encrypted call the sealed hang-up, go right before the close.
+    Queue(CallConn::In, ComposeText(kMessageTaken));
+    if (m_in.secure == Secure::On && !m_in.bSealedEnd && m_in.queue.Fits(WireSize(CallConn::In, 2)))
+        Queue(CallConn::In, kHangUp);
+    m_in.bGoodbye = true;
+    End(CallConn::In, CallEnd::MessageTaken);
 }
 
 void CCallCore::EndIn(CallEnd how)
 {
     SetTimer(CallConn::In, false);
+    SetMachineTimer(false, 0);
     Record(CallConn::In, CallRec::Ended { how, 0 });
     AddClose(CallConn::In);
     SettleLine(CallConn::In, false);
@@ -354,6 +429,14 @@ void CCallCore::TimerExpired(CallConn conn)
     link.bTimer = false;
     // No reveal within the time: the commitment is not kept.
     if (link.secure == Secure::Committed) Tampered(conn);
+}
+
+void CCallCore::CountMessageLine(CallConn conn, std::vector<CString>& batch)
+{
+    if (conn != CallConn::In || !m_in.bMachine || ++m_in.nMachineLines < kMessageLines) return;
+    // The last line the message holds is listed; the call ends after it.
+    ListBatch(conn, batch);
+    MessageFull();
 }
 
 bool CCallCore::IsCut(const Link& link) { return link.secure == Secure::On && !link.bSealedEnd; }
@@ -427,6 +510,8 @@ void CCallCore::PressEnter(const CString& strText)
         Box(kNotReceiving);
         return;
     }
+    // Typing into the machine's call takes it over: an ordinary call from here.
+    if (m_in.bMachine && std::find(targets.begin(), targets.end(), CallConn::In) != targets.end()) TakeOver();
     for (const CString& line : lines)
         for (CallConn conn : targets) Queue(conn, ComposeText(line));
     // Listed once a partner has taken them: the window reports each connection's flush.
@@ -505,6 +590,11 @@ size_t CCallCore::Received(CallConn conn, const char* pData, int nLength, const 
         }
     }
     if (link.nGeneration == nGeneration) ListBatch(conn, batch);
+    // While away, the machine answers once the caller's greeting (and a commitment sent with it)
+    // has been read.
+    if (conn == CallConn::In && link.nGeneration == nGeneration && m_in.state == InState::Ringing &&
+        m_bAway && m_in.bMachineTimer && !m_in.strCallerGreeting.empty())
+        MachineAnswer();
     return m_nLinesTaken - nBefore;
 }
 
@@ -585,6 +675,7 @@ void CCallCore::Apply(
     // Lines of a decided call are listed; a line before the decision makes the call plain first.
     if (plain.kind == CLineMessage::Text && (link.secure == Secure::On || link.secure == Secure::Plain)) {
         batch.push_back(plain.strPayload);
+        CountMessageLine(conn, batch);
         return;
     }
     // Lines listed before what follows them.
@@ -594,7 +685,10 @@ void CCallCore::Apply(
     // end the calling phase of another call, or change this call's look while it rings.
     switch (plain.kind) {
     case CLineMessage::Text:
-        if (Decide(conn, false)) batch.push_back(plain.strPayload);
+        if (Decide(conn, false)) {
+            batch.push_back(plain.strPayload);
+            CountMessageLine(conn, batch);
+        }
         break;
     case CLineMessage::CalleeName:
         TakeCalleeGreeting(conn, plain.strPayload, strMyName);
@@ -676,7 +770,7 @@ void CCallCore::TakeReveal(CallConn conn, const CString& strLine)
         return Tampered(conn);
     Decide(conn, true);
     // The user answered while the reveal was on its way: "C" goes now, as the first frame.
-    if (m_in.state == InState::Talking) Queue(conn, ComposeAnswer());
+    if (m_in.state == InState::Talking) SendAnswer();
 }
 
 void CCallCore::TakeKeyAnswer(CallConn conn, const CString& strLine)

@@ -58,6 +58,23 @@ public:
     void Flushed(CallConn conn, int nError);
     void SetDoNotDisturb(bool bOn) { m_bDoNotDisturb = bOn; }
     bool DoNotDisturb() const { return m_bDoNotDisturb; }
+    // The answering machine: on, it answers every call once the caller has said its name; off,
+    // it answers a call that rang nAnswerAfter seconds (0: never). It answers as the user
+    // would, then sends strText as one line, lists what the caller sends as the message, and
+    // ends the message at its bounds. Do-not-disturb still turns callers away.
+    void SetAway(bool bOn) { m_bAway = bOn; }
+    bool Away() const { return m_bAway; }
+    void SetAnswerAfter(int nSeconds) { m_nAnswerAfter = nSeconds; }
+    int AnswerAfter() const { return m_nAnswerAfter; }
+    void SetAwayText(const CString& strText) { m_strAwayText = strText; }
+    const CString& AwayText() const { return m_strAwayText; }
+    // The machine's timer (CallTimer::Machine) ran out.
+    void MachineTimerExpired();
+    // Whether the machine takes a message on the incoming call now.
+    bool TakingMessage() const { return m_in.bMachine; }
+    // A message's bounds.
+    static const int kMessageMs = 3 * 60 * 1000;
+    static const int kMessageLines = 200;
     // Calls that do not encrypt end before any line is sent.
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
     bool RequireSecure() const { return m_bRequireSecure; }
@@ -89,6 +106,9 @@ private:
         bool bBusyText = false; // "B" read after the partner answered: the hidden status says busy
         bool bSealedEnd = false; // the partner's sealed hang-up came; its close is next
         bool bGoodbye = false; // this side's sealed hang-up is queued: it goes before the close
+        bool bMachineTimer = false; // the answering machine's timer runs
+        bool bMachine = false; // the answering machine took the call and takes a message
+        int nMachineLines = 0; // lines of the message so far
         CSecureChannel channel;
         std::string strCallerGreeting, strCalleeGreeting; // as composed, for the transcript
         explicit Link(int nWouldBlock) : queue(nWouldBlock) { }
@@ -155,6 +175,15 @@ private:
     // A secure call's bytes were changed on the way: the call ends with a box.
     void Tampered(CallConn conn);
     size_t WireSize(CallConn conn, size_t nMessage) const;
+    // The answering machine: the call answered, "C" with the greeting, the take-over by typing,
+    // the end at the bounds.
+    void SetMachineTimer(bool bOn, int nMs);
+    void MachineAnswer();
+    void SendAnswer();
+    void TakeOver();
+    void MessageFull();
+    // A line of the machine's message was taken for the list: at the bound the message ends.
+    void CountMessageLine(CallConn conn, std::vector<CString>& batch);
     // After a change: the look if it changed, the ring if it changed, and empty lists when no
     // call is left.
     void Settle(bool bCallEnded);
@@ -166,6 +195,9 @@ private:
     bool m_bBusyOpen = false;
     bool m_bDoNotDisturb = false;
     bool m_bRequireSecure = false;
+    bool m_bAway = false;
+    int m_nAnswerAfter = 0;
+    CString m_strAwayText;
     bool m_bRingOn = false;
     bool m_bLibraryFailed = false; // the library could not start (and the user was told)
     size_t m_nLinesTaken = 0; // lines of text taken for the lists, ever

@@ -16,6 +16,7 @@ const size_t kReceiveTurnLines = 1000;
 const int kReadSize = 8 * 1024;
 const UINT_PTR kReceiveTimer = 0x4B52; // continues a flood while input or painting waits
 const UINT_PTR kCoreTimer = 0x4B53; // the core's timer (the incoming call's wait for a reveal)
+const UINT_PTR kMachineTimer = 0x4B54; // the answering machine's ring and message bound
 // The window property that leads the receive timer back to its driver.
 const char kDriverProp[] = "KelvaroCallDriver";
 
@@ -75,6 +76,7 @@ void CCallDriver::Detach()
     if (m_window.pOwner && ::IsWindow(m_window.pOwner->m_hWnd)) {
         ::KillTimer(m_window.pOwner->m_hWnd, kReceiveTimer);
         ::KillTimer(m_window.pOwner->m_hWnd, kCoreTimer);
+        ::KillTimer(m_window.pOwner->m_hWnd, kMachineTimer);
         ::RemovePropA(m_window.pOwner->m_hWnd, kDriverProp);
     }
     DeleteSocket(m_pInSocket);
@@ -254,12 +256,14 @@ void CCallDriver::Do(const CallFx::NotifyIncoming&, Outcomes&) { m_window.notify
 
 void CCallDriver::Do(const CallFx::Timer& e, Outcomes&)
 {
-    // Only the incoming call has a timer: the wait for the caller's reveal.
+    // Only the incoming call has timers: the wait for the caller's reveal, and the answering
+    // machine's.
     if (e.conn != CallConn::In) return;
+    const UINT_PTR nTimer = e.kind == CallTimer::Machine ? kMachineTimer : kCoreTimer;
     if (e.bOn)
-        ::SetTimer(m_window.pOwner->m_hWnd, kCoreTimer, (UINT)e.nMs, CoreTimerProc);
+        ::SetTimer(m_window.pOwner->m_hWnd, nTimer, (UINT)e.nMs, CoreTimerProc);
     else
-        ::KillTimer(m_window.pOwner->m_hWnd, kCoreTimer);
+        ::KillTimer(m_window.pOwner->m_hWnd, nTimer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -393,7 +397,10 @@ void CALLBACK CCallDriver::CoreTimerProc(HWND hWnd, UINT, UINT_PTR nTimer, DWORD
     ::KillTimer(hWnd, nTimer);
     CCallDriver* pDriver = (CCallDriver*)::GetPropA(hWnd, kDriverProp);
     if (!pDriver) return;
-    pDriver->m_core.TimerExpired(CallConn::In);
+    if (nTimer == kMachineTimer)
+        pDriver->m_core.MachineTimerExpired();
+    else
+        pDriver->m_core.TimerExpired(CallConn::In);
     pDriver->Carry();
 }
 

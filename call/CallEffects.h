@@ -43,6 +43,7 @@ enum class CallEnd {
     Tampered, // a secure call's bytes were changed on the way
     NotSecure, // the call is not encrypted, and the user talks only encrypted calls
     Cut, // an encrypted call's connection closed without the partner's sealed hang-up
+    MessageTaken, // the answering machine's message reached its bounds, and the machine hung up
 };
 
 // What the log is told of a call, one struct per event.
@@ -79,11 +80,17 @@ struct Ended {
     CallEnd how;
     int nError; // of a failed call
 };
+struct MachineAnswered { }; // the answering machine took the call: what the caller says is kept
+struct TakenOver { }; // the user typed into the machine's call: an ordinary call from here
 } // namespace CallRec
 
 using CCallRecord = std::variant<CallRec::Placed, CallRec::Connected, CallRec::Incoming, CallRec::TurnedAway,
     CallRec::Named, CallRec::PartnerAnswered, CallRec::PartnerBusy, CallRec::Answered, CallRec::Sent,
-    CallRec::Received, CallRec::Secured, CallRec::Ended>;
+    CallRec::Received, CallRec::Secured, CallRec::Ended, CallRec::MachineAnswered, CallRec::TakenOver>;
+
+// A connection's timers: the wait for an encrypted caller's reveal, and the answering machine's
+// (the ring before it answers, then the bound of the message).
+enum class CallTimer { Reveal, Machine };
 
 // Something for the window to do. Effects that belong to one connection of a call carry its
 // generation: once that connection has ended they mean nothing.
@@ -139,6 +146,7 @@ struct Timer { // start conn's timer for nMs (one expiry, reported as TimerExpir
     CallConn conn;
     bool bOn;
     int nMs;
+    CallTimer kind = CallTimer::Reveal;
 };
 } // namespace CallFx
 

@@ -26,6 +26,9 @@
 #ifndef IDD_MISSED_CALLS
 #define IDD_MISSED_CALLS 138
 #endif
+#ifndef IDD_MESSAGES
+#define IDD_MESSAGES 139
+#endif
 
 /* Icon and menu */
 #ifndef IDR_MAINFRAME
@@ -137,6 +140,23 @@
 #define IDC_BTN_CLEAR 1022
 #endif
 
+/* Controls of the answering machine's messages dialog */
+#ifndef IDC_LIST_MESSAGES
+#define IDC_LIST_MESSAGES 1025
+#endif
+#ifndef IDC_LIST_MESSAGE_LINES
+#define IDC_LIST_MESSAGE_LINES 1026
+#endif
+#ifndef IDC_BTN_MSG_CALLBACK
+#define IDC_BTN_MSG_CALLBACK 1027
+#endif
+#ifndef IDC_BTN_MSG_DELETE
+#define IDC_BTN_MSG_DELETE 1028
+#endif
+#ifndef IDC_STATIC_MESSAGES_NOTE
+#define IDC_STATIC_MESSAGES_NOTE 1029
+#endif
+
 /* Menu commands */
 #ifndef ID_RESTORE
 #define ID_RESTORE 32771
@@ -167,6 +187,12 @@
 #endif
 #ifndef ID_NEARBY_ANNOUNCE
 #define ID_NEARBY_ANNOUNCE 32796
+#endif
+#ifndef ID_AWAY
+#define ID_AWAY 32797
+#endif
+#ifndef ID_MESSAGES
+#define ID_MESSAGES 32798
 #endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT

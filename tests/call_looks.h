@@ -8,3 +8,4 @@ const char kCalling[] = "call:off hangup:on answer:off status:calling";
 const char kTalking[] = "call:off hangup:on answer:off status:hidden";
 const char kTurnedAway[] = "call:off hangup:on answer:off status:busy";
 const char kRinging[] = "call:off hangup:on answer:on status:calling";
+const char kAway[] = "call:off hangup:on answer:off status:away";

@@ -68,11 +68,15 @@ void CPhoneDlg::OnMissedCalls()
         m_journal.SaveMissed();
         m_notifier.UpdateTip(m_journal.Missed().GetCount());
     }
+    if (nResult == IDOK) CallBack(dlg.m_strCallBack);
+}
+
+void CPhoneDlg::CallBack(const CString& strAddress)
+{
     // A call may have come in while the dialog was open.
-    if (nResult != IDOK || dlg.m_strCallBack.IsEmpty() || !m_btnCall.IsWindowEnabled()) return;
+    if (strAddress.IsEmpty() || !m_btnCall.IsWindowEnabled()) return;
 
     // The port of a phonebook entry with this address, else the default.
-    const CString strAddress = dlg.m_strCallBack;
     CString strPort = m_book.PortOf(strAddress);
     if (strPort.IsEmpty()) strPort = kDefaultPort;
     if (m_nBookSel != 0) {

@@ -85,11 +85,31 @@ CString CNotifier::Tip() const
         strPart.Format(" - 不在着信 (%d)", m_nMissed);
         strTip += strPart;
     }
+    if (m_nMessages > 0) {
+        strPart.Format(" - 留守録 %d件", m_nMessages);
+        strTip += strPart;
+    }
     if (m_nUnread > 0) {
         strPart.Format(" - 未読 (%d)", m_nUnread);
         strTip += strPart;
     }
     return strTip;
+}
+
+void CNotifier::SetMessages(int nUnread)
+{
+    m_nMessages = nUnread;
+    UpdateTip(m_nMissed);
+}
+
+void CNotifier::MessageTaken(const CString& strFrom, int nUnread)
+{
+    SetMessages(nUnread);
+    CString strTitle;
+    strTitle.Format("留守録 %d件", nUnread);
+    CString strFromText = EscapeLineText(strFrom);
+    if (strFromText.IsEmpty()) strFromText = " ";
+    CTrayIcon().ShowBalloon(m_hWnd, kTrayIconId, strTitle, strFromText, !m_bSoundOn);
 }
 
 void CNotifier::UpdateTip(int nMissed)

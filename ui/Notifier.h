@@ -34,7 +34,12 @@ public:
     // what came.
     void SetActive(bool bActive);
 
-    // "Kelvaro - 応答しない - 不在着信 (3) - 未読 (12)", each part only when it applies.
+    // The answering machine's unread messages, as the tip counts them; MessageTaken also tells of
+    // a new one in a balloon from strFrom.
+    void SetMessages(int nUnread);
+    void MessageTaken(const CString& strFrom, int nUnread);
+
+    // "Kelvaro - 応答しない - 不在着信 (3) - 留守録 2件 - 未読 (12)", each part only when it applies.
     CString Tip() const;
     // The icon's tip after a change of the missed calls' count (or anything else in it).
     void UpdateTip(int nMissed);
@@ -55,5 +60,6 @@ private:
     bool m_bActive = false;
     int m_nUnread = 0; // lines received while the user did not look
     int m_nMissed = 0; // as last told
+    int m_nMessages = 0; // unread messages, as last told
     CString m_strTipShown; // the icon's tip as last set
 };

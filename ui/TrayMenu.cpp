@@ -73,6 +73,7 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
         MF_BYCOMMAND | (m_core.RequireSecure() ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(pPopup->m_hMenu, ID_NEARBY_ANNOUNCE,
         MF_BYCOMMAND | (m_nearby.Announce() ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(pPopup->m_hMenu, ID_AWAY, MF_BYCOMMAND | (m_core.Away() ? MF_CHECKED : MF_UNCHECKED));
 
     CRect rc;
     GetClientRect(&rc);

@@ -22,7 +22,7 @@ const char* ConnName(CallConn c) { return c == CallConn::Out ? "out" : c == Call
 std::string Describe(const CCallRecord& r)
 {
     static const char* const ends[] = { "hung-up", "cancelled", "refused", "partner-hung-up", "missed",
-        "failed", "tampered", "not-secure", "cut" };
+        "failed", "tampered", "not-secure", "cut", "message-taken" };
     struct {
         std::string operator()(const CallRec::Placed&) { return "placed"; }
         std::string operator()(const CallRec::Connected&) { return "connected"; }
@@ -39,6 +39,8 @@ std::string Describe(const CCallRecord& r)
         std::string operator()(const CallRec::Received&) { return "received"; }
         std::string operator()(const CallRec::Secured&) { return "secured"; }
         std::string operator()(const CallRec::Ended& r) { return std::string("ended ") + ends[(int)r.how]; }
+        std::string operator()(const CallRec::MachineAnswered&) { return "machine-answered"; }
+        std::string operator()(const CallRec::TakenOver&) { return "taken-over"; }
     } describe;
     return std::visit(describe, r);
 }
@@ -51,7 +53,11 @@ std::string Describe(const CCallEffect& effect)
             return "connect " + e.strAddress.str() + ":" + std::to_string(e.nPort);
         }
         std::string operator()(const CallFx::Accept& e) { return "accept " + std::string(ConnName(e.conn)); }
-        std::string operator()(const CallFx::Close& e) { return "close " + std::string(ConnName(e.conn)); }
+        std::string operator()(const CallFx::Close& e)
+        {
+            const std::string words = e.strLastWords.str();
+            return "close " + std::string(ConnName(e.conn)) + (words.empty() ? "" : " after " + words);
+        }
         std::string operator()(const CallFx::Flush& e) { return "send " + std::string(ConnName(e.conn)); }
         std::string operator()(const CallFx::Look&) { return "look"; }
         std::string operator()(const CallFx::PartnerName& e)
@@ -73,8 +79,8 @@ std::string Describe(const CCallEffect& effect)
         std::string operator()(const CallFx::NotifyIncoming&) { return "notify"; }
         std::string operator()(const CallFx::Timer& e)
         {
-            return (e.bOn ? "timer on " : "timer off ") + std::string(ConnName(e.conn)) + " " +
-                std::to_string(e.nMs);
+            return (e.bOn ? "timer on " : "timer off ") + std::string(ConnName(e.conn)) +
+                (e.kind == CallTimer::Machine ? " machine" : "") + " " + std::to_string(e.nMs);
         }
     } describe;
     return std::visit(describe, effect);
@@ -88,6 +94,7 @@ std::string LookText(const CCallLook& look)
     return s +
         (look.strStatus == "話し中"              ? " status:busy"
                 : look.strStatus == "呼び出し中" ? " status:calling"
+                : look.strStatus == "留守録中"   ? " status:away"
                                                  : " status:?");
 }
 
@@ -329,9 +336,9 @@ const Row kRows[] = {
         kIdle, "-", CallConn::In, "" },
 };
 
-TEST(CallCore, EachRuleOfTheTables)
+template <size_t N> void CheckRows(const Row (&rows)[N])
 {
-    for (const Row& row : kRows) {
+    for (const Row& row : rows) {
         Core c;
         if (row.state) row.state(c);
         c.Effects();
@@ -343,6 +350,85 @@ TEST(CallCore, EachRuleOfTheTables)
         EXPECT_EQ(c.Sent(row.conn), row.sent) << row.what;
     }
 }
+
+TEST(CallCore, EachRuleOfTheTables) { CheckRows(kRows); }
+
+// The answering machine: while away it answers once the caller has said its name, otherwise
+// after the ring it waits for; "C" and the greeting as one line, then a message within bounds.
+const char kMessageTaken[] = "Sメッセージをお預かりしました。\r";
+void Away(Core& c) { c.core.SetAway(true), c.core.SetAwayText("away"); }
+void AwayRinging(Core& c) { Away(c), Ringing(c); }
+void AwayTalking(Core& c) { AwayRinging(c), c.Feed(CallConn::In, "i1north\rInorth"); }
+void AnswerAfter15(Core& c) { c.core.SetAnswerAfter(15), c.core.SetAwayText("away"); }
+
+const Row kMachineRows[] = {
+    { "away: the call rings without the box until the caller says its name", Away,
+        [](Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
+        "accept in, send in, rec incoming, look, ring on, timer on in machine 3000", kRinging, "plain",
+        CallConn::In, "a1south\rAsouth" },
+    { "away: answered at once on the caller's name, the greeting as one ordinary line", AwayRinging,
+        [](Core& c) { c.Feed(CallConn::In, "i1north\rInorth"); },
+        "name north kept, rec named, timer off in machine 0, rec secured, send in, send in, look, ring off, "
+        "rec machine-answered, timer on in machine 180000",
+        kAway, "plain", CallConn::In, "C\rSaway\r" },
+    { "a caller that says no name is answered when the machine's timer runs out", AwayRinging,
+        [](Core& c) { c.core.MachineTimerExpired(); },
+        "rec secured, send in, send in, look, ring off, rec machine-answered, timer on in machine 180000",
+        kAway, "plain", CallConn::In, "C\rSaway\r" },
+    { "answer after N seconds: the call rings and notifies as any other first", AnswerAfter15,
+        [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
+        "send in, rec incoming, look, ring on, timer on in machine 15000, notify", kRinging, "plain",
+        CallConn::In, "a1south\rAsouth" },
+    { "answer after N seconds: the ring ran out, the machine answers",
+        [](Core& c) { AnswerAfter15(c), Ringing(c), c.Feed(CallConn::In, "i1north\rInorth"); },
+        [](Core& c) { c.core.MachineTimerExpired(); },
+        "rec secured, send in, send in, look, ring off, rec machine-answered, timer on in machine 180000",
+        kAway, "plain", CallConn::In, "C\rSaway\r" },
+    { "the user answers first: an ordinary call",
+        [](Core& c) { AnswerAfter15(c), Ringing(c), c.Feed(CallConn::In, "i1north\rInorth"); },
+        [](Core& c) { c.core.PressAnswer(); },
+        "timer off in machine 0, rec secured, send in, look, ring off, rec answered", kTalking, "plain",
+        CallConn::In, "C\r" },
+    { "away while calling out: the user is there, the call rings as any other",
+        [](Core& c) { Away(c), Calling(c); },
+        [](Core& c) { c.core.Accepted(CallConn::In, "127.0.0.2", "south"); },
+        "send in, rec incoming, look, ring on, notify", kRinging, "plain", CallConn::In, "a1south\rAsouth" },
+    { "the caller's lines are listed as the message", AwayTalking,
+        [](Core& c) { c.Feed(CallConn::In, "Sone\rStwo\r"); }, "list one two, rec received", kAway, "plain",
+        CallConn::In, "" },
+    { "200 lines: the last listed, the machine's last line, hang-up; nothing beyond",
+        [](Core& c) {
+            AwayTalking(c);
+            for (int i = 0; i < 199; ++i) c.Feed(CallConn::In, "Sx\r");
+        },
+        [](Core& c) { c.Feed(CallConn::In, "Slast\rSbeyond\r"); },
+        "list last, rec received, send in, timer off in machine 0, rec ended message-taken, close in after " +
+            std::string(kMessageTaken) + ", look, clear",
+        kIdle, "-", CallConn::In, "" },
+    { "three minutes: the machine's last line, hang-up", AwayTalking,
+        [](Core& c) { c.core.MachineTimerExpired(); },
+        "send in, rec ended message-taken, close in after " + std::string(kMessageTaken) + ", look, clear",
+        kIdle, "-", CallConn::In, "" },
+    { "the caller hangs up: the message ends", AwayTalking, [](Core& c) { c.core.Closed(CallConn::In); },
+        "timer off in machine 0, rec ended partner-hung-up, close in, look, clear", kIdle, "-", CallConn::In,
+        "" },
+    { "typing takes the call over: an ordinary call from here", AwayTalking,
+        [](Core& c) { c.core.PressEnter("hi"); },
+        "timer off in machine 0, rec taken-over, look, send in, listed hi, rec sent", kTalking, "plain",
+        CallConn::In, "Shi\r" },
+    { "a second caller while the machine takes a message gets busy", AwayTalking,
+        [](Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "127.0.0.3", "south"); },
+        "accept busy, send busy, rec turned-away busy", kAway, "plain", CallConn::Busy, "Bsouth\r" },
+    { "do-not-disturb wins over the machine", [](Core& c) { Away(c), c.core.SetDoNotDisturb(true); },
+        [](Core& c) { c.core.ConnectionWaiting(); }, "accept busy", kIdle, "-", CallConn::In, "" },
+    { "an encrypting caller: the machine waits for the reveal before its answer", AwayRinging,
+        [](Core& c) { c.Feed(CallConn::In, kGreetedAndCommitted); },
+        "name north kept, rec named, send in, timer on in 10000, timer off in machine 0, look, ring off, "
+        "rec machine-answered, timer on in machine 180000",
+        kAway, "plain", CallConn::In, "k2<key>\r" },
+};
+
+TEST(CallCore, TheAnsweringMachine) { CheckRows(kMachineRows); }
 
 // What one read lists stays what it always was: the reader takes 1,024-byte pieces, and a zero
 // byte drops the rest of its piece only.

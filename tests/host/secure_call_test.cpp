@@ -319,4 +319,39 @@ TEST(SecureCall, TalkingOnlyEncryptedEndsAPlainCallBeforeAnyLine)
     EXPECT_EQ(p.wire.find("never"), std::string::npos);
 }
 
+// The answering machine answers an encrypting caller as the user would: its "C" and greeting
+// sealed after the reveal; at the bound its last line and hang-up sealed too, so the caller sees
+// the call ended by the partner, not a cut line.
+TEST(SecureCall, TheAnsweringMachineSealsItsLinesAndItsHangUp)
+{
+    Pair p;
+    p.callee.core.SetAway(true);
+    p.callee.core.SetAwayText("away");
+    p.caller.core.PressCall("127.0.0.1", "5000");
+    p.caller.core.Connected(0, "127.0.0.1");
+    p.callee.core.ConnectionWaiting();
+    p.callee.core.Accepted(CallConn::In, "127.0.0.1", "south");
+    p.Settle();
+    ASSERT_TRUE(IsCode(p.callee.look.strSecure)) << p.callee.look.strSecure.str();
+    EXPECT_EQ(p.callee.look.strStatus, "留守録中");
+    EXPECT_EQ(p.caller.core.Out(), CCallCore::OutState::Talking);
+    EXPECT_EQ(p.caller.received, std::vector<std::string> { "away" });
+
+    std::string lines;
+    for (int i = 0; i < 201; ++i) lines += "l" + std::to_string(i) + "\r";
+    p.caller.core.PressEnter(lines.c_str());
+    p.Settle();
+    EXPECT_EQ(p.callee.received.size(), 200u);
+    EXPECT_EQ(p.callee.received.back(), "l199");
+    EXPECT_EQ(p.callee.ends, std::vector<std::string> { std::to_string((int)CallEnd::MessageTaken) });
+    const std::string last = p.callee.lastWords;
+    p.caller.core.Received(CallConn::Out, last.data(), (int)last.size(), "north");
+    p.caller.core.Closed(CallConn::Out);
+    p.Take(p.caller);
+    EXPECT_EQ(p.caller.received.back(), "メッセージをお預かりしました。");
+    EXPECT_EQ(p.caller.ends, std::vector<std::string> { std::to_string((int)CallEnd::PartnerHungUp) });
+    EXPECT_TRUE(p.caller.boxes.empty());
+    EXPECT_EQ((p.wire + last).find("away"), std::string::npos) << "nothing in the clear";
+}
+
 } // namespace
