@@ -255,7 +255,7 @@ class DialogTemplates(unittest.TestCase):
     def test_mnemonics(self):
         # The letters that Alt picks in each dialog: texts of buttons and of statics that
         # show "&" as an underline. Each letter once.
-        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, [])):
+        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, []), (139, [])):
             got = []
             for it in self.dialog(rid)["items"]:
                 if it["cls"] == BUTTON or (it["cls"] == STATIC and not it["style"] & SS_NOPREFIX):
@@ -271,7 +271,7 @@ class DialogTemplates(unittest.TestCase):
 
     def test_every_dialog_in_japanese(self):
         res = Compiled.get()
-        for rid in (100, 102, 137, 138):
+        for rid in (100, 102, 137, 138, 139):
             self.assertEqual(0x411, res[(5, rid)][0], rid)
 
 
@@ -290,15 +290,16 @@ class MenuStringsVersion(unittest.TestCase):
             text, p = sz_or_ord(d, p + 2)
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
-                          (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
-                          (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
+                          (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"),
+                          (32798, "留守録を聞く(&U)..."), (0, ""),
+                          (32792, "応答しない(&D)"), (32797, "留守録にする(&A)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"),
                           (32796, "近くの相手に知らせる(&N)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "C", "L", "D", "K", "S", "E", "N", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "U", "D", "A", "K", "S", "E", "N", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):

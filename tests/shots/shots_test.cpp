@@ -6,6 +6,7 @@
 #include "tests/win/test_util.h"
 
 #include "ui/AboutDlg.h"
+#include "ui/MessagesDlg.h"
 #include "ui/MissedCallsDlg.h"
 #include "phonebook/NameDlg.h"
 #include "phonebook/Nearby.h"
@@ -195,6 +196,26 @@ TEST(Screenshots, MissedCallsDialog)
     dlg.DestroyWindow();
 }
 
+// Three messages, as the program writes them: the newest selected (and so read), one unread.
+TEST(Screenshots, MessagesDialog)
+{
+    CTempDir dir;
+    WriteFileBytes(dir.File("Messages.txt"),
+        "#\t2026-05-13\t20:01:44\t\t2001:db8::7\tplain\tread\r\n\tまたかけます\r\n"
+        "#\t2026-05-14 09:12:30\r\n"
+        "#\t2026-05-14\t12:30:05\t自宅\t192.0.2.20\tplain\tnew\r\n\t電話ください\r\n"
+        "#\t2026-05-14\t18:42:07\t北の間\t192.0.2.31\tsecure 123 456\tnew\r\n"
+        "\tこんばんは、北です。\r\n\t明日の打ち合わせは 10 時からでお願いします。\r\n\tよろしく。\r\n");
+    CMessageStore store;
+    store.Load(dir.File("Messages.txt").c_str());
+    ASSERT_EQ(store.GetCount(), 3);
+    CMessagesDlg dlg(store, true);
+    ASSERT_TRUE(dlg.Create(IDD_MESSAGES));
+    ::SetWindowPos(dlg.m_hWnd, NULL, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SaveWindow(dlg.m_hWnd, "messages.bmp");
+    dlg.DestroyWindow();
+}
+
 // Each window again after a move to a monitor of half as much again the scale (WM_DPICHANGED as
 // Windows sends it), to compare with the pictures made at that scale from the start.
 TEST(Screenshots, AfterAMoveToAnotherScale)
@@ -254,6 +275,7 @@ TEST(Screenshots, PopupMenu)
     WriteFileBytes(dir.File("MissedCalls.txt"), kMissedCalls);
     ASSERT_TRUE(dlg.Create());
     dlg.Command(ID_DO_NOT_DISTURB);
+    dlg.Command(ID_AWAY);
     PlaceAt(dlg.m_hWnd, 10, 10);
     PumpFor(300);
     g_hMainForMenu = dlg.m_hWnd;

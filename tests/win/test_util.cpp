@@ -252,6 +252,7 @@ static std::string StatusName(const std::string& text)
 {
     if (text == "呼び出し中") return "calling";
     if (text == "話し中") return "busy";
+    if (text == "留守録中") return "away";
     return "other(" + text + ")";
 }
 
