@@ -58,7 +58,7 @@ BOOL CMessagesDlg::OnInitDialog()
 void CMessagesDlg::SetTabStops()
 {
     // Dialog units from the list's left edge, under the headings of the template.
-    const int tabs[] = { 10, 45, 105, 165, 250 };
+    const int tabs[] = { 10, 62, 122, 187, 257 };
     m_lstMessages.SendMessage(LB_SETTABSTOPS, 5, (LPARAM)tabs);
 }
 
