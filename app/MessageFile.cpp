@@ -73,13 +73,16 @@ CMessageFile ParseMessageFile(const std::string& bytes)
             bInMessage = true;
             continue;
         }
-        if (bWhole && bInMessage && !line.empty() && line[0] == '\t' && !HasBreak(line)) {
+        // A message line is a tab and an escaped text: no tab or line break of its own.
+        if (bWhole && bInMessage && !line.empty() && line[0] == '\t' &&
+            line.find_first_of("\r\n\t", 1) == std::string::npos) {
             file.messages.back().lines.push_back(CString(line.substr(1)));
             continue;
         }
-        // Damaged: kept aside as it stands. A header that cannot be read takes the lines under it
-        // with it, so that they are never shown as another caller's.
-        if (line.empty() || line[0] != '\t') bInMessage = false;
+        // Damaged: kept aside as it stands, with every line after it up to the next whole header,
+        // so that the message is read as far as it is whole and written back in its order; lines
+        // under a header that cannot be read are never shown as another caller's.
+        bInMessage = false;
         ++file.nDamagedLines;
         std::string& rKeep = file.messages.empty() ? file.strLeading : file.messages.back().strDamaged;
         rKeep += line + (bWhole ? "\r\n" : "");

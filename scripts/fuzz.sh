@@ -10,7 +10,7 @@ cd "$root"
 seconds=${1:-1800}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame nearby)
+[ ${#targets[@]} -gt 0 ] || targets=(line_reader send_queue call_pair secure_frame nearby message_file)
 
 flags=(-g -O1 -std=c++17 -fno-sanitize-recover=all -I.)
 mkdir -p build/fuzz/portable build/test-logs

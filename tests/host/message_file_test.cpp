@@ -46,6 +46,9 @@ TEST(MessageFile, ReadsWhatIsWholeAndKeepsTheRest)
             "2026-12-08 10:15:03 north 127.0.0.1 plain new []; damaged 2" },
         { "a stray line break or a line of no kind", kHeader + "\ta\rb\r\n\tc\nd\r\nxyz\r\n\tafter\r\n",
             "2026-12-08 10:15:03 north 127.0.0.1 plain new []; damaged 4" },
+        { "a line with a tab of its own: the message is read as far as it is whole",
+            kHeader + "\tone\r\n\ta\tb\r\n\tafter\r\n",
+            "2026-12-08 10:15:03 north 127.0.0.1 plain new [one]; damaged 2" },
         { "headers with a field too many, too few, an unknown mark",
             "#\t2026-12-08\t10:15:03\tn\ta\tplain\tnew\textra\r\n#\t2026-12-08\t10:15:03\tn\tplain\tnew\r\n"
             "#\t2026-12-08\t10:15:03\tn\ta\tsecure \tnew\r\n#\t2026-12-08\t10:15:03\tn\ta\tplain\tseen\r\n",
