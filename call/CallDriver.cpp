@@ -70,6 +70,14 @@ bool CCallDriver::Listen(UINT nPort, DWORD* pdwError)
     return false;
 }
 
+UINT CCallDriver::ListeningPort()
+{
+    CString strAddress;
+    UINT nPort = 0;
+    if (m_sockListen.m_hSocket == INVALID_SOCKET || !m_sockListen.GetSockName(strAddress, nPort)) return 0;
+    return nPort;
+}
+
 void CCallDriver::Detach()
 {
     if (m_window.pOwner && ::IsWindow(m_window.pOwner->m_hWnd)) {

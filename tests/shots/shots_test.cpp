@@ -8,7 +8,6 @@
 #include "ui/AboutDlg.h"
 #include "ui/MissedCallsDlg.h"
 #include "phonebook/NameDlg.h"
-#include "phonebook/Nearby.h"
 #include "ui/DisplayScale.h"
 #include "ui/Sound.h"
 
@@ -278,7 +277,6 @@ int main(int argc, char** argv)
     static CShotApp app;
     app.m_hInstance = ::GetModuleHandleA(NULL);
     AfxSocketInit();
-    CNearby::SetNetworkAllowed(false); // no multicast outside a namespace of its own
     app.SetDialogBkColor(kClrDialogBk, kClrDialogText);
     SetPlaySoundHook([](LPCSTR, HMODULE, DWORD) -> BOOL { return TRUE; }); // pictures only
     return RUN_ALL_TESTS();
