@@ -114,7 +114,7 @@ class InstallerTest(unittest.TestCase):
         # In KiB: the program, its two DLLs and the documents come to well over 1 MiB.
         self.assertGreater(int(values["EstimatedSize"], 16), 1024)
 
-    def test_2_one_copy_in_the_tray_the_menu_item_and_no_install_over_it(self):
+    def test_2_one_copy_started_in_the_tray_at_logon_and_no_install_over_it(self):
         port = free_port()
         with open(os.path.join(self.folder, "Kelvaro.ini"), "wb") as f:
             f.write(b"[Setting]\r\nIP=127.0.0.1\r\nPort=%d\r\nName=Tray\r\n[Nearby]\r\nBrowse=0\r\n" % port)
@@ -133,11 +133,9 @@ class InstallerTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
             self.assertEqual(read_exactly(s, 2), b"a1", "the installed program answers a call")
 
-        # Start with Windows: the quoted path of this program and the switch, and off again.
+        # Start with Windows: the quoted path of this program and the switch.
         self.assertEqual(self.wine([PROBE, "command", str(ID_START_WITH_WINDOWS)]).returncode, 0)
         self.assertEqual(self.reg_values(RUN_KEY).get("Kelvaro"), '"%s" /tray' % exe)
-        self.assertEqual(self.wine([PROBE, "command", str(ID_START_WITH_WINDOWS)]).returncode, 0)
-        self.assertNotIn("Kelvaro", self.reg_values(RUN_KEY) or {})
 
         refused = self.wine([self.setup, "/S"])
         self.assertEqual(refused.returncode, 2, "a silent install over a running copy fails")
@@ -145,6 +143,15 @@ class InstallerTest(unittest.TestCase):
 
         self.wine(["taskkill", "/im", "Kelvaro.exe"])
         self.assertTrue(wait_until(lambda: self.first.poll() is not None), "the program did not end")
+
+        # Wine's session start runs the Run values as a logon does: the program comes up in the tray.
+        subprocess.run([WINE, "wineboot"], env=self.env, timeout=LIMIT, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertTrue(wait_until(lambda: self.windows() == ["hidden"]), "not started at logon, or shown")
+        self.assertEqual(self.wine([PROBE, "command", str(ID_START_WITH_WINDOWS)]).returncode, 0)
+        self.assertNotIn("Kelvaro", self.reg_values(RUN_KEY) or {}, "turned off, the value goes")
+        self.wine(["taskkill", "/im", "Kelvaro.exe"])
+        self.assertTrue(wait_until(lambda: self.windows() == []), "the program started at logon did not end")
 
     def test_3_install_again_keeps_user_files_and_uninstall_leaves_only_them(self):
         ini = os.path.join(self.folder, "Kelvaro.ini")

