@@ -1,5 +1,6 @@
 #include "app/PhoneDlg.h"
 
+#include "app/SingleInstance.h"
 #include "ui/TrayIcon.h"
 
 #include <cstdlib>
@@ -39,6 +40,7 @@ ON_MESSAGE(WM_TIMER, OnRingTimer)
 ON_COMMAND(ID_MISSED_CALLS, OnMissedCalls)
 ON_COMMAND(ID_OPEN_LOG, OnOpenLog)
 ON_COMMAND_RANGE(ID_DO_NOT_DISTURB, ID_NEARBY_ANNOUNCE, OnSwitch) // the five on/off items
+ON_COMMAND(ID_START_WITH_WINDOWS, OnStartWithWindows)
 END_MESSAGE_MAP()
 
 CPhoneDlg::CPhoneDlg(CWnd* pParent)
@@ -93,6 +95,7 @@ BOOL CPhoneDlg::OnInitDialog()
     SetWindowText(strTitle);
 
     AddTrayIcon();
+    CSingleInstance::MarkMainWindow(m_hWnd);
 
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
@@ -153,6 +156,7 @@ void CPhoneDlg::OnDestroy()
     m_nearby.Stop(); // the goodbye, while the window is still there
 
     CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
+    CSingleInstance::UnmarkMainWindow(m_hWnd);
 
     DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
 

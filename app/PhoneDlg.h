@@ -31,6 +31,9 @@ public:
     // or where the system has none, a text of our own with the number.
     static void ShowSystemError(DWORD dwError);
 
+    // Started at logon: the window goes to the notification area without being shown first.
+    void StartInTray() { m_bStartInTray = true; }
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -74,6 +77,10 @@ protected:
     afx_msg LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     afx_msg void OnHide();
     afx_msg void OnRestore();
+    // Start with Windows on or off (app/StartWithWindows.h), and a second start's request to come
+    // to the front (app/SingleInstance.h).
+    afx_msg void OnStartWithWindows();
+    void BringForward();
 
     void OpenDocument(CString strTarget);
 
@@ -121,6 +128,7 @@ protected:
     bool m_bMinStart;
     HICON m_hIcon;
     bool m_bInTray;
+    bool m_bStartInTray = false; // kept hidden from the start until restored
     CString m_strPartnerName;
     int m_nBookSel;
     CPhonebookEntries m_book;

@@ -90,15 +90,21 @@ add_library(kelvaro_core STATIC
     call/ErrorText.cpp
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
-    ui/Sound.cpp)
+    ui/Sound.cpp
+    app/SingleInstance.cpp
+    app/StartWithWindows.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 advapi32 kernel32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 
 add_executable(Kelvaro WIN32 platform/appmain.cpp app/PhoneApp.cpp $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(Kelvaro PRIVATE kelvaro_core)
+
+# Looks at the program's windows for the installer's end-to-end test.
+add_executable(window_probe tests/e2e/window_probe.cpp)
+target_link_options(window_probe PRIVATE -static -static-libgcc -static-libstdc++)
 
 # The two documents go beside the program in Shift-JIS with CRLF line ends.
 foreach(doc readme history)

@@ -1,6 +1,8 @@
 // The notification-area icon, the popup menu, the system-menu item, and hiding and restoring
 // the main window.
 #include "app/PhoneDlg.h"
+#include "app/SingleInstance.h"
+#include "app/StartWithWindows.h"
 #include "ui/TrayIcon.h"
 
 namespace {
@@ -39,6 +41,14 @@ LRESULT CPhoneDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         AddTrayIcon();
         return 0;
     }
+    if (message == CSingleInstance::BringForwardMessage() && message != 0) {
+        BringForward();
+        return 0;
+    }
+    if (message == WM_WINDOWPOSCHANGING && m_bStartInTray) {
+        // Started at logon: nothing shows the window until it is restored.
+        ((WINDOWPOS*)lParam)->flags &= ~SWP_SHOWWINDOW;
+    }
     return CShapedDialog::WindowProc(message, wParam, lParam);
 }
 
@@ -73,6 +83,8 @@ void CPhoneDlg::OnContextMenu(CWnd*, CPoint point)
         MF_BYCOMMAND | (m_core.RequireSecure() ? MF_CHECKED : MF_UNCHECKED));
     ::CheckMenuItem(pPopup->m_hMenu, ID_NEARBY_ANNOUNCE,
         MF_BYCOMMAND | (m_nearby.Announce() ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(pPopup->m_hMenu, ID_START_WITH_WINDOWS,
+        MF_BYCOMMAND | (CStartWithWindows().IsOn() ? MF_CHECKED : MF_UNCHECKED));
 
     CRect rc;
     GetClientRect(&rc);
@@ -103,6 +115,22 @@ void CPhoneDlg::OnHide()
 
 void CPhoneDlg::OnRestore()
 {
+    m_bStartInTray = false;
     ShowWindow(SW_RESTORE);
     m_bInTray = false;
+}
+
+void CPhoneDlg::BringForward()
+{
+    if (m_bInTray || m_bStartInTray || !IsWindowVisible())
+        OnRestore();
+    else if (::IsIconic(m_hWnd))
+        ShowWindow(SW_RESTORE);
+    SetForegroundWindow();
+}
+
+void CPhoneDlg::OnStartWithWindows()
+{
+    const CStartWithWindows run;
+    if (const DWORD dwError = run.Set(!run.IsOn())) ShowSystemError(dwError);
 }

@@ -294,11 +294,12 @@ class MenuStringsVersion(unittest.TestCase):
                           (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"),
-                          (32796, "近くの相手に知らせる(&N)"), (0, ""),
+                          (32796, "近くの相手に知らせる(&N)"),
+                          (32799, "Windows の起動時に開始(&W)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "C", "L", "D", "K", "S", "E", "N", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "D", "K", "S", "E", "N", "W", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):
@@ -434,7 +435,7 @@ class Documents(unittest.TestCase):
     def test_readme_names_the_settings_keys(self):
         text = read_text("docs", "readme.txt")
         for key in ("IP=", "Port=", "Name=", "MinStart=", "Max=", "Name1=", "IP1=", "Port1=",
-                    "32760", "Kelvaro.ini", read_define("KELVARO_HOMEPAGE_URL"),
+                    "32760", "Kelvaro.ini", "/tray", read_define("KELVARO_HOMEPAGE_URL"),
                     read_define("KELVARO_MAIL_ADDRESS")):
             self.assertIn(key, text)
 

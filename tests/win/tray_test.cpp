@@ -2,6 +2,8 @@
 // notice of a call that comes in while the window is hidden.
 #include "tests/win/test_util.h"
 
+#include "app/SingleInstance.h"
+#include "app/StartWithWindows.h"
 #include "ui/TrayIcon.h"
 
 namespace {
@@ -39,6 +41,7 @@ struct IconRecorder {
 struct MenuSeen {
     bool bOpened = false;
     bool bRestoreGrayed = false;
+    bool bStartChecked = false;
     std::vector<UINT> ids;
     std::string restoreText;
     RECT rcMenu = {};
@@ -63,6 +66,8 @@ LRESULT CALLBACK WatchOwner(int nCode, WPARAM wParam, LPARAM lParam)
         HMENU hMenu = (HMENU)p->wParam;
         g_pSeen->bOpened = true;
         g_pSeen->bRestoreGrayed = (::GetMenuState(hMenu, ID_RESTORE, MF_BYCOMMAND) & MF_GRAYED) != 0;
+        g_pSeen->bStartChecked =
+            (::GetMenuState(hMenu, ID_START_WITH_WINDOWS, MF_BYCOMMAND) & MF_CHECKED) != 0;
         for (int i = 0; i < ::GetMenuItemCount(hMenu); ++i) g_pSeen->ids.push_back(::GetMenuItemID(hMenu, i));
         char text[64] = "";
         ::GetMenuStringA(hMenu, ID_RESTORE, text, sizeof text, MF_BYCOMMAND);
@@ -90,8 +95,8 @@ MenuSeen OpenPopup(CTestPhoneDlg& dlg, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 const std::vector<UINT> kMenuIds = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, 0, ID_DO_NOT_DISTURB,
-    ID_LOG_ON, ID_SOUND_ON, ID_REQUIRE_SECURE, ID_NEARBY_ANNOUNCE, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0,
-    ID_APP_EXIT };
+    ID_LOG_ON, ID_SOUND_ON, ID_REQUIRE_SECURE, ID_NEARBY_ANNOUNCE, ID_START_WITH_WINDOWS, 0, ID_README,
+    ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
 
 } // namespace
 
@@ -320,4 +325,104 @@ TEST(TrayIcon, CallWhileHiddenShowsTheNoticeThenTheWindow)
     EXPECT_TRUE(dlg.CallStands());
     dlg.Close();
     caller.Close();
+}
+
+namespace {
+const wchar_t kTestRunKey[] = L"Software\\Kelvaro tests\\Run";
+
+// The Run value the tests' own key holds, "" when none.
+std::wstring TestRunValue()
+{
+    wchar_t sz[1024] = L"";
+    DWORD cb = sizeof sz;
+    if (::RegGetValueW(HKEY_CURRENT_USER, kTestRunKey, L"Kelvaro", RRF_RT_REG_SZ, NULL, sz, &cb) !=
+        ERROR_SUCCESS)
+        return std::wstring();
+    return sz;
+}
+
+// While it lives, the program's start-at-logon item uses the tests' key, never the real one.
+struct TestRunKey {
+    TestRunKey() { CStartWithWindows::SetDefaultKey(kTestRunKey); }
+    ~TestRunKey()
+    {
+        CStartWithWindows::SetDefaultKey(nullptr);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kelvaro tests");
+    }
+};
+} // namespace
+
+TEST(StartWithWindows, OnOnlyForThisProgram)
+{
+    TestRunKey key;
+    const CStartWithWindows run(L"C:\\My Apps\\Kelvaro.exe");
+    EXPECT_FALSE(run.IsOn()) << "no key at all";
+    EXPECT_EQ(run.Set(false), 0u) << "turning off what is not there is no error";
+    ASSERT_EQ(run.Set(true), 0u);
+    EXPECT_TRUE(CStartWithWindows(L"c:\\my apps\\KELVARO.EXE").IsOn()) << "paths compare without case";
+    EXPECT_FALSE(CStartWithWindows(L"D:\\Other\\Kelvaro.exe").IsOn()) << "a copy elsewhere is not on";
+}
+
+TEST(StartWithWindows, MenuItemTogglesTheValueAndShowsItsCheck)
+{
+    IconRecorder rec;
+    TestRunKey key;
+    CPhoneDlgInTempDir dlg(kPortZero);
+    ASSERT_TRUE(dlg.Create());
+    dlg.Command(ID_START_WITH_WINDOWS);
+    EXPECT_EQ(TestRunValue(), L"\"" + ModulePathW() + L"\" /tray");
+    EXPECT_TRUE(OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN).bStartChecked);
+    dlg.Command(ID_START_WITH_WINDOWS);
+    EXPECT_EQ(TestRunValue(), L"");
+    EXPECT_FALSE(OpenPopup(dlg, WM_USER + 2, 1, WM_RBUTTONDOWN).bStartChecked);
+    dlg.Close();
+}
+
+namespace {
+// The main window that notes whether it was ever on screen, from creation on.
+class CWatchedDlg : public CPhoneDlgInTempDir {
+public:
+    using CPhoneDlgInTempDir::CPhoneDlgInTempDir;
+    bool m_bEverVisible = false, m_bVisibleBefore = true, m_bInTrayBefore = false;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        const LRESULT r = CPhoneDlgInTempDir::WindowProc(message, wParam, lParam);
+        if (m_hWnd && ::IsWindowVisible(m_hWnd)) m_bEverVisible = true;
+        return r;
+    }
+};
+
+void CALLBACK BringForwardAndExit(HWND, UINT, UINT_PTR nTimer, DWORD)
+{
+    ::KillTimer(NULL, nTimer);
+    CWatchedDlg* pDlg = static_cast<CWatchedDlg*>(g_pModal);
+    pDlg->m_bVisibleBefore = pDlg->m_bEverVisible;
+    pDlg->m_bInTrayBefore = pDlg->InTray();
+    pDlg->PostMessage(CSingleInstance::BringForwardMessage(), 0, 0); // what a second start sends
+    pDlg->PostMessage(WM_COMMAND, ID_APP_EXIT);
+}
+} // namespace
+
+// Started at logon, through the modal run as the program runs it: never on screen, in the tray
+// with its icon, until a second start brings it forward.
+TEST(TrayIcon, TrayStartNeverShowsTheWindowUntilBroughtForward)
+{
+    IconRecorder rec;
+    CWatchedDlg dlg(kPortZero);
+    dlg.StartInTray();
+    g_pModal = &dlg;
+    UINT_PTR nLook = ::SetTimer(NULL, 0, 1000, BringForwardAndExit);
+    UINT_PTR nStuck = ::SetTimer(NULL, 0, 8000, EndStuckRun);
+    INT_PTR r = dlg.DoModal();
+    ::KillTimer(NULL, nLook);
+    ::KillTimer(NULL, nStuck);
+    g_pModal = nullptr;
+    EXPECT_EQ(r, IDCANCEL) << "999: the run was ended by the safety timer";
+    EXPECT_FALSE(dlg.m_bVisibleBefore) << "the window was on screen before it was asked for";
+    EXPECT_TRUE(dlg.m_bInTrayBefore);
+    EXPECT_EQ(rec.Count(NIM_ADD), 1) << "the icon is there from the start";
+    EXPECT_TRUE(dlg.m_bEverVisible) << "a second start brings the window back";
+    EXPECT_FALSE(dlg.InTray());
 }
