@@ -115,6 +115,7 @@ BOOL CPhoneDlg::OnInitDialog()
 
     StartCalls();
     m_nearby.Start(m_cmbPhonebook, &m_nBookSel, m_strMyName, (UINT)std::atoi(m_strPort));
+    StartAccessibility();
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.
     ::SetFocus(m_edtAddress.m_hWnd);
@@ -152,6 +153,7 @@ void CPhoneDlg::OnDestroy()
     CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
 
     DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
+    m_access.Detach();
 
     CShapedDialog::OnDestroy();
 
