@@ -73,11 +73,16 @@ void CRoundButton::DrawItem(LPDRAWITEMSTRUCT lpDis)
     dc.SelectObject(brush(bFocused ? m_pBrushDark : m_pBrushLight, colours.inner));
     dc.Ellipse(&rc);
 
-    // Face.
+    // Face. With high contrast it is outlined all round in the rim's colour: the face may be
+    // the colour of the body.
     ::OffsetRect(&rc, -nRim, -nRim);
     dc.SelectObject(
         brush(bPressed ? m_pBrushMedium : (bDisabled ? m_pBrushDark : m_pBrushLight), colours.face));
+    CPen penOutline;
+    if (bHighContrast && penOutline.CreatePen(PS_INSIDEFRAME, nRim, colours.outer))
+        dc.SelectObject(&penOutline);
     dc.Ellipse(&rc);
+    dc.SelectObject(&pen);
 
     CString strText;
     GetWindowText(strText);
