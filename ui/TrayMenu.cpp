@@ -54,15 +54,14 @@ LRESULT CPhoneDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
 {
     // With the keyboard version the event is the low word; without it, the whole lParam.
     switch (LOWORD(lParam)) {
-    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDOWN: {
         if (m_bTrayKeys) break; // WM_CONTEXTMENU follows
-        {
-            CPoint pt;
-            ::GetCursorPos(&pt);
-            SetForegroundWindow();
-            OnContextMenu(this, pt);
-        }
+        CPoint pt;
+        ::GetCursorPos(&pt);
+        SetForegroundWindow();
+        OnContextMenu(this, pt);
         break;
+    }
     case WM_CONTEXTMENU: {
         // Right click or the context key on the icon: the anchor comes in wParam.
         CPoint pt((short)LOWORD(wParam), (short)HIWORD(wParam));

@@ -381,10 +381,13 @@ TEST_F(RoundButtonPixels, HighContrastDrawsInTheSystemColours)
     const std::string focus = Rgb(::GetSysColor(COLOR_HIGHLIGHT));
     Draw(0);
     EXPECT_EQ(Face(), face);
-    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, face }));
+    // Upwards from below: the rim, the inner rim, the face's outline, the face.
+    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, face, text, face }));
     Draw(ODS_FOCUS);
     EXPECT_EQ(Face(), focus);
-    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, focus }));
+    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, focus, text, focus }));
+    // The outline goes all round: also at the top, where the program's scheme shows the face.
+    EXPECT_EQ(Walk(40, 4, 0, 1, 12), (std::vector<std::string> { kMark, text, focus }));
     SetHighContrastHook(nullptr);
 }
 
