@@ -121,6 +121,7 @@ BOOL CPhoneDlg::OnInitDialog()
     const UINT nListening = m_calls.ListeningPort();
     m_nearby.Start(
         m_cmbPhonebook, &m_nBookSel, m_strMyName, nListening ? nListening : (UINT)std::atoi(m_strPort));
+    StartAccessibility();
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.
     ::SetFocus(m_edtAddress.m_hWnd);
@@ -159,6 +160,7 @@ void CPhoneDlg::OnDestroy()
     CSingleInstance::UnmarkMainWindow(m_hWnd);
 
     DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
+    m_access.Detach();
 
     CShapedDialog::OnDestroy();
 

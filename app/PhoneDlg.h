@@ -9,6 +9,7 @@
 #include "phonebook/Nearby.h"
 #include "phonebook/PhonebookEntries.h"
 #include "res/resource.h"
+#include "ui/Accessibility.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
 #include "ui/ShapedDialog.h"
@@ -84,6 +85,11 @@ protected:
 
     void OpenDocument(CString strTarget);
 
+    // Keyboard and screen readers (ui/AccessControl.cpp): names, announcements, the popup menu
+    // from the keyboard; where the focus goes on.
+    void StartAccessibility();
+    HWND GoOnControl() override;
+
     DECLARE_MESSAGE_MAP()
 
     // Settings file (app/Settings.cpp).
@@ -151,4 +157,10 @@ protected:
 
     // Partners found on the local network, listed after the stored entries.
     CNearby m_nearby;
+
+    // Screen readers; the icon's keyboard messages (NOTIFYICON_VERSION_4); how deep in
+    // messages the window is (the focus is looked at when the outermost is through).
+    CAccessibility m_access;
+    bool m_bTrayKeys = false;
+    int m_nMessageDepth = 0;
 };

@@ -255,6 +255,8 @@ void CCallDriver::Do(const CallFx::ShowError& e, Outcomes&)
 
 void CCallDriver::Do(const CallFx::ShowText& e, Outcomes&)
 {
+    // A warning (a tampered line, a key that does not match): screen readers hear it at once.
+    ::NotifyWinEvent(EVENT_SYSTEM_ALERT, m_window.pOwner->m_hWnd, OBJID_CLIENT, CHILDID_SELF);
     AfxMessageBox(e.strText, MB_OK | MB_ICONEXCLAMATION);
 }
 
