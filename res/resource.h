@@ -194,6 +194,9 @@
 #ifndef ID_MESSAGES
 #define ID_MESSAGES 32798
 #endif
+#ifndef ID_START_WITH_WINDOWS
+#define ID_START_WITH_WINDOWS 32799
+#endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT
 #define ID_APP_EXIT 57602
