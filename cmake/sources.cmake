@@ -10,4 +10,5 @@ set(KELVARO_PORTABLE_SOURCES
     call/SecureChannel.cpp
     phonebook/DnsMessage.cpp
     phonebook/NearbyCore.cpp
+    phonebook/NearbyLabel.cpp
 )
