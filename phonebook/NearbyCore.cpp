@@ -78,8 +78,7 @@ RecordSet SetOf(const std::vector<DnsRecord>& records, const DnsName& name)
 } // namespace
 
 CNearbyCore::CNearbyCore(const std::string& hostLabel)
-    : m_hostBase(hostLabel.empty() ? "kelvaro" : hostLabel)
-    , m_hostLabel(m_hostBase)
+    : m_hostBase(hostLabel.empty() ? "kelvaro" : hostLabel), m_hostLabel(m_hostBase)
 {
 }
 
@@ -350,7 +349,8 @@ void CNearbyCore::SendQuery(uint64_t now, const std::vector<Instance*>& refresh)
     }
     std::vector<DnsRecord> known;
     for (const Instance& inst : m_instances) {
-        if (!inst.bSrv || inst.ptr.Expire() <= now || (inst.ptr.Expire() - now) * 2 < inst.ptr.ttlMs) continue;
+        if (!inst.bSrv || inst.ptr.Expire() <= now || (inst.ptr.Expire() - now) * 2 < inst.ptr.ttlMs)
+            continue;
         DnsRecord r;
         r.name = ServiceName();
         r.type = kDnsPtr;
@@ -434,8 +434,8 @@ bool CNearbyCore::LegacyAllowed(const std::string& from, uint64_t now)
 {
     while (!m_legacy.empty() && m_legacy.front() + 1000 <= now) m_legacy.pop_front();
     if (m_legacy.size() >= kLegacyPerSecond) return false;
-    auto it = std::find_if(
-        m_askers.begin(), m_askers.end(), [&](const Asker& a) { return a.address == from; });
+    auto it =
+        std::find_if(m_askers.begin(), m_askers.end(), [&](const Asker& a) { return a.address == from; });
     if (it == m_askers.end()) {
         if (m_askers.size() >= kMaxAskers) m_askers.erase(m_askers.begin());
         m_askers.push_back(Asker { from, { 0, 0 } });
@@ -634,7 +634,8 @@ CNearbyCore::Instance* CNearbyCore::MakeRoom(uint64_t now)
 
 void CNearbyCore::LearnPtr(const DnsRecord& r, uint64_t now)
 {
-    if (!DnsNameEqual(r.name, ServiceName()) || !IsUnder(r.target, ServiceName()) || r.target[0].empty()) return;
+    if (!DnsNameEqual(r.name, ServiceName()) || !IsUnder(r.target, ServiceName()) || r.target[0].empty())
+        return;
     Instance* p = FindInstance(r.target);
     if (r.ttl == 0) {
         if (p) Renew(p->ptr, now, 0);

@@ -2,6 +2,7 @@
 // the window converts them to its code page afterwards.
 #include "phonebook/NearbyLabel.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -14,7 +15,11 @@ std::vector<uint32_t> Decode(const std::string& s)
     std::vector<uint32_t> out;
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = (unsigned char)s[i];
-        size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        size_t n = c < 0x80      ? 1
+            : (c & 0xE0) == 0xC0 ? 2
+            : (c & 0xF0) == 0xE0 ? 3
+            : (c & 0xF8) == 0xF0 ? 4
+                                 : 0;
         uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
         bool bOk = n != 0 && i + n <= s.size();
         for (size_t k = 1; bOk && k < n; ++k) {
@@ -83,6 +88,9 @@ std::string CleanNearbyName(const std::string& utf8)
         out.push_back(IsHidden(cp) ? kReplacement : cp);
     }
     if (!out.empty() && out.back() == ' ') out.pop_back();
+    // A name of nothing but characters that could not be shown is no name.
+    if (std::all_of(out.begin(), out.end(), [](uint32_t cp) { return cp == kReplacement || cp == ' '; }))
+        return std::string();
     if (out.size() > kMaxNearbyChars) {
         out.resize(kMaxNearbyChars - 1);
         if (out.back() == ' ') out.pop_back();

@@ -14,7 +14,7 @@ enum class NearbyMark { Plain, Verified, OtherKey };
 // An instance name (UTF-8) made fit to show: control characters, NUL, bytes that are not UTF-8
 // and invisible format characters become U+FFFD, white space of any kind becomes one space
 // (runs collapsed, none at the ends), and more than kMaxNearbyChars characters end in "…".
-// Empty when nothing is left: such a name is not listed.
+// Empty when nothing else is left: such a name is not listed.
 const size_t kMaxNearbyChars = 32;
 std::string CleanNearbyName(const std::string& utf8);
 

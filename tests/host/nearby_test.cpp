@@ -150,7 +150,6 @@ TEST(DnsMessageTest, CompressedNamesAndRecordsAreRead)
     EXPECT_EQ(120u, m.answers[0].ttl);
 }
 
-
 TEST(DnsMessageTest, WriterCompressesNamesAsTheBytesShow)
 {
     DnsMessage m;
@@ -175,7 +174,8 @@ TEST(NearbyLabelTest, NamesAreCleanedAndTheMarkStaysVisible)
     } names[] = {
         { "佐藤" + std::string(57, ' '), "佐藤" },
         { std::string("山田\0zz", 9), "山田\xef\xbf\xbdzz" },
-        { std::string("\0", 1), "\xef\xbf\xbd" },
+        { std::string("\0", 1), "" },
+        { "\xe2\x80\x8b \x07", "" }, // a zero-width space and BEL: nothing to show
         { "a\r\n\tb\x1b", "a b\xef\xbf\xbd" },
         { "\xe3\x80\x80 x \xc2\xa0 y ", "x y" }, // ideographic and no-break spaces
         { "abc\xe2\x80\xae\xff", "abc\xef\xbf\xbd\xef\xbf\xbd" }, // right-to-left override, a stray byte
@@ -188,7 +188,8 @@ TEST(NearbyLabelTest, NamesAreCleanedAndTheMarkStaysVisible)
     const auto fitsSix = [](const std::string& s) { return s.size() <= 6; };
     EXPECT_EQ("abcdef", FitNearbyName("abcdef", fitsSix));
     EXPECT_EQ("abc\xe2\x80\xa6", FitNearbyName("abcdefgh", fitsSix));
-    EXPECT_EQ("a\xe2\x80\xa6", FitNearbyName("a bcdefgh", [](const std::string& s) { return s.size() <= 4; }));
+    EXPECT_EQ(
+        "a\xe2\x80\xa6", FitNearbyName("a bcdefgh", [](const std::string& s) { return s.size() <= 4; }));
     EXPECT_EQ("\xe5\x90\x8d\xe2\x80\xa6", FitNearbyName("名前です", fitsSix)) << "cut between characters";
     EXPECT_EQ("x\xe2\x80\xa6", FitNearbyName("xyz", [](const std::string&) { return false; }));
     const struct {
@@ -210,8 +211,9 @@ TEST(NearbyCoreTest, ProbesThreeTimesThenAnnouncesTwiceAndSaysGoodbye)
     CNearbyCore core = MakeCore();
     core.SetAnnounce(true, 1000);
     // The host name is probed with the instance; PTR and TXT live 4500 s, the others 120 s.
-    const std::string probe = "Q ?ANY 名前._kelvaro._tcp.local. ?ANY pc.local. SRV 名前._kelvaro._tcp.local. 120 "
-                              "TXT 名前._kelvaro._tcp.local. 4500 A pc.local. 120";
+    const std::string probe =
+        "Q ?ANY 名前._kelvaro._tcp.local. ?ANY pc.local. SRV 名前._kelvaro._tcp.local. 120 "
+        "TXT 名前._kelvaro._tcp.local. 4500 A pc.local. 120";
     const std::string announce = "R PTR _kelvaro._tcp.local. 4500 SRV 名前._kelvaro._tcp.local. 120 "
                                  "TXT 名前._kelvaro._tcp.local. 4500 A pc.local. 120";
     const struct {
@@ -335,8 +337,8 @@ TEST(NearbyCoreTest, SimultaneousProbesCompareSortedRecordsAndAHostNameConflictR
         uint16_t port;
         const char* address;
         uint64_t next; // 1020: this side lost and probes a second later
-    } cases[] = { { 65000, "\x7f\0\0\x01", 1020 }, { 32760, "\x7f\0\0\x01", 250 }, { 100, "\x7f\0\0\x01", 250 },
-        { 32760, "\x7f\0\0\x02", 1020 } };
+    } cases[] = { { 65000, "\x7f\0\0\x01", 1020 }, { 32760, "\x7f\0\0\x01", 250 },
+        { 100, "\x7f\0\0\x01", 250 }, { 32760, "\x7f\0\0\x02", 1020 } };
     for (const auto& c : cases) {
         CNearbyCore core = MakeCore();
         core.SetAnnounce(true, 0);
@@ -469,8 +471,9 @@ TEST(NearbyCoreTest, AnswersAreDelayedSuppressedAndSentAtMostOnceASecond)
     for (const auto& s : steps) {
         if (s.at > 3020 && core.NextDeadline() == 3020) {
             core.OnTimer(3020);
-            EXPECT_EQ(std::vector<std::string> { "R PTR _kelvaro._tcp.local. 4500 SRV 名前._kelvaro._tcp.local. "
-                                                 "120 TXT 名前._kelvaro._tcp.local. 4500 A pc.local. 120" },
+            EXPECT_EQ(
+                std::vector<std::string> { "R PTR _kelvaro._tcp.local. 4500 SRV 名前._kelvaro._tcp.local. "
+                                           "120 TXT 名前._kelvaro._tcp.local. 4500 A pc.local. 120" },
                 Sent(core));
         }
         Feed(core, s.packet, s.at);
@@ -488,7 +491,8 @@ TEST(NearbyCoreTest, OwnQueryLoopedBackIsNotAnsweredButAnotherCopysIdenticalOneI
     const std::vector<NearbySend> own = core.TakeSends();
     ASSERT_EQ(1u, own.size());
     Feed(core, own[0].bytes, 5021);
-    EXPECT_EQ(CNearbyCore::kNever - 0, core.NextDeadline() == 6020 ? CNearbyCore::kNever : core.NextDeadline())
+    EXPECT_EQ(
+        CNearbyCore::kNever - 0, core.NextDeadline() == 6020 ? CNearbyCore::kNever : core.NextDeadline())
         << "no answer pending";
     Feed(core, own[0].bytes, 5022);
     EXPECT_EQ(5042u, core.NextDeadline()) << "the same bytes again come from someone else";
@@ -621,7 +625,8 @@ TEST(NearbyCoreTest, AListedPeerThatMovesIsMarkedUntilAcknowledged)
     // A third host repoints it with the cache-flush bit.
     DnsMessage forged;
     forged.flags = kDnsFlagsResponse;
-    forged.answers.push_back(Record({ "相手", "_kelvaro", "_tcp", "local" }, kDnsSrv, 120, { "evil", "local" }, 6000));
+    forged.answers.push_back(
+        Record({ "相手", "_kelvaro", "_tcp", "local" }, kDnsSrv, 120, { "evil", "local" }, 6000));
     forged.answers.push_back(Record({ "evil", "local" }, kDnsA, 120));
     forged.answers.back().address = std::string("\x0a\0\0\x09", 4);
     for (DnsRecord& r : forged.answers) r.bCacheFlush = true;
