@@ -369,8 +369,6 @@ void CNearbyCore::SendQuery(uint64_t now, const std::vector<Instance*>& refresh)
     }
     for (const DnsMessage& packet : packets) SendToAll(packet, HostPlace::None);
     for (Instance* p : refresh) p->asked = now;
-    m_tQueried = now;
-    m_bQueried = true;
 }
 
 // The kinds of this side's records that a query's known answers hold with at least half their
@@ -668,7 +666,8 @@ void CNearbyCore::LearnService(const DnsRecord& r, const std::string& from, uint
         if (p->bSrv) Renew(p->srv, now, 0);
         return;
     }
-    if ((p->nAsked && now < p->asked + 1000) || (m_bQueried && now < m_tQueried + 1000)) p->bAnswered = true;
+    // Only an answer to a question about this very instance counts: anyone can shout.
+    if (p->nAsked && now < p->asked + 1000) p->bAnswered = true;
     if (!p->bSrv || !DnsNameEqual(p->host, r.target)) p->addresses.clear();
     p->bSrv = true;
     Renew(p->srv, now, r.ttl);
@@ -720,15 +719,18 @@ void CNearbyCore::Learn(const DnsMessage& m, const std::string& from, uint64_t n
             }
 }
 
-// Instances known by name only are asked for their records 20 to 120 ms after they came, then
-// after 1 and 2 more seconds, then dropped after 4 more (RFC 6762, 5.2); at most 16 names a
-// question and one question each 250 ms.
+// New instances are asked for their records 20 to 120 ms after they came, then after 1 and 2
+// more seconds (RFC 6762, 5.2): those known by name only are dropped 4 seconds later, and those
+// that never answered are the first to give up their place. At most 16 names a question and
+// one question each 250 ms.
 void CNearbyCore::AskMissing(uint64_t now)
 {
     if (now < m_tAskNext) return;
     DnsMessage m;
     for (Instance& inst : m_instances) {
-        if (inst.bSrv || inst.nAsked >= kMaxAsks || inst.nextAsk > now) continue;
+        // (An instance asked for in the browsing query just now is not asked twice.)
+        if ((inst.bSrv && inst.bAnswered) || inst.nAsked >= kMaxAsks || inst.nextAsk > now || inst.asked == now)
+            continue;
         inst.asked = now;
         inst.nextAsk = now + (1000ull << inst.nAsked);
         ++inst.nAsked;
@@ -828,7 +830,8 @@ uint64_t CNearbyCore::NextDeadline() const
     for (const Instance& inst : m_instances) {
         t = std::min({ t, inst.ptr.Expire(), inst.ptr.NextRefresh(), inst.srv.NextRefresh() });
         if (inst.bSrv) t = std::min(t, inst.srv.Expire());
-        if (!inst.bSrv) t = std::min(t, std::max(inst.nextAsk, inst.nAsked < kMaxAsks ? m_tAskNext : 0));
+        if (!inst.bSrv || (!inst.bAnswered && inst.nAsked < kMaxAsks))
+            t = std::min(t, std::max(inst.nextAsk, inst.nAsked < kMaxAsks ? m_tAskNext : 0));
         for (const Address& a : inst.addresses) t = std::min(t, a.expire);
     }
     return t;

@@ -177,8 +177,7 @@ private:
     State m_state = State::Off;
     int m_nStep = 0;
     uint64_t m_tAnnounce = kNever;
-    uint64_t m_tQuery = kNever, m_queryGap = 1000, m_tQueried = 0;
-    bool m_bQueried = false;
+    uint64_t m_tQuery = kNever, m_queryGap = 1000;
     uint64_t m_lastMulticast[kKinds] = {};
     bool m_bMulticast[kKinds] = {};
     unsigned m_pending = 0; // kinds to multicast at m_tPending

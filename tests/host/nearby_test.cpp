@@ -80,6 +80,15 @@ void Feed(CNearbyCore& core, const std::vector<uint8_t>& packet, uint64_t now, u
     core.OnPacket(packet.data(), packet.size(), 1, from, port, now);
 }
 
+// A peer's announcement at `at`, then its answer to the question that follows 20 ms later.
+void Resolve(CNearbyCore& core, const std::vector<uint8_t>& announcement, uint64_t at)
+{
+    Feed(core, announcement, at);
+    core.OnTimer(at + 20);
+    core.TakeSends();
+    Feed(core, announcement, at + 30);
+}
+
 // Announces "名前" through probing, from 0 to 1750; what was sent is taken.
 void Announce(CNearbyCore& core)
 {
@@ -372,7 +381,7 @@ TEST(NearbyCoreTest, SimultaneousProbesCompareSortedRecordsAndAHostNameConflictR
 TEST(NearbyCoreTest, PeersComeWithTheirAnswerAndLeaveASecondAfterGoodbyeOrWhenTheirTtlEnds)
 {
     CNearbyCore core = MakeCore();
-    Feed(core, PeerAnnouncement(120), 1000);
+    Resolve(core, PeerAnnouncement(120), 1000);
     ASSERT_TRUE(core.TakePeersChanged());
     ASSERT_EQ(1u, core.Peers().size());
     EXPECT_EQ("相手", core.Peers()[0].name);
@@ -392,16 +401,16 @@ TEST(NearbyCoreTest, PeersComeWithTheirAnswerAndLeaveASecondAfterGoodbyeOrWhenTh
     EXPECT_TRUE(core.Peers().empty()) << "gone a second after its goodbye";
 
     // A long-lived PTR, a short SRV (as python-zeroconf sends them): the SRV is asked for again.
-    Feed(core, PeerAnnouncement(4500, "相手", 5000, 10), 6000);
+    Resolve(core, PeerAnnouncement(4500, "相手", 5000, 10), 6000);
     EXPECT_EQ(1u, core.Peers().size());
-    EXPECT_EQ(14000u, core.NextDeadline()) << "the refresh query at 80 % of the SRV's TTL";
-    core.OnTimer(14000);
+    EXPECT_EQ(14030u, core.NextDeadline()) << "the refresh query at 80 % of the SRV's TTL";
+    core.OnTimer(14030);
     EXPECT_EQ(std::vector<std::string> { "Q ?PTR _kelvaro._tcp.local. ?SRV 相手._kelvaro._tcp.local. "
                                          "PTR _kelvaro._tcp.local. 4492" },
         Sent(core));
-    core.OnTimer(15999);
+    core.OnTimer(16029);
     EXPECT_EQ(1u, core.Peers().size());
-    core.OnTimer(16000);
+    core.OnTimer(16030);
     EXPECT_TRUE(core.Peers().empty()) << "gone when its TTL ends unanswered";
 
     // A TTL of 0xFFFFFFFF lives 4500 s.
@@ -608,7 +617,10 @@ TEST(NearbyCoreTest, AFloodOfForgedInstancesCannotKeepOutAPeerThatAnswers)
     core.Start(0);
     core.OnTimer(20);
     core.TakeSends();
-    Feed(core, PeerAnnouncement(120, "本物"), 100); // answers the query: keeps its place
+    Feed(core, PeerAnnouncement(120, "本物"), 100);
+    core.OnTimer(120);
+    EXPECT_EQ(std::vector<std::string> { "Q ?ANY 本物._kelvaro._tcp.local." }, Sent(core));
+    Feed(core, PeerAnnouncement(120, "本物"), 130); // answers the question: keeps its place
     for (int i = 0; i < 300; ++i) Feed(core, PeerAnnouncement(120, "偽" + std::to_string(i)), 2000);
     EXPECT_EQ(256u, core.Peers().size());
     EXPECT_EQ("本物", core.Peers().front().name);
