@@ -368,7 +368,11 @@ void CNearbyCore::SendQuery(uint64_t now, const std::vector<Instance*>& refresh)
         packets.back().answers.push_back(r);
     }
     for (const DnsMessage& packet : packets) SendToAll(packet, HostPlace::None);
-    for (Instance* p : refresh) p->asked = now;
+    // A question about an instance that never answered counts as one of the questions it gets.
+    for (Instance* p : refresh) {
+        p->asked = now;
+        if (!p->bAnswered && p->nAsked < kMaxAsks) p->nextAsk = now + (1000ull << p->nAsked++);
+    }
 }
 
 // The kinds of this side's records that a query's known answers hold with at least half their
@@ -450,8 +454,8 @@ bool CNearbyCore::LegacyAllowed(const std::string& from, uint64_t now)
 
 // Answers the questions about this side's names once they have been probed: multicast to the
 // group; for a one-shot query from another port, to the asker alone (RFC 6762, 6.7); for a
-// question that asks for a unicast answer, to the asker when the record went out by multicast
-// within a quarter of its TTL (5.4). Shared records wait 20 to 120 ms, or 400 to 500 ms when
+// question that asks for a unicast answer from another PC, to the asker when the record went
+// out by multicast within a quarter of its TTL (5.4). Shared records wait 20 to 120 ms, or 400 to 500 ms when
 // more known answers are to come (6, 7.2); a probe for a name of this side is answered at once.
 void CNearbyCore::Answer(
     const DnsMessage& m, int iface, const std::string& from, uint16_t fromPort, uint64_t now)
@@ -505,7 +509,11 @@ void CNearbyCore::Answer(
     bool bProbe = false;
     for (const DnsRecord& r : m.authorities)
         if (DnsNameEqual(r.name, InstanceDnsName()) || DnsNameEqual(r.name, HostName())) bProbe = true;
-    if (bUnicast && !bProbe) {
+    // Not to an asker on this PC: the sockets sharing port 5353 here would take it by turns,
+    // and it would reach only one of them.
+    const bool bLocal = IsOwnAddress(from) || (from.size() == 4 && from[0] == '\x7f') ||
+        from == std::string(15, '\0') + '\x01';
+    if (bUnicast && !bProbe && !bLocal) {
         bool bRecent = true;
         for (int k = 0; k < kKinds; ++k)
             if ((kinds & (1u << k)) &&
@@ -728,9 +736,7 @@ void CNearbyCore::AskMissing(uint64_t now)
     if (now < m_tAskNext) return;
     DnsMessage m;
     for (Instance& inst : m_instances) {
-        // (An instance asked for in the browsing query just now is not asked twice.)
-        if ((inst.bSrv && inst.bAnswered) || inst.nAsked >= kMaxAsks || inst.nextAsk > now || inst.asked == now)
-            continue;
+        if ((inst.bSrv && inst.bAnswered) || inst.nAsked >= kMaxAsks || inst.nextAsk > now) continue;
         inst.asked = now;
         inst.nextAsk = now + (1000ull << inst.nAsked);
         ++inst.nAsked;

@@ -536,18 +536,25 @@ TEST(NearbyCoreTest, OneShotQueriesAreAnsweredToTheAskerAtMostTwiceASecond)
 
 TEST(NearbyCoreTest, AUnicastQuestionIsAnsweredToTheAskerOnlyWhenTheRecordWasMulticastLately)
 {
-    CNearbyCore core = MakeCore();
-    Announce(core);
-    const std::vector<uint8_t> qu = WriteDnsMessage(Query(kMine, kDnsSrv, true));
-    Feed(core, qu, 2000);
-    std::vector<NearbySend> sends = core.TakeSends();
-    ASSERT_EQ(1u, sends.size());
-    EXPECT_EQ(std::string("\x7f\x00\x00\x02", 4), sends[0].address);
-    EXPECT_EQ(5353, sends[0].port);
-    Feed(core, qu, 1750 + 30001);
-    sends = core.TakeSends();
-    ASSERT_EQ(1u, sends.size());
-    EXPECT_EQ("", sends[0].address) << "a quarter of the SRV's TTL later: multicast";
+    const std::string other("\x0a\0\0\x05", 4), loop("\x7f\0\0\x02", 4);
+    const struct {
+        uint64_t at;
+        std::string from;
+        std::string to; // empty: multicast
+    } cases[] = {
+        { 2000, other, other },
+        { 1750 + 30001, other, "" }, // a quarter of the SRV's TTL after it was multicast
+        { 3000, loop, "" }, // an asker on this PC shares port 5353 with others
+    };
+    for (const auto& c : cases) {
+        CNearbyCore core = MakeCore();
+        Announce(core);
+        Feed(core, WriteDnsMessage(Query(kMine, kDnsSrv, true)), c.at, 5353, c.from);
+        const std::vector<NearbySend> sends = core.TakeSends();
+        ASSERT_EQ(1u, sends.size());
+        EXPECT_EQ(c.to, sends[0].address) << c.at;
+        EXPECT_EQ(5353, sends[0].port);
+    }
 }
 
 TEST(NearbyCoreTest, ManyKnownAnswersGoInSeveralPacketsWithTheTruncatedBit)
