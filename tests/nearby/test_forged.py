@@ -125,11 +125,11 @@ class ForgedTest(unittest.TestCase):
         now = current_time_millis()
         srv = [r for r in zc.cache.entries_with_name(full) if r.type == SRV and not r.is_expired(now)]
         self.assertEqual([copy.port], [r.port for r in srv])
-        # A forged goodbye for its PTR: announced again at once, so zeroconf never drops it.
+        # A forged goodbye for its PTR: announced again at once. (zeroconf's browser reports the
+        # goodbye as it comes, so it reports the service removed and added again.)
         events.clear()
         self.forger.send(response(record(name("_kelvaro", "_tcp", "local"), PTR, 0, instance("北の間"))))
-        time.sleep(2.0)
-        self.assertNotIn((full, ServiceStateChange.Removed), events)
+        wait_for("announced again", lambda: (full, ServiceStateChange.Added) in events, 1.0)
 
     def test_a_forged_goodbye_takes_a_second_and_a_flood_keeps_no_peer_out(self):
         self.start("北の間", announce=False)
