@@ -484,16 +484,16 @@ void CNearbyCore::Answer(
     const std::vector<DnsRecord> own = OwnRecords();
     if (fromPort != 5353) {
         if (!LegacyAllowed(from, now)) return;
-        DnsMessage rebuilt;
-        rebuilt.flags = kDnsFlagsResponse;
-        rebuilt.id = m.id;
-        rebuilt.questions = m.questions;
+        DnsMessage out;
+        out.flags = kDnsFlagsResponse;
+        out.id = m.id;
+        out.questions = m.questions;
         for (int k = kPtr; k <= kTxt; ++k) {
             if (k == kPtr && !(kinds & (1u << kPtr))) continue;
             DnsRecord r = own[k];
             r.bCacheFlush = false;
             r.ttl = kLegacyTtl;
-            (kinds & (1u << k) ? rebuilt.answers : rebuilt.additionals).push_back(r);
+            (kinds & (1u << k) ? out.answers : out.additionals).push_back(r);
         }
         const NearbyInterface* pIface = m_interfaces.empty() ? nullptr : &m_interfaces[0];
         for (const NearbyInterface& i : m_interfaces)
@@ -502,9 +502,9 @@ void CNearbyCore::Answer(
             for (DnsRecord r : HostRecords(*pIface)) {
                 r.bCacheFlush = false;
                 r.ttl = kLegacyTtl;
-                (kinds & (1u << kHost) ? rebuilt.answers : rebuilt.additionals).push_back(r);
+                (kinds & (1u << kHost) ? out.answers : out.additionals).push_back(r);
             }
-        return SendUnicast(rebuilt, iface, from, fromPort);
+        return SendUnicast(out, iface, from, fromPort);
     }
     bool bProbe = false;
     for (const DnsRecord& r : m.authorities)
