@@ -11,4 +11,5 @@ set(KELVARO_PORTABLE_SOURCES
     phonebook/DnsMessage.cpp
     phonebook/NearbyCore.cpp
     app/LaunchRules.cpp
+    phonebook/NearbyLabel.cpp
 )
