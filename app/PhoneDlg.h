@@ -68,6 +68,10 @@ protected:
     afx_msg void OnSelchangePhonebook();
     afx_msg void OnRegister();
     afx_msg void OnDelete();
+    // A nearby partner's name already stored with another address or port: the user chooses
+    // to replace it (true, name kept), keep both (true, rName set to a free "名前 (n)") or not
+    // to register (false).
+    bool AskNearbyName(CString& rName, const CString& strAddress, const CString& strPort);
 
     // Version box and documents, tray icon and menus (ui/).
     afx_msg void OnVersion();

@@ -12,4 +12,5 @@ set(KELVARO_PORTABLE_SOURCES
     phonebook/NearbyCore.cpp
     app/MessageFile.cpp
     app/LaunchRules.cpp
+    phonebook/NearbyLabel.cpp
 )

@@ -3,6 +3,8 @@
 // read outside the buffer nor loop.
 #include "phonebook/DnsMessage.h"
 
+#include <map>
+
 namespace {
 
 const uint16_t kClassIn = 1;
@@ -137,6 +139,7 @@ bool ReadSection(Reader& in, uint16_t count, std::vector<DnsRecord>& out)
 
 class Writer {
 public:
+    explicit Writer(bool bCompress = false) : m_bCompress(bCompress) { }
     void U8(uint8_t v) { m_out.push_back(v); }
     void U16(uint16_t v)
     {
@@ -149,14 +152,26 @@ public:
         U16((uint16_t)v);
     }
     void Bytes(const std::string& s) { m_out.insert(m_out.end(), s.begin(), s.end()); }
+    // A name; when compressing, its longest ending already written becomes a pointer to it.
     void Name(const DnsName& name)
     {
         size_t wire = 1;
         for (const std::string& label : name) {
             wire += 1 + label.size();
             if (label.empty() || label.size() > 63 || wire > kMaxName) m_bBad = true;
-            U8((uint8_t)label.size());
-            Bytes(label);
+        }
+        for (size_t i = 0; i < name.size(); ++i) {
+            const std::string key = Key(name, i);
+            if (m_bCompress) {
+                auto it = m_written.find(key);
+                if (it != m_written.end()) {
+                    U16((uint16_t)(0xC000 | it->second));
+                    return;
+                }
+                if (m_out.size() < 0x4000) m_written.emplace(key, (uint16_t)m_out.size());
+            }
+            U8((uint8_t)name[i].size());
+            Bytes(name[i]);
         }
         U8(0);
     }
@@ -166,6 +181,20 @@ public:
         U16(r.type);
         U16((uint16_t)(kClassIn | (r.bCacheFlush ? 0x8000 : 0)));
         U32(r.ttl);
+        if (m_bCompress && (r.type == kDnsPtr || r.type == kDnsSrv)) {
+            const size_t at = m_out.size();
+            U16(0);
+            if (r.type == kDnsSrv) {
+                U16(0);
+                U16(0);
+                U16(r.port);
+            }
+            Name(r.target);
+            const size_t len = m_out.size() - at - 2;
+            m_out[at] = (uint8_t)(len >> 8);
+            m_out[at + 1] = (uint8_t)len;
+            return;
+        }
         const std::string data = DnsRecordData(r);
         if (data.size() > 0xFFFF) m_bBad = true;
         U16((uint16_t)data.size());
@@ -173,6 +202,20 @@ public:
     }
     std::vector<uint8_t> m_out;
     bool m_bBad = false;
+
+private:
+    // The labels from index i on, letters folded, each with its length before it.
+    static std::string Key(const DnsName& name, size_t i)
+    {
+        std::string key;
+        for (; i < name.size(); ++i) {
+            key += (char)name[i].size();
+            for (char c : name[i]) key += Fold(c);
+        }
+        return key;
+    }
+    bool m_bCompress;
+    std::map<std::string, uint16_t> m_written;
 };
 
 } // namespace
@@ -252,7 +295,7 @@ bool ReadDnsMessage(const uint8_t* pData, size_t nSize, DnsMessage& m)
 
 std::vector<uint8_t> WriteDnsMessage(const DnsMessage& m)
 {
-    Writer w;
+    Writer w(true);
     w.U16(m.id);
     w.U16(m.flags);
     w.U16((uint16_t)m.questions.size());

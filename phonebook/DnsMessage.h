@@ -48,7 +48,14 @@ struct DnsMessage {
     std::vector<DnsRecord> authorities;
     std::vector<DnsRecord> additionals;
     bool IsResponse() const { return (flags & 0x8000) != 0; }
+    // More known answers follow in the next packets (the TC bit of a query).
+    bool IsTruncated() const { return (flags & 0x0200) != 0; }
+    // A standard query or response: opcode and response code zero.
+    bool IsStandard() const { return (flags & 0x780F) == 0; }
 };
+
+const uint16_t kDnsFlagsResponse = 0x8400; // a response, authoritative
+const uint16_t kDnsFlagTruncated = 0x0200;
 
 // Names equal but for the case of ASCII letters.
 bool DnsNameEqual(const DnsName& a, const DnsName& b);
@@ -60,8 +67,9 @@ std::string DnsNameText(const DnsName& name);
 // other than IN are skipped; record types not listed above keep only their raw data.
 bool ReadDnsMessage(const uint8_t* pData, size_t nSize, DnsMessage& rMessage);
 
-// Writes the message (class IN); rdata of records is built from their fields. Empty when the
-// result would exceed kDnsMaxPacket or a name or label is too long.
+// Writes the message (class IN); rdata of records is built from their fields. Names, in the
+// record data of PTR and SRV records too, are compressed against those written before them.
+// Empty when the result would exceed kDnsMaxPacket or a name or label is too long.
 std::vector<uint8_t> WriteDnsMessage(const DnsMessage& message);
 
 // The record data of a record as WriteDnsMessage writes it (names uncompressed).

@@ -8,6 +8,7 @@
 #include <iphlpapi.h>
 
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -42,16 +43,29 @@ CString FromUtf8(const std::string& s)
     return CString(Convert(s.data(), (int)s.size(), CP_UTF8, CP_ACP).c_str());
 }
 
-// This PC's name as a host label: letters, digits and hyphens of the computer name.
+// This PC's name as a host label: the letters, digits and hyphens of the computer name; when
+// others were left out (a name in kana or kanji), a hash of the whole name keeps it apart from
+// other PCs. The host name is probed as well, and numbered when it is taken all the same.
 std::string HostLabel()
 {
-    char sz[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD n = sizeof sz;
+    wchar_t sz[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
     std::string label;
-    if (::GetComputerNameA(sz, &n))
-        for (DWORD i = 0; i < n && label.size() < 40; ++i)
-            if (isalnum((unsigned char)sz[i]) || sz[i] == '-') label += sz[i];
-    return label.empty() ? std::string("kelvaro") : label + "-kelvaro";
+    uint32_t hash = 2166136261u;
+    bool bDropped = false;
+    if (::GetComputerNameW(sz, &n))
+        for (DWORD i = 0; i < n; ++i) {
+            hash = (hash ^ (uint32_t)sz[i]) * 16777619u;
+            const bool bKept = sz[i] < 0x80 && (isalnum((int)sz[i]) || sz[i] == L'-') && label.size() < 30;
+            if (bKept) label += (char)sz[i];
+            bDropped = bDropped || !bKept;
+        }
+    if (bDropped || label.empty()) {
+        char hex[12];
+        std::snprintf(hex, sizeof hex, "%s%08x", label.empty() ? "" : "-", (unsigned)hash);
+        label += hex;
+    }
+    return label + "-kelvaro";
 }
 
 std::string RawAddress(const SOCKADDR* pAddr)
@@ -238,7 +252,13 @@ void CNearby::Start(CComboBox& rCombo, int* pnSel, const CString& strMyName, UIN
     if (!OpenSockets()) return;
     m_pCore.reset(new CNearbyCore(HostLabel()));
     m_pCore->SetInterfaces(m_interfaces);
+    LARGE_INTEGER counter = {};
+    ::QueryPerformanceCounter(&counter);
+    auto random = std::make_shared<std::minstd_rand>(
+        (unsigned)(counter.QuadPart ^ ::GetCurrentProcessId() ^ (::GetTickCount64() << 7)));
+    m_pCore->SetRandom([random] { return (uint32_t)(*random)(); });
     const uint64_t now = Now();
+    m_pCore->SetFingerprint(m_strFingerprint, now);
     m_pCore->SetService(ToUtf8(strMyName), (uint16_t)nPort, now);
     m_pCore->Start(now);
     m_pCore->SetAnnounce(m_bAnnounce, now);
@@ -266,6 +286,20 @@ void CNearby::SetAnnounce(bool bOn, const CString& strMyName)
     if (bOn) m_pCore->SetService(ToUtf8(strMyName), (uint16_t)m_nPort, now);
     m_pCore->SetAnnounce(bOn, now);
     Flush();
+}
+
+void CNearby::SetFingerprint(const std::string& strFingerprint)
+{
+    m_strFingerprint = strFingerprint;
+    if (!m_pCore) return;
+    m_pCore->SetFingerprint(strFingerprint, Now());
+    Flush();
+}
+
+void CNearby::SetClassifier(Classifier classifier)
+{
+    m_classifier = std::move(classifier);
+    if (m_pCore) ShowPeers(m_pCore->Peers());
 }
 
 void CNearby::OnReadable(SOCKET s)
@@ -323,7 +357,7 @@ void CNearby::SendOne(const NearbySend& send)
 void CNearby::Flush()
 {
     for (const NearbySend& send : m_pCore->TakeSends()) SendOne(send);
-    if (m_pCore->TakePeersChanged()) ShowPeers();
+    if (m_pCore->TakePeersChanged()) ShowPeers(m_pCore->Peers());
     if (!m_hWnd) return;
     const uint64_t deadline = m_pCore->NextDeadline(), now = Now();
     if (deadline == CNearbyCore::kNever) {
@@ -389,13 +423,73 @@ void CNearby::DropLeft()
         if (m_shown[(size_t)i].bLeft && FirstIndex() + i != nSel) RemoveItem(i);
 }
 
+void CNearby::Chosen(int nIndex)
+{
+    if (!IsNearby(nIndex)) return;
+    Shown& shown = m_shown[(size_t)(nIndex - FirstIndex())];
+    if (!shown.bMoved) return;
+    if (m_pCore) {
+        m_pCore->Acknowledge(shown.label);
+        Flush();
+    } else {
+        shown.bMoved = false;
+        SetItem(nIndex - FirstIndex(), ItemText(shown, std::string()));
+    }
+}
+
+void CNearby::ShowFound(const std::vector<NearbyPeer>& peers) { ShowPeers(peers); }
+
+// The name as items show it and the phonebook takes it: cleaned, in the code page.
+CString CNearby::ShownName(const std::string& utf8) const { return FromUtf8(CleanNearbyName(utf8)); }
+
+// The item: the name cut until the whole text, mark included, fits the closed box; the open
+// list is made wide enough for the longest item.
+CString CNearby::ItemText(const Shown& shown, const std::string& fingerprint) const
+{
+    const NearbyMark mark = m_classifier ? m_classifier(shown.strName, fingerprint) : NearbyMark::Plain;
+    if (!m_pCombo || !m_pCombo->m_hWnd) return NearbyLabel(shown.strName, mark, shown.bMoved);
+    const HWND hCombo = m_pCombo->m_hWnd;
+    RECT rc = {};
+    ::GetClientRect(hCombo, &rc);
+    const int nRoom = rc.right - rc.left - ::GetSystemMetrics(SM_CXVSCROLL) - 6;
+    HDC hDC = ::GetDC(hCombo);
+    HGDIOBJ hOld = ::SelectObject(hDC, (HFONT)::SendMessageA(hCombo, WM_GETFONT, 0, 0));
+    auto width = [&](const CString& strText) {
+        SIZE size = {};
+        ::GetTextExtentPoint32A(hDC, strText, strText.GetLength(), &size);
+        return (int)size.cx;
+    };
+    const std::string fitted = FitNearbyName(ToUtf8(shown.strName), [&](const std::string& candidate) {
+        return width(NearbyLabel(FromUtf8(candidate), mark, shown.bMoved)) <= nRoom;
+    });
+    const CString strItem = NearbyLabel(FromUtf8(fitted), mark, shown.bMoved);
+    const int nWide =
+        width(NearbyLabel(shown.strName, mark, shown.bMoved)) + ::GetSystemMetrics(SM_CXVSCROLL) + 8;
+    if (nWide > (int)::SendMessageA(hCombo, CB_GETDROPPEDWIDTH, 0, 0))
+        ::SendMessageA(hCombo, CB_SETDROPPEDWIDTH, (WPARAM)std::min(nWide, 600), 0);
+    ::SelectObject(hDC, hOld);
+    ::ReleaseDC(hCombo, hDC);
+    return strItem;
+}
+
+// Puts new text on an item; the selection stays where it was.
+void CNearby::SetItem(int nShown, const CString& strItem)
+{
+    Shown& shown = m_shown[(size_t)nShown];
+    if (shown.strItem == strItem) return;
+    shown.strItem = strItem;
+    const int nIndex = FirstIndex() + nShown, nSel = m_pCombo->GetCurSel();
+    m_pCombo->DeleteString((UINT)nIndex);
+    m_pCombo->SendMessage(CB_INSERTSTRING, (WPARAM)nIndex, (LPARAM)(const char*)strItem);
+    if (nSel >= 0) m_pCombo->SetCurSel(nSel);
+}
+
 // Brings the combo's nearby items in line with the peers: those that left go (but the chosen
 // one, until it is no longer chosen), new ones are added at the end, the others keep their place
-// and take the peer's current address and port.
-void CNearby::ShowPeers()
+// and take the peer's current address, port and mark. A name that cleans to nothing is left out.
+void CNearby::ShowPeers(const std::vector<NearbyPeer>& peers)
 {
     if (!m_pCombo) return;
-    const std::vector<NearbyPeer>& peers = m_pCore->Peers();
     std::vector<bool> bSeen(peers.size(), false);
     const int nSel = m_pCombo->GetCurSel();
     for (int i = (int)m_shown.size() - 1; i >= 0; --i) {
@@ -407,6 +501,8 @@ void CNearby::ShowPeers()
             shown.bLeft = false;
             shown.strAddress = AddressText(peers[k].addresses[0]);
             shown.strPort.Format("%u", (unsigned)peers[k].port);
+            shown.bMoved = peers[k].bMoved;
+            SetItem(i, ItemText(shown, peers[k].fingerprint));
         } else if (FirstIndex() + i == nSel) {
             shown.bLeft = true;
         } else {
@@ -414,13 +510,16 @@ void CNearby::ShowPeers()
         }
     }
     for (size_t k = 0; k < peers.size(); ++k) {
-        if (bSeen[k]) continue;
+        if (bSeen[k] || peers[k].addresses.empty()) continue;
         Shown shown;
         shown.label = peers[k].name;
-        shown.strName = FromUtf8(peers[k].name);
+        shown.strName = ShownName(peers[k].name);
+        if (shown.strName.IsEmpty()) continue;
         shown.strAddress = AddressText(peers[k].addresses[0]);
         shown.strPort.Format("%u", (unsigned)peers[k].port);
-        m_pCombo->AddString(shown.strName + " (近く)");
+        shown.bMoved = peers[k].bMoved;
+        shown.strItem = ItemText(shown, peers[k].fingerprint);
+        m_pCombo->AddString(shown.strItem);
         m_shown.push_back(shown);
     }
 }

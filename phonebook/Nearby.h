@@ -4,8 +4,10 @@
 #pragma once
 
 #include "phonebook/NearbyCore.h"
+#include "phonebook/NearbyLabel.h"
 #include "platform/afxsock.h"
 
+#include <functional>
 #include <memory>
 
 class CNearby {
@@ -29,6 +31,14 @@ public:
     // Turns announcing on (under this name) or off (with the goodbye at once).
     void SetAnnounce(bool bOn, const CString& strMyName);
 
+    // This install's identity fingerprint (64 lowercase hex digits), announced as "fp"; empty:
+    // none.
+    void SetFingerprint(const std::string& strFingerprint);
+    // Decides each item's mark from its shown name and the peer's fingerprint (empty when it
+    // sent none); without one every item is plain.
+    typedef std::function<NearbyMark(const CString& strName, const std::string& strFingerprint)> Classifier;
+    void SetClassifier(Classifier classifier);
+
     // Whether a combo index is a nearby peer, and its name, address (IPv4 first) and port.
     bool IsNearby(int nIndex) const;
     bool PeerAt(int nIndex, CString& rName, CString& rAddress, CString& rPort) const;
@@ -36,12 +46,18 @@ public:
     void InsertStored(CComboBox& rCombo, const CString& strName);
     // Drops an item kept only because it was chosen when its peer left, now it is not chosen.
     void DropLeft();
+    // The user chose the item: a mark saying its address or port changed goes.
+    void Chosen(int nIndex);
+
+    // For the Windows tests: shows these peers as if they had been found.
+    void ShowFound(const std::vector<NearbyPeer>& peers);
 
 private:
     struct Shown {
         std::string label;
-        CString strName, strAddress, strPort;
+        CString strName, strAddress, strPort, strItem;
         bool bLeft = false;
+        bool bMoved = false;
     };
     static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool OpenSockets();
@@ -49,7 +65,10 @@ private:
     void OnReadable(SOCKET s);
     void Flush();
     void SendOne(const NearbySend& send);
-    void ShowPeers();
+    void ShowPeers(const std::vector<NearbyPeer>& peers);
+    CString ItemText(const Shown& shown, const std::string& fingerprint) const;
+    CString ShownName(const std::string& utf8) const;
+    void SetItem(int nShown, const CString& strItem);
     void RemoveItem(int nShown);
     int FirstIndex() const;
 
@@ -63,4 +82,6 @@ private:
     UINT m_nPort = 0;
     bool m_bAnnounce = false;
     bool m_bBrowse = true;
+    std::string m_strFingerprint;
+    Classifier m_classifier;
 };

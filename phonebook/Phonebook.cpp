@@ -27,6 +27,7 @@ void CPhoneDlg::OnSelchangePhonebook()
     m_edtPort.EnableWindow(FALSE);
     CString strName, strAddress, strPort;
     if (m_nearby.PeerAt(m_nBookSel, strName, strAddress, strPort)) {
+        m_nearby.Chosen(m_nBookSel);
         m_stcPartnerName.SetWindowText(strName);
         m_edtAddress.SetWindowText(strAddress);
         m_edtPort.SetWindowText(strPort);
@@ -47,9 +48,12 @@ void CPhoneDlg::OnRegister()
     m_edtPort.GetWindowText(strPort);
     if (strAddress.IsEmpty() || strPort.IsEmpty()) return;
 
-    // A nearby partner is stored under the name it announced.
+    // A nearby partner is stored under the name it announced. Anyone on the network can claim
+    // a name, so one already stored is never replaced without asking.
     CString strUnused;
-    if (strName.IsEmpty()) m_nearby.PeerAt(m_nBookSel, strName, strUnused, strUnused);
+    if (strName.IsEmpty() && m_nearby.PeerAt(m_nBookSel, strName, strUnused, strUnused)) {
+        if (!AskNearbyName(strName, strAddress, strPort)) return;
+    }
     if (strName.IsEmpty()) {
         CNameDlg dlg;
         if (dlg.DoModal() != IDOK) return;
@@ -58,6 +62,38 @@ void CPhoneDlg::OnRegister()
 
     // The same name (byte for byte) updates that entry in place.
     if (m_book.Register({ strName, strAddress, strPort })) m_nearby.InsertStored(m_cmbPhonebook, strName);
+}
+
+bool CPhoneDlg::AskNearbyName(CString& rName, const CString& strAddress, const CString& strPort)
+{
+    const std::vector<CPhonebookEntry>& entries = m_book.All();
+    auto taken = [&](const CString& strName) {
+        for (const CPhonebookEntry& e : entries)
+            if (e.strName == strName) return &e;
+        return (const CPhonebookEntry*)nullptr;
+    };
+    const CPhonebookEntry* pStored = taken(rName);
+    if (!pStored || (pStored->strAddress == strAddress && pStored->strPort == strPort)) return true;
+    CString strOther;
+    for (int n = 2; n < 1000 && (strOther.IsEmpty() || taken(strOther)); ++n)
+        strOther.Format("%s (%d)", (const char*)rName, n);
+    CString strText;
+    strText.Format("「%s」は電話帳に登録済みです (%s : %s)。\n"
+                   "近くの一覧の名前は、ネットワーク上のだれでも名乗れます。\n\n"
+                   "はい: 登録済みの宛先を %s : %s に置き換えます\n"
+                   "いいえ: 「%s」として両方を残します\n"
+                   "キャンセル: 何も変えません",
+        (const char*)rName, (const char*)pStored->strAddress, (const char*)pStored->strPort,
+        (const char*)strAddress, (const char*)strPort, (const char*)strOther);
+    switch (AfxMessageBox(strText, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON3)) {
+    case IDYES:
+        return true;
+    case IDNO:
+        rName = strOther;
+        return true;
+    default:
+        return false;
+    }
 }
 
 void CPhoneDlg::OnDelete()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The nearby tests (tests/nearby/): the program, Debian's python3-zeroconf and a second copy
-# meet over multicast DNS inside a private network namespace made here (unshare -n), with
+# The nearby tests (tests/nearby/): the program, Debian's python3-zeroconf, Avahi, packets
+# forged by the tests and a second copy meet over multicast DNS inside a private network and
+# mount namespace made here (unshare -n -m), with
 # loopback as its only interface, and a wineserver of its own prefix started inside it, so that
 # no packet can leave the machine. Fails, without running anything, when the namespace cannot
 # be made. Needs build/win/Kelvaro.exe; builds the tests' driver.
@@ -22,6 +23,8 @@ if ! { ip link set lo up && ip link set lo multicast on && ip route add 224.0.0.
     echo "Ran 1 test"; echo "FAILED (errors=1)"
     exit 1
 fi
+# Avahi, when installed, keeps its pid file and socket in a /run/avahi-daemon of its own.
+if [ -d /run/avahi-daemon ] || mkdir -p /run/avahi-daemon; then mount -t tmpfs tmpfs /run/avahi-daemon || true; fi
 /usr/lib/wine/wineserver -p30
 status=0
 timeout 600 /usr/bin/python3 -m unittest discover -s tests/nearby -p "test_*.py" -v || status=$?
@@ -36,4 +39,4 @@ if ! unshare -n true 2>/dev/null; then
     exit 1
 fi
 export WINEPREFIX=$prefix KELVARO_WINE=nearby
-exec unshare -n bash -c "$inside"
+exec unshare -n -m --propagation private bash -c "$inside"

@@ -7,6 +7,9 @@
 //  - this side's own name is never among the peers while it is announced.
 #include "tests/fuzz/fuzz_util.h"
 #include "phonebook/NearbyCore.h"
+#include "phonebook/NearbyLabel.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -100,6 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const NearbyPeer& peer : core.Peers()) {
             CHECK(peer.addresses.size() <= CNearbyCore::kMaxAddresses);
             CHECK(!(core.Announcing() && peer.name == core.InstanceName()));
+            // What is shown of a name holds no control character and is bounded.
+            const std::string shown = CleanNearbyName(peer.name);
+            CHECK(std::none_of(shown.begin(), shown.end(), [](char c) { return (unsigned char)c < 0x20; }));
+            CHECK(shown.size() <= kMaxNearbyChars * 4);
         }
     }
     core.Stop();

@@ -193,9 +193,10 @@ class NearbyTest(unittest.TestCase):
         self.assertEqual("127.0.0.1\t%d\t南の間" % south.port, self.driver.ask("fields", "北の間"))
         self.driver.ask("click", "北の間", ID_CALL)
         wait_for("south rings", lambda: self.driver.ask("enabled", "南の間", ID_ANSWER) == "1", 10.0)
-        # South stops announcing: the entry chosen on north stays until north chooses another.
+        # South stops announcing: its goodbye takes effect after a second; the entry chosen on
+        # north stays until north chooses another.
         self.driver.ask("command", "南の間", ID_NEARBY_ANNOUNCE)
-        time.sleep(0.5)
+        time.sleep(1.5)
         self.assertEqual(["IPアドレス指定", "南の間 (近く)"], self.driver.items("北の間"))
         self.assertEqual("127.0.0.1\t%d\t南の間" % south.port, self.driver.ask("fields", "北の間"))
         self.driver.ask("select", "北の間", 0)

@@ -233,3 +233,72 @@ TEST_F(PhonebookTest, LongIpv6AddressWithZoneIsKeptWhole)
     Dlg().ChooseEntry(1);
     ExpectShown(1, kLong, "32760", "v6", false);
 }
+
+namespace {
+
+class CNearbyTestDlg : public CTestPhoneDlg {
+public:
+    using CTestPhoneDlg::CTestPhoneDlg;
+    CNearby& Nearby() { return m_nearby; }
+};
+
+NearbyPeer Peer(const std::string& name, const char* address, uint16_t port)
+{
+    NearbyPeer peer;
+    peer.name = name;
+    peer.port = port;
+    peer.addresses.push_back(std::string(address, 4));
+    return peer;
+}
+
+} // namespace
+
+TEST_F(PhonebookTest, RegisteringANearbyNameAlreadyStoredAsksAndCancelKeepsTheEntry)
+{
+    const struct {
+        UINT answer;
+        Strings names, addresses, ports;
+    } cases[] = {
+        { IDCANCEL, { "Alpha", "Beta", "Gamma" }, { "10.0.0.1", "10.0.0.2", "10.0.0.3" },
+            { "1001", "1002", "1003" } },
+        { IDYES, { "Alpha", "Beta", "Gamma" }, { "10.0.0.9", "10.0.0.2", "10.0.0.3" },
+            { "9999", "1002", "1003" } },
+        { IDNO, { "Alpha", "Beta", "Gamma", "Alpha (2)" }, { "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.9" },
+            { "1001", "1002", "1003", "9999" } },
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(m_dir.File("Kelvaro.ini"), kThreeEntries);
+        auto* pDlg = new CNearbyTestDlg(m_dir.File("Kelvaro.ini"));
+        m_pDlg.reset(pDlg);
+        ASSERT_TRUE(pDlg->Create());
+        pDlg->Nearby().ShowFound({ Peer("Alpha", "\x0a\0\0\x09", 9999) });
+        ASSERT_EQ(5, (int)Dlg().ComboItems().size());
+        EXPECT_EQ("Alpha (近く)", Dlg().ComboItems()[4]);
+        Dlg().ChooseEntry(4);
+        ExpectShown(4, "10.0.0.9", "9999", "Alpha", false);
+        {
+            CModalCatcher catcher;
+            catcher.nBoxAnswer = c.answer;
+            Dlg().Click(IDC_BTN_REGISTER);
+            ASSERT_EQ(1u, catcher.boxes.size()) << c.answer;
+            EXPECT_NE(std::string::npos, catcher.boxes[0].strText.find("「Alpha」は電話帳に登録済みです"));
+            EXPECT_NE(std::string::npos, catcher.boxes[0].strText.find("「Alpha (2)」として両方を残します"));
+        }
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strName), c.names) << c.answer;
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strAddress), c.addresses) << c.answer;
+        EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strPort), c.ports) << c.answer;
+        EXPECT_EQ(Dlg().ComboSel(), (int)c.names.size() + 1) << "the nearby item stays chosen";
+        m_pDlg->Close();
+        m_pDlg.reset();
+    }
+    // The same address and port stored under the name already: nothing to ask.
+    WriteFileBytes(m_dir.File("Kelvaro.ini"), kThreeEntries);
+    auto* pDlg = new CNearbyTestDlg(m_dir.File("Kelvaro.ini"));
+    m_pDlg.reset(pDlg);
+    ASSERT_TRUE(pDlg->Create());
+    pDlg->Nearby().ShowFound({ Peer("Beta", "\x0a\0\0\x02", 1002) });
+    Dlg().ChooseEntry(4);
+    EXPECT_EQ(Register(nullptr), 0);
+    EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strName), Strings({ "Alpha", "Beta", "Gamma" }));
+    EXPECT_EQ(Dlg().Book(&CPhonebookEntry::strPort), Strings({ "1001", "1002", "1003" }));
+}

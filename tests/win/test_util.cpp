@@ -86,7 +86,7 @@ void CModalCatcher::Poll()
         box.strCaption = caption;
         box.hOwner = ::GetWindow(h, GW_OWNER);
         boxes.push_back(box);
-        ::PostMessageA(h, WM_COMMAND, IDOK, 0);
+        ::PostMessageA(h, WM_COMMAND, nBoxAnswer, 0);
     }
 }
 

@@ -19,7 +19,7 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs = 5000);
 void PumpFor(DWORD dwMs);
 
 // While it lives, every message box raised on this thread is recorded (text and caption, as
-// the ANSI bytes the program used) and answered with OK. Dialogs of the program's own (the
+// the ANSI bytes the program used) and answered with nBoxAnswer (OK). Dialogs of the program's own (the
 // name dialog, the version box) are passed to onDialog, which may fill and end them; without
 // one they are cancelled. Works inside any modal loop, through a thread timer.
 class CModalCatcher {
@@ -33,6 +33,7 @@ public:
         HWND hOwner;
     };
     std::vector<Box> boxes;
+    UINT nBoxAnswer = IDOK; // the button a message box is answered with
     std::function<void(CDialog* pDlg)> onDialog;
     std::vector<UINT> dialogTemplates; // template ids of the program's dialogs seen
 
