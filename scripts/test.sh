@@ -43,6 +43,8 @@ run_layer "host unit tests" "$logs/host.log" build/host/host_tests --gtest_color
 count_gtest "$logs/host.log"
 
 run_layer "resources and documents" "$logs/res.log" python3 tests/res/test_resources.py
+run_layer "secure calls' worked example" "$logs/example.log" \
+    python3 tests/host/secure_calls_example.py docs/secure-calls.md
 count_unittest "$logs/res.log"
 
 echo "== fuzzers (${fuzz_seconds} s each)"
