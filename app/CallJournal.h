@@ -62,6 +62,7 @@ private:
     void Take(Call& rCall, const CallRec::Received& rec);
     void Take(Call& rCall, const CallRec::Secured& rec);
     void Take(Call& rCall, const CallRec::Ended& rec);
+    void Take(Call& rCall, const CallRec::Trust& rec);
     void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
 

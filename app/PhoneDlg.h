@@ -5,6 +5,7 @@
 
 #include "app/CallJournal.h"
 #include "app/Paths.h"
+#include "app/Trust.h"
 #include "call/CallDriver.h"
 #include "phonebook/Nearby.h"
 #include "phonebook/PhonebookEntries.h"
@@ -59,6 +60,8 @@ protected:
     afx_msg LRESULT OnSockClose(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockSend(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockIgnore(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnVerify();
+    afx_msg void OnVerifiedContacts(); // the list of verified contacts (ui/VerifiedDlg.cpp)
 
     // Phonebook (phonebook/).
     afx_msg void OnSelchangePhonebook();
@@ -143,4 +146,7 @@ protected:
 
     // Partners found on the local network, listed after the stored entries.
     CNearby m_nearby;
+
+    // This copy's identity and the partners the user verified (app/Trust.h).
+    CTrust m_trust;
 };

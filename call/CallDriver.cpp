@@ -208,6 +208,8 @@ void CCallDriver::Do(const CallFx::Look& e, Outcomes&)
         ::SetWindowTextA(hSecure, e.look.strSecure);
         ::ShowWindow(hSecure, e.look.bSecureShown ? SW_SHOW : SW_HIDE);
     }
+    if (HWND hVerify = ::GetDlgItem(m_window.pOwner->m_hWnd, IDC_BTN_VERIFY))
+        ::ShowWindow(hVerify, e.look.bVerifyShown ? SW_SHOW : SW_HIDE);
 }
 
 void CCallDriver::Do(const CallFx::PartnerName& e, Outcomes&)
@@ -251,6 +253,17 @@ void CCallDriver::Do(const CallFx::ShowText& e, Outcomes&)
 }
 
 void CCallDriver::Do(const CallFx::NotifyIncoming&, Outcomes&) { m_window.notifyIncoming(); }
+
+void CCallDriver::Do(const CallFx::KeyWarning& e, Outcomes&)
+{
+    AfxMessageBox(e.strText, MB_OK | MB_ICONWARNING);
+    m_core.WarningAnswered(e.conn, e.nGeneration);
+}
+
+void CCallDriver::Do(const CallFx::Verify& e, Outcomes&)
+{
+    if (m_window.verify) m_window.verify(e.contact);
+}
 
 void CCallDriver::Do(const CallFx::Timer& e, Outcomes&)
 {

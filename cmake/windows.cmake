@@ -90,10 +90,13 @@ add_library(kelvaro_core STATIC
     call/ErrorText.cpp
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
-    ui/Sound.cpp)
+    ui/Sound.cpp
+    app/Trust.cpp
+    ui/VerifiedDlg.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32)
+target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32
+    crypt32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 

@@ -68,6 +68,7 @@ MAIN = [
     (1017, BUTTON, "削除", (262, 86, 50, 14)),
     (1019, BUTTON, "次回起動時にアイコン化(&O)", (7, 86, 96, 10)),
     (1023, STATIC, "暗号化なし", (117, 87, 138, 8)),
+    (1024, BUTTON, "確認済みにする", (117, 97, 64, 13)),
     (-1, STATIC, "送信", (7, 105, 15, 8)),
     (1008, LISTBOX, "", (7, 116, 305, 68)),
     (1007, EDIT, "", (7, 182, 305, 14)),
@@ -226,7 +227,7 @@ class DialogTemplates(unittest.TestCase):
         self.assertEqual(WS_VISIBLE | WS_CLIPCHILDREN, d["style"] & (WS_VISIBLE | WS_CLIPCHILDREN))
         self.assertEqual(WS_EX_APPWINDOW | WS_EX_TOOLWINDOW, d["ex"])
         hidden = sorted(i["id"] for i in d["items"] if not i["style"] & WS_VISIBLE)
-        self.assertEqual([1, 1010, 1013, 1023], hidden)
+        self.assertEqual([1, 1010, 1013, 1023, 1024], hidden)
         enter = self.by_id(d, 1)
         self.assertEqual(BS_DEFPUSHBUTTON, enter["style"] & BS_TYPEMASK,
                          "Enter reaches the send handler through the hidden default button")
@@ -290,7 +291,8 @@ class MenuStringsVersion(unittest.TestCase):
             text, p = sz_or_ord(d, p + 2)
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
-                          (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"), (0, ""),
+                          (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"),
+                          (32800, "確認済みの相手(&T)..."), (0, ""),
                           (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"),
