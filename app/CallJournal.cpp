@@ -149,11 +149,15 @@ void CCallJournal::Take(Call&, const CallRec::Answered&)
 
 void CCallJournal::Take(Call&, const CallRec::Sent& rec) { Write("送信 " + EscapeLineText(rec.strText)); }
 
-void CCallJournal::Take(Call&, const CallRec::Received& rec)
+void CCallJournal::Take(Call& call, const CallRec::Received& rec)
 {
+    // With two calls open, each line says which one it came through.
+    const CString strFrom = !m_in.bOpen || !m_out.bOpen ? CString("受信 ")
+        : &call == &m_out                               ? CString("受信 (かけた通話) ")
+                                                        : CString("受信 (受けた通話) ");
     std::vector<CString> texts;
     texts.reserve(rec.lines.size());
-    for (const CString& s : rec.lines) texts.push_back("受信 " + EscapeLineText(s));
+    for (const CString& s : rec.lines) texts.push_back(strFrom + EscapeLineText(s));
     Write(texts);
 }
 

@@ -114,6 +114,8 @@ void CPhoneDlg::StartCalls()
         if (!m_trust.Verify(c)) ShowSystemError(::GetLastError());
     };
     m_calls.Attach(w);
+    // No typed or pasted line may be longer than a sealed frame a partner reads whole.
+    m_edtSend.SendMessage(EM_LIMITTEXT, kMaxTypedLine);
     DWORD dwError = 0;
     if (!m_calls.Listen((UINT)std::atoi(m_strPort), &dwError)) ShowSystemError(dwError);
 }

@@ -37,6 +37,16 @@ const int kRevealMs = 10000;
 // The sealed hang-up's plain message.
 const char kHangUp[] = "X\r";
 
+// Why Enter sent nothing to a call that talks.
+const char kNotSentPlain[] = "暗号化されていない通話のため、送りませんでした。暗号化しない相手とも話すには、"
+                             "メニューの「暗号化しない相手とは話さない」を外してください。";
+const char kNotSentYet[] =
+    "暗号化の準備がまだ終わっていないため、送りませんでした。少し待ってから、もう一度送ってください。";
+const char kNotSentEnded[] = "相手が通話を切ったため、送りませんでした。";
+const char kTooLong[] = "長すぎる行があるため、送りませんでした。1 行は 49131 バイトまでです。";
+// The call button while an encrypted call was taken: a second call would stand beside it.
+const char kNoSecondCall[] = "暗号化された通話の間は、ほかの相手にかけられません。";
+
 // Told when a line does not fit in what may wait for a partner that does not read.
 const char kNotReceiving[] =
     "相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。";
@@ -86,7 +96,7 @@ void CCallCore::Link::Reset()
     queue.Clear();
     ++nGeneration;
     secure = Secure::None;
-    bTimer = bBusyText = bSealedEnd = bGoodbye = false;
+    bTimer = bBusyText = bSealedEnd = bGoodbye = bGreeted = false;
     bVersionSent = bPeerV3 = bProofDue = bWarningOpen = false;
     trust = Trust::Unknown;
     strPeerFingerprint.clear();
@@ -227,6 +237,8 @@ void CCallCore::Settle(bool bCallEnded)
 void CCallCore::PressCall(const CString& strAddress, const CString& strPort)
 {
     if (OutConnected(m_out.state)) return; // the call button is off while a call stands
+    // Nothing may stand beside an encrypted call: its code vouches for every line listed.
+    if (Keyed(m_in)) return Box(kNoSecondCall);
     const CString strTo = strAddress.IsEmpty() ? CString(kDefaultAddress) : strAddress;
     const CString strPortTo = strPort.IsEmpty() ? CString(kDefaultPort) : strPort;
     // An earlier attempt still being dialled is dropped for the new one.
@@ -276,8 +288,10 @@ void CCallCore::EndOut(CallEnd how, int nError)
 
 void CCallCore::ConnectionWaiting()
 {
-    // A call held (or no calls taken now): the new caller is turned away with the busy message.
-    const bool bTurnAway = m_in.state != InState::Idle || m_bDoNotDisturb;
+    // A call held, an outgoing call that encrypts or agrees its keys (a second call's lines would
+    // be listed under its code), or no calls taken now: the new caller is turned away with the
+    // busy message.
+    const bool bTurnAway = m_in.state != InState::Idle || Keyed(m_out) || m_bDoNotDisturb;
     Add(CallFx::Accept { bTurnAway ? CallConn::Busy : CallConn::In });
 }
 
@@ -288,7 +302,7 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
         m_busy.Reset();
         m_bBusyOpen = true;
         Queue(CallConn::Busy, ComposeBusy(strMyName));
-        Record(CallConn::Busy, CallRec::TurnedAway { strPeer, m_in.state != InState::Idle });
+        Record(CallConn::Busy, CallRec::TurnedAway { strPeer, m_in.state != InState::Idle || Keyed(m_out) });
         return;
     }
     if (conn != CallConn::In) return;
@@ -439,7 +453,19 @@ void CCallCore::TimerExpired(CallConn conn)
     if (link.secure == Secure::Committed) Tampered(conn);
 }
 
-bool CCallCore::IsCut(const Link& link) { return link.secure == Secure::On && !link.bSealedEnd; }
+bool CCallCore::Keyed(const Link& link)
+{
+    return link.secure == Secure::Offered || link.secure == Secure::Committed || link.secure == Secure::On;
+}
+
+bool CCallCore::IsCut(CallConn conn) const
+{
+    // A close before the call was answered is a refusal or a missed call, as in a plain call.
+    const bool bAnswered =
+        conn == CallConn::Out ? m_out.state == OutState::Talking : m_in.state == InState::Talking;
+    const Link& link = *LinkOf(conn);
+    return bAnswered && link.secure == Secure::On && !link.bSealedEnd;
+}
 
 void CCallCore::Cut(CallConn conn)
 {
@@ -467,12 +493,12 @@ void CCallCore::Closed(CallConn conn)
     switch (conn) {
     case CallConn::Out:
         if (m_out.state == OutState::Idle) return;
-        if (IsCut(m_out)) return Cut(CallConn::Out);
+        if (IsCut(CallConn::Out)) return Cut(CallConn::Out);
         EndOut(CallEnd::PartnerHungUp);
         break;
     case CallConn::In:
         if (m_in.state == InState::Idle) return;
-        if (IsCut(m_in)) return Cut(CallConn::In);
+        if (IsCut(CallConn::In)) return Cut(CallConn::In);
         // Rang and ended before anyone answered: a missed call.
         EndIn(m_in.state == InState::Ringing ? CallEnd::Missed : CallEnd::PartnerHungUp);
         break;
@@ -501,8 +527,16 @@ void CCallCore::PressEnter(const CString& strText)
 {
     // Enter sends the typed text; it never closes the window.
     const std::vector<CallConn> targets = SendTargets();
-    if (targets.empty()) return;
+    if (targets.empty()) {
+        // A call that talks is told why nothing went; with none, Enter does nothing, as always.
+        const CString strWhy = NotSentReason();
+        if (!strWhy.IsEmpty()) Box(strWhy);
+        return;
+    }
     const std::vector<CString> lines = SplitLines(strText);
+    // A longer line's frame would pass the partner's bound and end the call there as changed.
+    for (const CString& line : lines)
+        if (line.GetLength() > kMaxTypedLine) return Box(kTooLong);
     // The lines go to every call they may go to, or to none: if one partner has not taken enough
     // of what waits, the text stays in the edit and the user is told. Refused before anything is
     // sealed or queued: the call goes on as it was.
@@ -534,6 +568,19 @@ std::vector<CallConn> CCallCore::SendTargets() const
         (m_in.state == InState::Ringing && m_in.secure == Secure::Plain && !targets.empty());
     if (bInTakes && takes(m_in)) targets.push_back(CallConn::In);
     return targets;
+}
+
+CString CCallCore::NotSentReason() const
+{
+    const Link* pTalking = nullptr;
+    if (m_out.state == OutState::Talking || m_out.state == OutState::TurnedAway)
+        pTalking = &m_out;
+    else if (m_in.state == InState::Talking)
+        pTalking = &m_in;
+    if (!pTalking) return CString();
+    if (pTalking->bSealedEnd) return kNotSentEnded;
+    if (pTalking->secure == Secure::Plain && m_bRequireSecure) return kNotSentPlain;
+    return kNotSentYet;
 }
 
 bool CCallCore::RoomFor(const std::vector<CallConn>& targets, const std::vector<CString>& lines) const
@@ -688,9 +735,13 @@ void CCallCore::Apply(
         if (Decide(conn, false)) batch.push_back(plain.strPayload);
         break;
     case CLineMessage::CalleeName:
+        // One greeting per connection, of the kind its role expects: the callee's on the
+        // connection this side opened, the caller's on the one it took.
+        if (conn != CallConn::Out || link.bGreeted) return StrayGreeting(conn);
         TakeCalleeGreeting(conn, plain.strPayload, strMyName);
         break;
     case CLineMessage::CallerName:
+        if (conn != CallConn::In || link.bGreeted) return StrayGreeting(conn);
         TakeCallerGreeting(conn, plain.strPayload);
         break;
     case CLineMessage::KeyCommit:
@@ -717,9 +768,15 @@ void CCallCore::Apply(
     }
 }
 
+void CCallCore::StrayGreeting(CallConn conn)
+{
+    if (Keyed(*LinkOf(conn))) Tampered(conn);
+}
+
 void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const CString& strMyName)
 {
     Link& link = *LinkOf(conn);
+    link.bGreeted = true;
     Add(CallFx::PartnerName { conn, link.nGeneration, strName, false });
     link.strPartnerName = strName;
     // The reply goes back on the connection the greeting came from.
@@ -727,7 +784,8 @@ void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const 
     Queue(conn, strGreeting);
     Record(conn, CallRec::Named { strName });
     // The caller commits to its key right after its greeting; an older callee ignores the line.
-    if (conn != CallConn::Out || link.secure != Secure::None) return;
+    // Beside a call taken, this one stays plain: one code cannot vouch for two calls' lines.
+    if (link.secure != Secure::None || m_in.state != InState::Idle) return;
     if (!link.channel.Start(CSecureChannel::Caller)) {
         LibraryFailed(conn);
         return;
@@ -746,6 +804,7 @@ void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const 
 void CCallCore::TakeCallerGreeting(CallConn conn, const CString& strName)
 {
     Link& link = *LinkOf(conn);
+    link.bGreeted = true;
     Add(CallFx::PartnerName { conn, link.nGeneration, strName, true });
     link.strPartnerName = strName;
     Record(conn, CallRec::Named { strName });
@@ -756,8 +815,9 @@ void CCallCore::TakeCommit(CallConn conn, const CString& strLine)
 {
     // Taken while the call rings and is undecided (the user has not answered), after the
     // caller's greeting; the answer line goes out plain, and the reveal must follow in time.
+    // Beside an outgoing call, this one stays plain: one code cannot vouch for two calls' lines.
     if (conn != CallConn::In || m_in.state != InState::Ringing || m_in.secure != Secure::None ||
-        m_in.strCallerGreeting.empty())
+        m_in.strCallerGreeting.empty() || m_out.state != OutState::Idle)
         return;
     if (!m_in.channel.Start(CSecureChannel::Callee)) {
         LibraryFailed(conn);
@@ -810,10 +870,14 @@ void CCallCore::TakeAnswer(CallConn conn)
 void CCallCore::TakeBusy(CallConn conn)
 {
     if (conn != CallConn::Out) return;
-    // "B" in answer to a commitment also makes the call plain, through the same decision; a busy
-    // partner is not told apart from a verified contact.
-    if ((m_out.secure == Secure::None || m_out.secure == Secure::Offered) && !Decide(conn, false, false))
-        return;
+    if (m_out.secure == Secure::None) {
+        // The busy answer ("B" before any greeting) is no call: "話し中" shows, whatever the option.
+        m_out.secure = Secure::Plain;
+        Record(conn, CallRec::Secured { CString() });
+    }
+    // "B" in answer to a commitment makes the call plain, through the decision.
+    // A busy partner is not told apart from a verified contact.
+    if (m_out.secure == Secure::Offered && !Decide(conn, false, false)) return;
     // After the partner answered, "B" changes only the text of the hidden status display.
     if (m_out.state == OutState::Talking)
         m_out.bBusyText = true;

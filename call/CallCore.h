@@ -18,6 +18,10 @@
 inline constexpr char kDefaultAddress[] = "localhost";
 inline constexpr char kDefaultPort[] = "32760";
 
+// The longest line of text that may be typed: sealed, its frame still fits in what a partner's
+// reader takes as one line (64 KiB before the CR), so no partner cuts it.
+inline constexpr int kMaxTypedLine = 49131;
+
 class CCallCore {
 public:
     enum class OutState { Idle, Dialling, Calling, Talking, TurnedAway };
@@ -105,6 +109,7 @@ private:
         bool bBusyText = false; // "B" read after the partner answered: the hidden status says busy
         bool bSealedEnd = false; // the partner's sealed hang-up came; its close is next
         bool bGoodbye = false; // this side's sealed hang-up is queued: it goes before the close
+        bool bGreeted = false; // the partner's one greeting has been taken
         CSecureChannel channel;
         std::string strCallerGreeting, strCalleeGreeting; // as composed, for the transcript
         bool bVersionSent = false; // this side sent its version line
@@ -166,10 +171,18 @@ private:
     void Classify(CallConn conn);
     // The link whose call the window shows, or null.
     const Link* Shown() const;
+    // A greeting of the wrong kind for the connection's role, or a second one: ignored in a plain
+    // call, the end of one that encrypts or agrees its keys.
+    void StrayGreeting(CallConn conn);
+    // Whether the link's call encrypts or is agreeing its keys.
+    static bool Keyed(const Link& link);
+    // Why Enter sent nothing to a call that talks; empty when no such call stands.
+    CString NotSentReason() const;
     // The library cannot start: said once, and the call talks plain.
     bool LibraryFailed(CallConn conn);
-    // An encrypted call closed without the partner's sealed hang-up: the line was cut.
-    static bool IsCut(const Link& link);
+    // An encrypted call that was answered closed without the partner's sealed hang-up: the line
+    // was cut.
+    bool IsCut(CallConn conn) const;
     void Cut(CallConn conn);
     // conn's Close effect, carrying this side's sealed hang-up when one waits.
     void AddClose(CallConn conn);

@@ -68,9 +68,10 @@ void CLineReader::Feed(const char* pData, int nLength, std::vector<CLineMessage>
                     KeepOrCut(buf, pos, out); // the read ended inside it
                     return;
                 }
-                const std::string shortForm = m_expectedShort;
-                pos += shortForm.size();
-                ProcessLine(shortForm, out);
+                // The short form of the greeting just taken: skipped, and the wait is over.
+                pos += m_expectedShort.size();
+                m_expectedShort.clear();
+                m_bGreeted = false;
                 continue;
             }
             m_expectedShort.clear(); // something else came: ordinary rules from here
@@ -131,8 +132,13 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
     }
     case 'A':
     case 'I':
-        if (!m_bGreeted)
-            Emit(out, line[0] == 'A' ? CLineMessage::CalleeName : CLineMessage::CallerName, line.substr(1));
+        // A short form that no long form announced is acted on; one that is not the announced
+        // one is not, but is passed on, so that a secure call refuses it like any plain line.
+        Emit(out,
+            m_bGreeted           ? CLineMessage::Other
+                : line[0] == 'A' ? CLineMessage::CalleeName
+                                 : CLineMessage::CallerName,
+            m_bGreeted ? std::string() : line.substr(1));
         m_bGreeted = false;
         break;
     case 'C':

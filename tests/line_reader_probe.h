@@ -11,5 +11,5 @@ inline bool AwaitsShortForm(CLineReader r)
     if (r.PendingBytes() > 0) r.Feed("\r", 1, out);
     out.clear();
     r.Feed("A\r", 2, out);
-    return out.empty();
+    return out.size() == 1 && out[0].kind == CLineMessage::Other;
 }

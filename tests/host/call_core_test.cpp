@@ -14,6 +14,12 @@ namespace {
 const int kWouldBlock = 10035;
 const char kTampered[] =
     "通話の内容が途中で書き換えられたため、通話を終了しました。受け取った内容は表示していません。";
+const char kNotSentYet[] =
+    "暗号化の準備がまだ終わっていないため、送りませんでした。少し待ってから、もう一度送ってください。";
+const char kNotSentPlain[] = "暗号化されていない通話のため、送りませんでした。暗号化しない相手とも話すには、"
+                             "メニューの「暗号化しない相手とは話さない」を外してください。";
+const char kTooLong[] = "長すぎる行があるため、送りませんでした。1 行は 49131 バイトまでです。";
+const char kNoSecondCall[] = "暗号化された通話の間は、ほかの相手にかけられません。";
 // A well-formed commitment line, after the caller's greeting.
 const std::string kGreetedAndCommitted = "i1north\rInorthH2" + std::string(52, '0') + "\r";
 
@@ -152,6 +158,39 @@ void TurnedAway(Core& c) { Calling(c), c.Feed(CallConn::Out, "Bsouth\r"); }
 void Ringing(Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::In, "127.0.0.2", "south"); }
 void TalkingIn(Core& c) { Ringing(c), c.core.PressAnswer(); }
 void Both(Core& c) { Calling(c), Ringing(c); }
+// What went out on conn, keys and all.
+std::string Raw(Core& c, CallConn conn)
+{
+    c.Effects();
+    std::string bytes;
+    bytes.swap(c.wire[(int)conn]);
+    return bytes;
+}
+// The outgoing call committed to its key (its keys are being agreed), and then encrypted by a
+// callee that answered the commitment; still calling.
+void Committing(Core& c) { Calling(c), c.Feed(CallConn::Out, "a1south\rAsouth"); }
+void EncryptedCalling(Core& c)
+{
+    Committing(c);
+    const std::string sent = Raw(c, CallConn::Out);
+    CSecureChannel callee;
+    callee.Start(CSecureChannel::Callee);
+    callee.TakeCommit(sent.substr(sent.find("H2"), 54));
+    c.Feed(CallConn::Out, callee.KeyLine());
+}
+// The incoming call encrypted by its caller's reveal, still ringing.
+void EncryptedRinging(Core& c)
+{
+    Ringing(c);
+    CSecureChannel caller;
+    caller.Start(CSecureChannel::Caller);
+    Raw(c, CallConn::In);
+    c.Feed(CallConn::In, "i1north\rInorth" + caller.CommitLine());
+    const std::string answer = Raw(c, CallConn::In);
+    caller.Complete(answer.substr(0, 54), "i1north\rInorth", "a1south\rAsouth");
+    c.Feed(CallConn::In, caller.KeyLine());
+}
+void RequireSecure(Core& c) { c.core.SetRequireSecure(true); }
 
 struct Row {
     const char* what;
@@ -269,8 +308,14 @@ const Row kRows[] = {
     { "a partner who does not read: the line stays, the user is told",
         [](Core& c) {
             TalkingOut(c), c.Sent(CallConn::Out), c.bTakes = false;
-            const std::string big(CSendQueue::kMaxQueued - 4, 'x');
-            c.core.PressEnter(big.c_str()), c.Effects();
+            // Lines as long as may be typed, up to four bytes short of the bound.
+            std::string big;
+            for (size_t n = CSendQueue::kMaxQueued - 4; n > 0;) {
+                const size_t nLine = std::min<size_t>(n, kMaxTypedLine + 2) - 2;
+                big += "\r" + std::string(nLine, 'x');
+                n -= nLine + 2;
+            }
+            c.core.PressEnter(big.substr(1).c_str()), c.Effects();
         },
         [](Core& c) { c.core.PressEnter("more"); },
         "box 相手が受信していません。この行は送れませんでした。しばらくしてから、もう一度送ってください。",
@@ -315,10 +360,11 @@ const Row kRows[] = {
         [](Core& c) { c.Feed(CallConn::In, kGreetedAndCommitted); },
         "name north kept, rec named, send in, timer on in 10000", kRinging, "plain", CallConn::In,
         "k2<key>\r" },
-    { "answered before the reveal: no \"C\" yet, and nothing typed goes",
+    { "answered before the reveal: no \"C\" yet, and a typed line waits, with a word why",
         [](Core& c) { Ringing(c), c.Feed(CallConn::In, kGreetedAndCommitted); },
-        [](Core& c) { c.core.PressAnswer(), c.core.PressEnter("x"); }, "look, ring off, rec answered",
-        kTalking, "plain", CallConn::In, "" },
+        [](Core& c) { c.core.PressAnswer(), c.core.PressEnter("x"); },
+        "look, ring off, rec answered, box " + std::string(kNotSentYet), kTalking, "plain", CallConn::In,
+        "" },
     { "no reveal in time: the call ends as changed",
         [](Core& c) { Ringing(c), c.Feed(CallConn::In, kGreetedAndCommitted); },
         [](Core& c) { c.core.TimerExpired(CallConn::In); },
@@ -330,6 +376,64 @@ const Row kRows[] = {
         "timer off in 10000, rec ended tampered, close in, look, ring off, clear, box " +
             std::string(kTampered),
         kIdle, "-", CallConn::In, "" },
+    // A second caller beside a call that encrypts or agrees its keys: busy, never listed under its code.
+    { "a new caller while the outgoing call agrees its keys is turned away", Committing,
+        [](Core& c) { c.core.ConnectionWaiting(), c.core.Accepted(CallConn::Busy, "127.0.0.3", "north"); },
+        "accept busy, send busy, rec turned-away busy", kCalling, "plain", CallConn::Busy, "Bnorth\r" },
+    { "a new caller while the outgoing call is encrypted is turned away", EncryptedCalling,
+        [](Core& c) { c.core.ConnectionWaiting(); }, "accept busy", kCalling, "on", CallConn::Busy, "" },
+    { "beside an outgoing call, a caller's commitment is not answered: that call stays plain", Both,
+        [](Core& c) { c.Feed(CallConn::In, kGreetedAndCommitted); }, "name north kept, rec named", kRinging,
+        "plain", CallConn::In, "" },
+    { "beside a call taken, the outgoing call commits to no key", Both,
+        [](Core& c) { c.Feed(CallConn::Out, "a1south\rAsouth"); }, "name south, send out, rec named",
+        kRinging, "plain", CallConn::Out, "i1north\rInorth" },
+    { "the call button while an encrypted call rings: no second call, a word why", EncryptedRinging,
+        [](Core& c) { c.core.PressCall("h", "1"); }, "box " + std::string(kNoSecondCall), kRinging, "on",
+        CallConn::Out, "" },
+    // One greeting per connection, of the kind its role expects.
+    { "a second callee greeting in a plain call is ignored", TalkingOut,
+        [](Core& c) { c.Feed(CallConn::Out, "a1mallory\rAmallory"); }, "", kTalking, "plain", CallConn::Out,
+        "" },
+    { "a caller greeting on the outgoing connection is ignored", Calling,
+        [](Core& c) { c.Feed(CallConn::Out, "i1mallory\rImallory"); }, "", kCalling, "plain", CallConn::Out,
+        "" },
+    { "a callee greeting on the incoming connection gets no reply", Ringing,
+        [](Core& c) { c.Feed(CallConn::In, "a1mallory\rAmallory"); }, "", kRinging, "plain", CallConn::In,
+        "" },
+    { "a second caller greeting while ringing changes no name",
+        [](Core& c) { Ringing(c), c.Feed(CallConn::In, "i1north\rInorth"); },
+        [](Core& c) { c.Feed(CallConn::In, "i1mallory\rImallory"); }, "", kRinging, "plain", CallConn::In,
+        "" },
+    { "a second callee greeting while the keys are agreed ends the call as changed", Committing,
+        [](Core& c) { c.Feed(CallConn::Out, "a1mallory\rAmallory"); },
+        "rec ended tampered, close out, look, clear, box " + std::string(kTampered), kIdle, "-",
+        CallConn::Out, "" },
+    { "a caller greeting read on the encrypted outgoing call ends it as changed", EncryptedCalling,
+        [](Core& c) { c.Feed(CallConn::Out, "Imallory"); },
+        "rec ended tampered, close out, look, clear, box " + std::string(kTampered), kIdle, "-",
+        CallConn::Out, "" },
+    // A close before the answer is no cut line.
+    { "callee closes an encrypted call before answering: refused, no box", EncryptedCalling,
+        [](Core& c) { c.core.Closed(CallConn::Out); }, "rec ended partner-hung-up, close out, look, clear",
+        kIdle, "-", CallConn::Out, "" },
+    { "caller closes an encrypted call while it rings: missed, no box", EncryptedRinging,
+        [](Core& c) { c.core.Closed(CallConn::In); }, "rec ended missed, close in, look, ring off, clear",
+        kIdle, "-", CallConn::In, "" },
+    // Busy is busy, with the option on or off.
+    { "the busy answer with the option on shows busy", [](Core& c) { RequireSecure(c), Calling(c); },
+        [](Core& c) { c.Feed(CallConn::Out, "Bsouth\r"); }, "rec secured, rec partner-busy, look",
+        kTurnedAway, "plain", CallConn::Out, "" },
+    // Enter that sends nothing to a call that talks says why.
+    { "Enter in a plain call with the option turned on since: a word why, the text kept",
+        [](Core& c) { TalkingOut(c), RequireSecure(c); }, [](Core& c) { c.core.PressEnter("x"); },
+        "box " + std::string(kNotSentPlain), kTalking, "plain", CallConn::Out, "" },
+    { "Enter after busy with the option on: a word why", [](Core& c) { RequireSecure(c), TurnedAway(c); },
+        [](Core& c) { c.core.PressEnter("x"); }, "box " + std::string(kNotSentPlain), kTurnedAway, "plain",
+        CallConn::Out, "" },
+    { "a line longer than a sealed frame a partner reads whole is refused with a word why", TalkingOut,
+        [](Core& c) { c.core.PressEnter(std::string(49132, 'x').c_str()); }, "box " + std::string(kTooLong),
+        kTalking, "plain", CallConn::Out, "" },
 };
 
 TEST(CallCore, EachRuleOfTheTables)

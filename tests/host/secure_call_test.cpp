@@ -206,25 +206,38 @@ TEST(SecureCall, ChangesBeforeTheKeysEndTheCallOrKeepItPlain)
     }
 }
 
-// A window that talks encrypted on its outgoing call while a second caller rings: a typed line
-// goes sealed to the one, and not a byte of it to the other, even once that one talks plain.
-TEST(SecureCall, ATypedLineGoesToNoSecondCallerWhileTheCallIsEncrypted)
+// A window that talks encrypted on its outgoing call turns a second caller away as busy, so that
+// no line of another call is listed under the code it shows.
+TEST(SecureCall, ASecondCallerIsTurnedAwayWhileTheCallIsEncrypted)
 {
     Pair p;
     p.Talk();
-    const std::string third = "i1third\rIthird";
-    p.caller.core.Accepted(CallConn::In, "127.0.0.3", "north");
-    p.caller.core.Received(CallConn::In, third.data(), (int)third.size(), "north");
-    p.caller.core.PressEnter("secret");
-    p.caller.core.PressAnswer(); // the third call turns plain on being answered
-    p.caller.core.PressEnter("secret");
+    ASSERT_TRUE(IsCode(p.caller.look.strSecure));
+    p.caller.core.ConnectionWaiting();
+    std::vector<CCallEffect> effects = p.caller.core.TakeEffects();
+    ASSERT_EQ(effects.size(), 1u);
+    EXPECT_EQ(std::get<CallFx::Accept>(effects[0]).conn, CallConn::Busy);
+    p.caller.core.Accepted(CallConn::Busy, "127.0.0.3", "north");
     std::string toThird;
     p.caller.core.Flush(
-        CallConn::In, [&](const char* q, int n, int*) { return toThird.append(q, (size_t)n), n; });
+        CallConn::Busy, [&](const char* q, int n, int*) { return toThird.append(q, (size_t)n), n; });
+    EXPECT_EQ(toThird, "Bnorth\r");
+    p.Take(p.caller);
+    EXPECT_TRUE(IsCode(p.caller.look.strSecure) && p.caller.look.strSecure == p.callee.look.strSecure);
+}
+
+// The longest line a user can type crosses an encrypted call whole: its frame stays within what
+// the partner's reader takes as one line.
+TEST(SecureCall, TheLongestTypedLineCrossesAnEncryptedCallWhole)
+{
+    Pair p;
+    p.Talk();
+    p.caller.core.PressEnter(std::string(kMaxTypedLine, 'x').c_str());
     p.Settle();
-    EXPECT_EQ(toThird, "a1north\rAnorthC\r");
-    EXPECT_EQ(p.callee.received, (std::vector<std::string> { "secret", "secret" }));
-    EXPECT_EQ(p.wire.find("secret"), std::string::npos);
+    EXPECT_TRUE(p.callee.boxes.empty() && p.caller.boxes.empty());
+    ASSERT_EQ(p.callee.received.size(), 1u);
+    EXPECT_EQ(p.callee.received[0].size(), 49131u);
+    EXPECT_TRUE(IsCode(p.callee.look.strSecure));
 }
 
 // The sealed hang-up (one frame, sent right before the close) tells a partner's hang-up from a

@@ -1,6 +1,7 @@
 // Call control between main windows in one process over 127.0.0.1, and between a main window
 // and a raw peer that speaks (or garbles) the line protocol byte by byte.
 #include "tests/win/test_util.h"
+#include "call/SecureChannel.h"
 
 #include <algorithm>
 
@@ -115,6 +116,61 @@ TEST_F(CallTest, HangUpByCalleeEndsCallerToo)
     // The line is free again: a new call goes through.
     EXPECT_TRUE(Connect(north, south));
     EXPECT_TRUE(NoBoxes(catcher));
+}
+
+// A third party that calls while an encrypted call stands, greets with the partner's name and
+// says a line, is told busy: nothing of it is listed, the code and name stay the partner's.
+TEST_F(CallTest, AThirdPartyWhileAnEncryptedCallStandsHearsBusyAndIsNotListed)
+{
+    CModalCatcher catcher;
+    Phone north("北"), south("南");
+    ASSERT_TRUE(north.created && south.created);
+    ASSERT_TRUE(Talk(north, south));
+    const std::string code = north->ItemText(IDC_STATIC_SECURE);
+    ASSERT_TRUE(code.size() == 14 && code.rfind("暗号化 ", 0) == 0) << Quote(code);
+
+    CRawPeer third;
+    ASSERT_TRUE(third.Connect(north->ListeningPort()));
+    EXPECT_EQ(Quote(third.Read(4)), Quote("B北\r"));
+    ASSERT_TRUE(third.Send(CallerGreeting("南") + "\rSinjected\r"));
+    third.Close();
+    PumpFor(300);
+    EXPECT_EQ(LookOf(*north), kTalking);
+    EXPECT_EQ(north->ItemText(IDC_STATIC_SECURE), code);
+    EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "南");
+
+    Say(south, "real");
+    ASSERT_TRUE(ReceivesLines(north, 1));
+    EXPECT_EQ(Joined(north->ListItems(IDC_LIST_RECEIVE)), Joined({ "real" }));
+    EXPECT_TRUE(NoBoxes(catcher));
+}
+
+// A caller that agreed its keys and leaves before the answer left a missed call, not a cut line.
+TEST_F(CallTest, AnEncryptedCallThatEndsWhileRingingIsAMissedCall)
+{
+    CModalCatcher catcher;
+    Phone south("南");
+    ASSERT_TRUE(south.created);
+    CRawPeer caller;
+    ASSERT_TRUE(CallsIn(caller, south));
+    const std::string greeting = CalleeGreeting("南");
+    ASSERT_EQ(Quote(caller.Read(greeting.size())), Quote(greeting));
+    CSecureChannel channel;
+    ASSERT_TRUE(channel.Start(CSecureChannel::Caller));
+    ASSERT_TRUE(caller.Send(CallerGreeting("北") + channel.CommitLine()));
+    const std::string answer = caller.Read(55);
+    ASSERT_TRUE(channel.Complete(answer.substr(0, 54), CallerGreeting("北"), greeting)) << Quote(answer);
+    ASSERT_TRUE(caller.Send(channel.KeyLine()));
+    ASSERT_TRUE(PumpUntil([&] { return south->ItemText(IDC_STATIC_SECURE) == "暗号化 " + channel.Code(); }))
+        << Quote(south->ItemText(IDC_STATIC_SECURE));
+    EXPECT_EQ(LookOf(*south), kRinging);
+
+    caller.Close();
+    ASSERT_TRUE(ReachesLook(*south, kIdle));
+    EXPECT_TRUE(NoBoxes(catcher));
+    ASSERT_TRUE(PumpUntil([&] {
+        return ReadFileBytes(south.dir.File("MissedCalls.txt")).find("北") != std::string::npos;
+    })) << Quote(ReadFileBytes(south.dir.File("MissedCalls.txt")));
 }
 
 // ---------------------------------------------------------------------------------------------
