@@ -85,6 +85,16 @@ NAME = [
     (2, BUTTON, "ｷｬﾝｾﾙ", (118, 31, 50, 14)),
     (1010, STATIC, "登録", (0, 0, 174, 8)),
 ]
+VERIFIED = [
+    (-1, STATIC, "確認した日", (9, 14, 40, 8)),
+    (-1, STATIC, "名前", (59, 14, 60, 8)),
+    (-1, STATIC, "宛先", (129, 14, 60, 8)),
+    (-1, STATIC, "鍵", (214, 14, 40, 8)),
+    (1045, LISTBOX, "", (7, 24, 266, 98)),
+    (1046, BUTTON, "確認を取り消す", (7, 128, 70, 14)),
+    (2, BUTTON, "閉じる", (223, 128, 50, 14)),
+    (1010, STATIC, "確認済みの相手", (0, 0, 279, 8)),
+]
 
 
 def read_text(*parts):
@@ -256,7 +266,7 @@ class DialogTemplates(unittest.TestCase):
     def test_mnemonics(self):
         # The letters that Alt picks in each dialog: texts of buttons and of statics that
         # show "&" as an underline. Each letter once.
-        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, [])):
+        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, []), (141, [])):
             got = []
             for it in self.dialog(rid)["items"]:
                 if it["cls"] == BUTTON or (it["cls"] == STATIC and not it["style"] & SS_NOPREFIX):
@@ -270,9 +280,14 @@ class DialogTemplates(unittest.TestCase):
         for cid in (1012, 1, 2):
             self.assertTrue(self.by_id(d, cid)["style"] & WS_TABSTOP, cid)
 
+    def test_verified_contacts_dialog(self):
+        d = self.check_controls(141, VERIFIED)
+        self.check_frame(d, (280, 150))
+        self.assertFalse(self.by_id(d, 1045)["style"] & LBS_SORT, "line k stands for contact k")
+
     def test_every_dialog_in_japanese(self):
         res = Compiled.get()
-        for rid in (100, 102, 137, 138):
+        for rid in (100, 102, 137, 138, 141):
             self.assertEqual(0x411, res[(5, rid)][0], rid)
 
 
@@ -300,7 +315,7 @@ class MenuStringsVersion(unittest.TestCase):
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "C", "L", "D", "K", "S", "E", "N", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "T", "D", "K", "S", "E", "N", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):
