@@ -189,6 +189,9 @@ TEST_F(VerifiedTest, AVersion033CopyStillTalksEncryptedWithANewOneBothWays)
     Dial(north, old.nPort);
     ASSERT_TRUE(
         PumpUntil([&] { return ::IsWindowEnabled(::GetDlgItem(old.hWnd, IDC_BTN_ANSWER)) != FALSE; }, 10000));
+    // Answered once the keys are agreed while it rings.
+    ASSERT_TRUE(PumpUntil([&] { return IsCode(old.Text(IDC_STATIC_SECURE)); }))
+        << old.Text(IDC_STATIC_SECURE);
     old.Command(IDC_BTN_ANSWER);
     ASSERT_TRUE(PumpUntil([&] {
         return IsCode(north->ItemText(IDC_STATIC_SECURE)) && LookOf(*north) == kTalking;
@@ -211,7 +214,8 @@ TEST_F(VerifiedTest, AVersion033CopyStillTalksEncryptedWithANewOneBothWays)
     ::SendMessageA(::GetDlgItem(old.hWnd, IDC_EDIT_PORT), WM_SETTEXT, 0,
         (LPARAM)std::to_string(north->ListeningPort()).c_str());
     old.Command(IDC_BTN_CALL);
-    ASSERT_TRUE(PumpUntil([&] { return north->Ringing(); }, 10000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return north->Ringing() && IsCode(north->ItemText(IDC_STATIC_SECURE)); }, 10000));
     north->Click(IDC_BTN_ANSWER);
     ASSERT_TRUE(PumpUntil([&] {
         return IsCode(north->ItemText(IDC_STATIC_SECURE)) &&
