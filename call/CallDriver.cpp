@@ -356,10 +356,13 @@ void CCallDriver::ReceiveTurn(CallConn conn)
     if (!pSocket) return;
     if (recv.bInTurn) {
         // A modal box opened during a turn: its loop must not list later lines before earlier.
-        ScheduleReceive(conn, true);
+        // The socket raises no other read event until it is read, so the turn reads on once it
+        // is over.
+        recv.bMoreWaiting = true;
         return;
     }
     recv.bInTurn = true;
+    recv.bMoreWaiting = false;
     // A box opened while lines are applied (an error text) lets a close event end the
     // connection meanwhile; then nothing more is done with it.
     const unsigned nGeneration = m_core.Generation(conn);
@@ -382,8 +385,8 @@ void CCallDriver::ReceiveTurn(CallConn conn)
     Carry();
     if (SocketOf(conn) != pSocket || Stale(conn, nGeneration)) return;
     recv.bInTurn = false;
-    recv.bMoreWaiting = !bDrained;
-    if (!bDrained) {
+    recv.bMoreWaiting = recv.bMoreWaiting || !bDrained;
+    if (recv.bMoreWaiting) {
         ScheduleReceive(conn, InputWaits());
     } else if (recv.bPeerClosed) {
         m_core.Closed(conn);

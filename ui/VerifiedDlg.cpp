@@ -71,7 +71,7 @@ void CVerifiedDlg::OnUnverify()
     const CString strAsk = "「" + EscapeLineText(c.strName) +
         "」の確認を取り消しますか？\r\n次にこの相手と話すときは、番号を読み合わせて、もう一度確認してください"
         "。";
-    if (AfxMessageBox(strAsk, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (AfxMessageBox(strAsk, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
     if (!m_rTrust.Unverify(m_fingerprints[(size_t)nSel])) CPhoneDlg::ShowSystemError(::GetLastError());
     Fill();
 }

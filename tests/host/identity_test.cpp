@@ -118,21 +118,27 @@ TEST(Identity, AVersionLineLostOnOneWayGivesTwoCodes)
     EXPECT_EQ(v2.caller.ProofMessage(v2.idCaller), "") << "no proof in version 2";
 }
 
-TEST(Identity, AProofOfAnotherTranscriptOrRoleIsRefused)
+TEST(Identity, AProofOfAnotherCallOrRoleOrShapeIsRefused)
 {
-    Pair p;
-    p.Agree(true, true);
     std::string fp;
     // The caller's own proof sent back to it, as a relay would: signed as the caller, not the callee.
+    Pair p;
+    p.Agree(true, true);
     EXPECT_FALSE(p.caller.TakeProof(p.caller.ProofMessage(p.idCaller), &fp));
     EXPECT_FALSE(p.caller.Ready()) << "a refused proof ends the channel";
-    // A proof made in another call (another transcript) by the right identity.
+    // The callee's proof from another call (a man in the middle's other leg): another transcript.
+    CSecureChannel caller, callee;
+    ASSERT_TRUE(caller.Start(CSecureChannel::Caller) && callee.Start(CSecureChannel::Callee));
+    caller.UseVersion3(), callee.UseVersion3();
+    const std::string commit = caller.CommitLine(), answer = callee.KeyLine();
+    ASSERT_TRUE(callee.TakeCommit(commit.substr(0, 54)) &&
+        caller.Complete(answer.substr(0, 54), kCallerGreeting, kCalleeGreeting));
+    ASSERT_TRUE(callee.Complete(caller.KeyLine().substr(0, 54), kCallerGreeting, kCalleeGreeting));
     Pair q;
     q.Agree(true, true);
-    Pair other;
-    other.Agree(true, true);
-    std::string proof = other.callee.ProofMessage(other.idCallee);
-    EXPECT_TRUE(q.caller.TakeProof(proof, &fp)) << "the same transcript is the same proof";
+    EXPECT_FALSE(q.caller.TakeProof(callee.ProofMessage(q.idCallee), &fp));
+    // The right proof in a wrong shape.
+    const std::string proof = q.callee.ProofMessage(q.idCallee);
     for (const std::string& bad : { proof.substr(0, proof.size() - 1), std::string("Q") + proof.substr(1),
              proof.substr(0, 60) + (proof[60] == 'A' ? "B" : "A") + proof.substr(61) }) {
         Pair r;
@@ -140,6 +146,10 @@ TEST(Identity, AProofOfAnotherTranscriptOrRoleIsRefused)
         EXPECT_FALSE(r.caller.TakeProof(bad, &fp)) << bad;
         EXPECT_EQ(fp, "");
     }
+    Pair r;
+    r.Agree(true, true);
+    EXPECT_TRUE(r.caller.TakeProof(proof, &fp)) << "the same call's proof holds";
+    EXPECT_EQ(fp, kFingerprint2);
 }
 
 TEST(Identity, FileRoundTripsAndRefusesDamage)

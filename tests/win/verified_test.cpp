@@ -108,6 +108,22 @@ TEST_F(VerifiedTest, VerifiedOnceIsShownOnBothSidesAfterARestartAndAFreshInstall
     EXPECT_EQ(shown.substr(0, 14), fresh->ItemText(IDC_STATIC_SECURE)) << "the code is the partner's";
     EXPECT_TRUE(north->IsVisible(IDC_BTN_VERIFY)) << "the new key may be verified";
     HangUp(*north, *fresh);
+
+    // The popup menu's list takes the verification back, asked first.
+    int nListed = -1;
+    catcher.onDialog = [&](CDialog* pDlg) {
+        nListed = (int)::SendDlgItemMessageA(pDlg->m_hWnd, IDC_LIST_VERIFIED, LB_GETCOUNT, 0, 0);
+        ::PostMessageA(pDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_UNVERIFY, BN_CLICKED),
+            (LPARAM)::GetDlgItem(pDlg->m_hWnd, IDC_BTN_UNVERIFY));
+        ::PostMessageA(pDlg->m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    };
+    north->Command(ID_VERIFIED_CONTACTS);
+    EXPECT_EQ(nListed, 1) << "the list of verified contacts, with south";
+    ASSERT_EQ(catcher.boxes.size(), 2u) << Boxes(catcher);
+    EXPECT_EQ(catcher.boxes[1].strText,
+        "「south」の確認を取り消しますか？\r\n次にこの相手と話すときは、番号を読み合わせて、"
+        "もう一度確認してください。");
+    EXPECT_EQ(ReadFileBytes(northDir.File("Contacts.txt")), "Kelvaro verified contacts 1\r\n");
     fresh->Close();
     north->Close();
 }
