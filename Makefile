@@ -21,7 +21,7 @@ $(WIN)/CMakeCache.txt:
 
 build: setup $(HOST)/CMakeCache.txt $(WIN)/CMakeCache.txt
 	cmake --build $(HOST) -j$(JOBS)
-	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs win_tests
+	cmake --build $(WIN) -j$(JOBS) --target Kelvaro kelvaro_docs win_tests window_probe
 
 test: build dist
 	@scripts/test.sh

@@ -1,5 +1,6 @@
 #include "app/PhoneDlg.h"
 
+#include "app/SingleInstance.h"
 #include "ui/TrayIcon.h"
 
 #include <cstdlib>
@@ -39,6 +40,7 @@ ON_MESSAGE(WM_TIMER, OnRingTimer)
 ON_COMMAND(ID_MISSED_CALLS, OnMissedCalls)
 ON_COMMAND(ID_OPEN_LOG, OnOpenLog)
 ON_COMMAND_RANGE(ID_DO_NOT_DISTURB, ID_NEARBY_ANNOUNCE, OnSwitch) // the five on/off items
+ON_COMMAND(ID_START_WITH_WINDOWS, OnStartWithWindows)
 ON_BN_CLICKED(IDC_BTN_VERIFY, OnVerify)
 ON_COMMAND(ID_VERIFIED_CONTACTS, OnVerifiedContacts)
 END_MESSAGE_MAP()
@@ -95,6 +97,7 @@ BOOL CPhoneDlg::OnInitDialog()
     SetWindowText(strTitle);
 
     AddTrayIcon();
+    CSingleInstance::MarkMainWindow(m_hWnd);
 
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
@@ -116,7 +119,11 @@ BOOL CPhoneDlg::OnInitDialog()
     m_stcStatus.ShowWindow(SW_HIDE);
 
     StartCalls();
-    m_nearby.Start(m_cmbPhonebook, &m_nBookSel, m_strMyName, (UINT)std::atoi(m_strPort));
+    // Nearby partners are told the port really listened on (the system's choice for "0").
+    const UINT nListening = m_calls.ListeningPort();
+    m_nearby.Start(
+        m_cmbPhonebook, &m_nBookSel, m_strMyName, nListening ? nListening : (UINT)std::atoi(m_strPort));
+    StartAccessibility();
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.
     ::SetFocus(m_edtAddress.m_hWnd);
@@ -152,8 +159,10 @@ void CPhoneDlg::OnDestroy()
     m_nearby.Stop(); // the goodbye, while the window is still there
 
     CTrayIcon().DeleteIcon(m_hWnd, CNotifier::kTrayIconId);
+    CSingleInstance::UnmarkMainWindow(m_hWnd);
 
     DeleteButtonBrushes(m_brushLight, m_brushMedium, m_brushDark);
+    m_access.Detach();
 
     CShapedDialog::OnDestroy();
 

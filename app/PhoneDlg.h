@@ -10,6 +10,7 @@
 #include "phonebook/Nearby.h"
 #include "phonebook/PhonebookEntries.h"
 #include "res/resource.h"
+#include "ui/Accessibility.h"
 #include "ui/Notifier.h"
 #include "ui/RoundButton.h"
 #include "ui/ShapedDialog.h"
@@ -31,6 +32,9 @@ public:
     // Shows the text for an error code in the application's message box: the system's text,
     // or where the system has none, a text of our own with the number.
     static void ShowSystemError(DWORD dwError);
+
+    // Started at logon: the window goes to the notification area without being shown first.
+    void StartInTray() { m_bStartInTray = true; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -77,8 +81,17 @@ protected:
     afx_msg LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     afx_msg void OnHide();
     afx_msg void OnRestore();
+    // Start with Windows on or off (app/StartWithWindows.h), and a second start's request to come
+    // to the front (app/SingleInstance.h).
+    afx_msg void OnStartWithWindows();
+    void BringForward();
 
     void OpenDocument(CString strTarget);
+
+    // Keyboard and screen readers (ui/AccessControl.cpp): names, announcements, the popup menu
+    // from the keyboard; where the focus goes on.
+    void StartAccessibility();
+    HWND GoOnControl() override;
 
     DECLARE_MESSAGE_MAP()
 
@@ -124,6 +137,7 @@ protected:
     bool m_bMinStart;
     HICON m_hIcon;
     bool m_bInTray;
+    bool m_bStartInTray = false; // kept hidden from the start until restored
     CString m_strPartnerName;
     int m_nBookSel;
     CPhonebookEntries m_book;
@@ -146,6 +160,12 @@ protected:
 
     // Partners found on the local network, listed after the stored entries.
     CNearby m_nearby;
+
+    // Screen readers; the icon's keyboard messages (NOTIFYICON_VERSION_4); how deep in
+    // messages the window is (the focus is looked at when the outermost is through).
+    CAccessibility m_access;
+    bool m_bTrayKeys = false;
+    int m_nMessageDepth = 0;
 
     // This copy's identity and the partners the user verified (app/Trust.h).
     CTrust m_trust;

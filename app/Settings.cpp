@@ -71,7 +71,8 @@ void CPhoneDlg::ReadSettings()
     int nMinStart = std::atoi(ReadValue(kSectionSetting, "MinStart", "0", m_strIniPath));
     m_bMinStart = nMinStart != 0;
     m_chkMinStart.SetCheck(nMinStart);
-    if (m_bMinStart) PostMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_HIDE, BN_CLICKED), (LPARAM)m_btnHide.m_hWnd);
+    if (m_bMinStart || m_bStartInTray)
+        PostMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_HIDE, BN_CLICKED), (LPARAM)m_btnHide.m_hWnd);
 
     int nCount = std::atoi(ReadValue(kSectionAddress, "Max", "0", m_strIniPath));
 

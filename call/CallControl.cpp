@@ -20,6 +20,8 @@ void CPhoneDlg::OnAnswer()
 {
     m_core.PressAnswer();
     m_calls.Carry();
+    // Answered: the user goes on in the send box.
+    if (!m_btnAnswer.IsWindowEnabled() && !m_btnCall.IsWindowEnabled()) m_focus.GoOn();
 }
 
 void CPhoneDlg::OnOK()

@@ -70,6 +70,14 @@ bool CCallDriver::Listen(UINT nPort, DWORD* pdwError)
     return false;
 }
 
+UINT CCallDriver::ListeningPort()
+{
+    CString strAddress;
+    UINT nPort = 0;
+    if (m_sockListen.m_hSocket == INVALID_SOCKET || !m_sockListen.GetSockName(strAddress, nPort)) return 0;
+    return nPort;
+}
+
 void CCallDriver::Detach()
 {
     if (m_window.pOwner && ::IsWindow(m_window.pOwner->m_hWnd)) {
@@ -249,6 +257,8 @@ void CCallDriver::Do(const CallFx::ShowError& e, Outcomes&)
 
 void CCallDriver::Do(const CallFx::ShowText& e, Outcomes&)
 {
+    // A warning (a tampered line, a key that does not match): screen readers hear it at once.
+    ::NotifyWinEvent(EVENT_SYSTEM_ALERT, m_window.pOwner->m_hWnd, OBJID_CLIENT, CHILDID_SELF);
     AfxMessageBox(e.strText, MB_OK | MB_ICONEXCLAMATION);
 }
 

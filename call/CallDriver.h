@@ -61,7 +61,9 @@ public:
 
     // The socket of a connection, or null when it has none.
     CCallSocket* SocketOf(CallConn conn);
-    CCallSocket& Listener() { return m_sockListen; }
+    // The port the listening socket took (the one asked for, or the system's choice for 0); 0
+    // when it is not open.
+    UINT ListeningPort();
 
 private:
     // What a round's sockets reported, for the core once the round is carried out.

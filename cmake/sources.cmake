@@ -12,4 +12,5 @@ set(KELVARO_PORTABLE_SOURCES
     call/VerifiedContacts.cpp
     phonebook/DnsMessage.cpp
     phonebook/NearbyCore.cpp
+    app/LaunchRules.cpp
 )

@@ -91,17 +91,27 @@ add_library(kelvaro_core STATIC
     ui/MissedCallsDlg.cpp
     ui/Notices.cpp
     ui/Sound.cpp
+    app/SingleInstance.cpp
+    app/StartWithWindows.cpp
+    ui/Contrast.cpp
+    ui/FocusKeeper.cpp
+    ui/Accessibility.cpp
+    ui/AccessControl.cpp
     app/Trust.cpp
     ui/VerifiedDlg.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 kernel32
+target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 advapi32 kernel32 comctl32 ole32
     crypt32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 
 add_executable(Kelvaro WIN32 platform/appmain.cpp app/PhoneApp.cpp $<TARGET_OBJECTS:kelvaro_res>)
 target_link_libraries(Kelvaro PRIVATE kelvaro_core)
+
+# Looks at the program's windows for the installer's end-to-end test.
+add_executable(window_probe tests/e2e/window_probe.cpp)
+target_link_options(window_probe PRIVATE -static -static-libgcc -static-libstdc++)
 
 # The two documents go beside the program in Shift-JIS with CRLF line ends.
 foreach(doc readme history)
@@ -127,7 +137,7 @@ if(KELVARO_TEST_FILTER)
     list(FILTER WIN_TEST_SOURCES INCLUDE REGEX "(test_main|test_util|${KELVARO_TEST_FILTER})")
 endif()
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:kelvaro_res>)
-target_link_libraries(win_tests PRIVATE kelvaro_core gtest psapi)
+target_link_libraries(win_tests PRIVATE kelvaro_core gtest psapi oleacc oleaut32)
 add_test(NAME win_tests COMMAND win_tests --gtest_color=no)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
 

@@ -17,7 +17,6 @@ const char kWindowClass[] = "KelvaroNearby";
 const char kSection[] = "Nearby";
 const u_short kPort = 5353;
 const int kReadsPerEvent = 32; // a flood cannot hold the window: the rest comes with the next event
-bool g_bNetworkAllowed = true;
 
 uint64_t Now() { return ::GetTickCount64(); }
 
@@ -152,8 +151,6 @@ bool Join(SOCKET s, const NearbyInterface& iface, int family)
 
 } // namespace
 
-void CNearby::SetNetworkAllowed(bool bAllowed) { g_bNetworkAllowed = bAllowed; }
-
 CNearby::CNearby() { }
 
 CNearby::~CNearby() { Stop(); }
@@ -228,7 +225,7 @@ void CNearby::Start(CComboBox& rCombo, int* pnSel, const CString& strMyName, UIN
     m_pCombo = &rCombo;
     m_pnSel = pnSel;
     m_nPort = nPort;
-    if (m_pCore || !g_bNetworkAllowed || !m_bBrowse) return;
+    if (m_pCore || !m_bBrowse) return;
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WndProc;
     wc.hInstance = ::GetModuleHandleA(NULL);

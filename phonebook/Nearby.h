@@ -37,9 +37,6 @@ public:
     // Drops an item kept only because it was chosen when its peer left, now it is not chosen.
     void DropLeft();
 
-    // For the Windows tests: false keeps every CNearby off the network (no socket is opened).
-    static void SetNetworkAllowed(bool bAllowed);
-
 private:
     struct Shown {
         std::string label;

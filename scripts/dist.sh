@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Packs the download for Windows users: build/dist/Kelvaro-VERSION-win64.zip holding
 # Kelvaro.exe, readme.txt and history.txt (Shift-JIS, CRLF) side by side, with the cryptography
-# library's two DLLs and its licence text. The version is the one the version box shows.
+# library's two DLLs and its licence text; and the per-user installer of the same files,
+# build/dist/Kelvaro-VERSION-setup.exe (res/installer.nsi). The version is the one the version
+# box shows.
 # Refuses to pack a program that needs a DLL Windows does not have and the zip does not hold.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -58,3 +60,10 @@ with zipfile.ZipFile(sys.argv[1] + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
 os.replace(sys.argv[1] + ".tmp", sys.argv[1])
 EOF
 echo "dist: $zip ($(stat -c %s "$zip") bytes); Kelvaro.exe imports only" $dlls
+
+setup=build/dist/Kelvaro-$version-setup.exe
+rm -f "$setup"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSRCDIR="$root/$win" -DICON="$root/$win/res/Kelvaro.ico" \
+    -DOUTFILE="$root/$setup.tmp" res/installer.nsi >&2
+mv "$setup.tmp" "$setup"
+echo "dist: $setup ($(stat -c %s "$setup") bytes)"

@@ -3,6 +3,7 @@
 #include "app/ConversationLog.h"
 #include "call/CallCore.h"
 #include "res/resource.h"
+#include "ui/Accessibility.h"
 #include "ui/Sound.h"
 #include "ui/TrayIcon.h"
 
@@ -22,6 +23,7 @@ void CNotifier::SetSoundOn(bool bOn)
 
 void CNotifier::SetRinging(bool bRinging)
 {
+    if (bRinging && !m_bRinging) CAccessibility::Alert(::GetDlgItem(m_hWnd, IDC_BTN_ANSWER));
     m_bRinging = bRinging;
     if (bRinging)
         StartRing();
@@ -58,7 +60,11 @@ bool CNotifier::OnTimer(UINT_PTR nTimer)
 void CNotifier::LinesReceived(const std::vector<CString>& lines, const CString& strFrom)
 {
     const bool bUserSees = ::IsWindowVisible(m_hWnd) && !::IsIconic(m_hWnd) && m_bActive;
-    if (lines.empty() || bUserSees) return;
+    if (lines.empty()) return;
+    if (bUserSees) {
+        if (m_pAccess) m_pAccess->LinesArrived(EscapeLineText(lines.back()));
+        return;
+    }
     m_nUnread += (int)lines.size();
     CString strText = EscapeLineText(lines.back());
     // An empty text would take the balloon away instead of showing it.

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class CAccessibility;
 class CCallCore;
 
 class CNotifier {
@@ -18,6 +19,8 @@ public:
 
     // The window that owns the icon and the ring's timer.
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
+    // Where the ring and lines the user sees arriving are announced to screen readers.
+    void SetAnnouncer(CAccessibility* pAccess) { m_pAccess = pAccess; }
 
     bool SoundOn() const { return m_bSoundOn; }
     void SetSoundOn(bool bOn);
@@ -49,6 +52,7 @@ private:
 
     const CCallCore& m_core;
     HWND m_hWnd = NULL;
+    CAccessibility* m_pAccess = nullptr;
     bool m_bSoundOn = true;
     bool m_bRinging = false;
     bool m_bRingTimer = false;

@@ -1,5 +1,6 @@
 #include "ui/RoundButton.h"
 
+#include "ui/Contrast.h"
 #include "ui/DisplayScale.h"
 #include "ui/WindowShape.h"
 
@@ -50,30 +51,38 @@ void CRoundButton::DrawItem(LPDRAWITEMSTRUCT lpDis)
     const bool bPressed = (state & ODS_SELECTED) != 0;
     const bool bDisabled = (state & ODS_DISABLED) != 0;
 
+    const bool bFocused = (state & ODS_FOCUS) != 0;
+    // With high contrast the system's colours, through the context's own brush; otherwise
+    // the dialog's brushes of the program's scheme.
+    const bool bHighContrast = HighContrastOn();
+    const contrast::Button colours = ButtonColours(bPressed, bDisabled, bFocused);
+    auto brush = [&](CBrush* pLent, COLORREF clr) -> HGDIOBJ {
+        if (!bHighContrast) return BrushHandle(pLent);
+        ::SetDCBrushColor(dc, clr);
+        return ::GetStockObject(DC_BRUSH);
+    };
+    dc.SetTextColor(colours.text);
+
     // Outer rim.
-    CBrush* pOuter;
-    if (bPressed) {
-        pOuter = m_pBrushLight;
-        dc.SetTextColor(kClrTextWhite);
-    } else if (bDisabled) {
-        pOuter = m_pBrushDark;
-        dc.SetTextColor(kClrTextWhite);
-    } else {
-        pOuter = m_pBrushMedium;
-        dc.SetTextColor(kClrTextDarkBlue);
-    }
-    HGDIOBJ hOldBrush = dc.SelectObject(BrushHandle(pOuter));
+    CBrush* pOuter = bPressed ? m_pBrushLight : (bDisabled ? m_pBrushDark : m_pBrushMedium);
+    HGDIOBJ hOldBrush = dc.SelectObject(brush(pOuter, colours.outer));
     dc.Ellipse(&rc);
 
     // Inner rim: dark while the button has the focus.
     ::OffsetRect(&rc, -nRim, -nRim);
-    dc.SelectObject(BrushHandle((state & ODS_FOCUS) ? m_pBrushDark : m_pBrushLight));
+    dc.SelectObject(brush(bFocused ? m_pBrushDark : m_pBrushLight, colours.inner));
     dc.Ellipse(&rc);
 
-    // Face.
+    // Face. With high contrast it is outlined all round in the rim's colour: the face may be
+    // the colour of the body.
     ::OffsetRect(&rc, -nRim, -nRim);
-    dc.SelectObject(BrushHandle(bPressed ? m_pBrushMedium : (bDisabled ? m_pBrushDark : m_pBrushLight)));
+    dc.SelectObject(
+        brush(bPressed ? m_pBrushMedium : (bDisabled ? m_pBrushDark : m_pBrushLight), colours.face));
+    CPen penOutline;
+    if (bHighContrast && penOutline.CreatePen(PS_INSIDEFRAME, nRim, colours.outer))
+        dc.SelectObject(&penOutline);
     dc.Ellipse(&rc);
+    dc.SelectObject(&pen);
 
     CString strText;
     GetWindowText(strText);

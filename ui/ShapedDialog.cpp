@@ -1,5 +1,6 @@
 #include "ui/ShapedDialog.h"
 
+#include "ui/Contrast.h"
 #include "ui/RoundButton.h"
 #include "ui/WindowShape.h"
 
@@ -12,6 +13,8 @@ ON_WM_MOUSEMOVE()
 ON_WM_PAINT()
 ON_WM_ACTIVATE()
 ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
+ON_MESSAGE(WM_SETTINGCHANGE, OnContrastChange)
+ON_MESSAGE(WM_SYSCOLORCHANGE, OnContrastChange)
 END_MESSAGE_MAP()
 
 namespace {
@@ -35,6 +38,9 @@ BOOL CShapedDialog::OnInitDialog()
     CDialog::OnInitDialog();
     m_scale.Attach(m_hWnd);
     ApplyScaleToControls();
+    m_focus.Attach(m_hWnd, [this] { return GoOnControl(); });
+    ReadHighContrast();
+    ApplyDialogColours();
     return TRUE;
 }
 
@@ -144,16 +150,17 @@ void CShapedDialog::OnPaint()
     GetClientRect(&rc);
     rc.bottom = nBand + nLine;
 
+    const contrast::Frame colours = FrameColours();
     COLORREF clrText;
     if (m_bActive) {
-        dc.FillSolidRect(&rc, kClrCaptionActive);
-        clrText = kClrTextDarkBlue;
+        dc.FillSolidRect(&rc, colours.captionActive);
+        clrText = colours.captionActiveText;
     } else {
-        dc.FillSolidRect(&rc, kClrCaptionInactive);
-        clrText = kClrTextWhite;
+        dc.FillSolidRect(&rc, colours.captionInactive);
+        clrText = colours.captionInactiveText;
     }
     CRect rcLine(0, nBand, rc.right, nBand + nLine);
-    dc.FillSolidRect(&rcLine, kClrCaptionLine);
+    dc.FillSolidRect(&rcLine, colours.captionLine);
 
     dc.SetBkMode(TRANSPARENT);
     dc.SetTextColor(clrText);
@@ -165,7 +172,20 @@ void CShapedDialog::OnPaint()
 void CShapedDialog::OnActivate(UINT nState, CWnd*, BOOL)
 {
     m_bActive = (int)nState;
+    if (nState == WA_INACTIVE)
+        m_focus.Deactivated();
+    else
+        m_focus.Activated();
     RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+LRESULT CShapedDialog::OnContrastChange(WPARAM, LPARAM)
+{
+    // Either message may mean new colours even when the setting itself stayed.
+    ReadHighContrast();
+    ApplyDialogColours();
+    RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+    return Default();
 }
 
 void CShapedDialog::CreateButtonBrushes(

@@ -6,6 +6,7 @@
 #include "platform/afxwin.h"
 #include "ui/Colors.h"
 #include "ui/DisplayScale.h"
+#include "ui/FocusKeeper.h"
 #include "res/resource.h"
 
 #include <initializer_list>
@@ -46,6 +47,14 @@ protected:
     // itself in its OnInitDialog. The frame's own part is done by then.
     virtual void OnScaleChanged() { }
 
+    // High contrast turned on or off, or the system's colours changed: the dialog colours are
+    // chosen again and everything is repainted.
+    afx_msg LRESULT OnContrastChange(WPARAM wParam, LPARAM lParam);
+
+    // The control the user goes on with when the focus has nowhere better to be: the first
+    // one Tab reaches, unless a dialog knows better.
+    virtual HWND GoOnControl() { return ::GetNextDlgTabItem(m_hWnd, NULL, FALSE); }
+
     DECLARE_MESSAGE_MAP()
 
     // The dialog's three button brushes (light, medium, dark of the colour scheme), created
@@ -63,6 +72,9 @@ protected:
 
     // Fonts, controls' places and the scale.
     CDisplayScale m_scale;
+
+    // The keyboard focus, kept across activation and moved on from disabled controls.
+    CFocusKeeper m_focus;
 
 private:
     void ApplyWindowShape();

@@ -38,7 +38,9 @@ void SetShellNotifyIconHook(PFN_SHELL_NOTIFYICON pfn) { g_pfnShellNotifyIcon = p
 BOOL CTrayIcon::AddIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, HICON hIcon, CString strTip)
 {
     // The first version of the record.
-    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    // The standard tip also under the keyboard version, which would otherwise leave it out.
+    NOTIFYICONDATAA nid =
+        Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
     nid.uCallbackMessage = uCallbackMessage;
     nid.hIcon = hIcon;
 
@@ -75,7 +77,7 @@ void CopyCut(char* pBuffer, int nMax, const CString& strText)
 
 BOOL CTrayIcon::ModifyTip(HWND hWnd, UINT uID, CString strTip)
 {
-    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_TIP);
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V1_SIZE, hWnd, uID, NIF_TIP | NIF_SHOWTIP);
     CopyCut(nid.szTip, kMaxTip, strTip);
     return NotifyIcon(NIM_MODIFY, &nid);
 }
@@ -89,6 +91,13 @@ BOOL CTrayIcon::ShowBalloon(HWND hWnd, UINT uID, CString strTitle, CString strTe
     nid.uTimeout = 10000; // honoured by older shells; newer ones take the system's setting
     nid.dwInfoFlags = NIIF_INFO | (bSilent ? NIIF_NOSOUND : 0);
     return NotifyIcon(NIM_MODIFY, &nid);
+}
+
+BOOL CTrayIcon::SetVersion4(HWND hWnd, UINT uID)
+{
+    NOTIFYICONDATAA nid = Record(NOTIFYICONDATAA_V3_SIZE, hWnd, uID, 0);
+    nid.uVersion = NOTIFYICON_VERSION_4;
+    return NotifyIcon(NIM_SETVERSION, &nid);
 }
 
 BOOL CTrayIcon::DeleteIcon(HWND hWnd, UINT uID)

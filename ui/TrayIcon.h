@@ -16,6 +16,11 @@ public:
     // shows at the window's display scale (IconSize), loaded once per size and kept.
     BOOL AddResourceIcon(HWND hWnd, UINT uID, UINT uCallbackMessage, UINT nIDIcon, CString strTip);
     BOOL DeleteIcon(HWND hWnd, UINT uID);
+    // Asks the shell for the icon's keyboard messages (NOTIFYICON_VERSION_4): NIN_SELECT and
+    // NIN_KEYSELECT, WM_CONTEXTMENU, with the event in the low word of the callback's lParam,
+    // the icon in the high word and the anchor in wParam. False where the shell has no such
+    // version: then the callback's lParam is the mouse message alone.
+    BOOL SetVersion4(HWND hWnd, UINT uID);
     // A new tip for the icon, cut as in AddIcon.
     BOOL ModifyTip(HWND hWnd, UINT uID, CString strTip);
     // A balloon from the icon: title cut to 63 bytes, text to 255, neither splitting a

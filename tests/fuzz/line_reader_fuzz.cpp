@@ -12,6 +12,7 @@
 #include "tests/fuzz/fuzz_util.h"
 #include "tests/line_reader_probe.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -164,14 +165,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Run split;
     bool bCutEarly = false;
     for (size_t i = 0; i < reads.size(); ++i) {
+        const size_t nBefore = split.msgs.size();
         reader.Feed(reads[i].data(), (int)reads[i].size(), split.msgs);
         CHECK(reader.PendingBytes() >= 0);
         CHECK(reader.PendingBytes() <= CLineReader::kMaxPending);
-        // A read whose text ends without a CR and leaves nothing waiting had its tail taken
-        // without one (or ended exactly at a short greeting): one read of all would differ.
+        // Every line a CR ends gives one message, and the announced short form none: a message
+        // more means the read's tail was taken without its CR, where one read of all would
+        // differ. Only then is the comparison below skipped.
         const size_t nText = strnlen(reads[i].data(), reads[i].size());
-        if (i < nLastNonEmpty && nText > 0 && reads[i][nText - 1] != '\r' && reader.PendingBytes() == 0)
-            bCutEarly = true;
+        const size_t nCRs = (size_t)std::count(reads[i].data(), reads[i].data() + nText, '\r');
+        CHECK(split.msgs.size() - nBefore >= nCRs && split.msgs.size() - nBefore <= nCRs + 1);
+        if (i < nLastNonEmpty && split.msgs.size() - nBefore > nCRs) bCutEarly = true;
     }
     split.nPending = reader.PendingBytes();
     split.bGreeted = AwaitsShortForm(reader);

@@ -39,7 +39,7 @@ FONT = (9, "ＭＳ Ｐゴシック")
 # (id, class, text, (x, y, w, h)) in tab order; None for a text checked apart.
 ABOUT = [
     (-1, STATIC, 128, (11, 26, 20, 20)),
-    (-1, STATIC, "Kelvaro Version 0.33", (40, 19, 119, 8)),
+    (-1, STATIC, "Kelvaro Version 0.34", (40, 19, 119, 8)),
     (-1, STATIC, None, (40, 34, 152, 8)),
     (1, BUTTON, "OK", (178, 16, 50, 14)),
     (1032, STATIC, None, (7, 53, 187, 12)),
@@ -311,11 +311,12 @@ class MenuStringsVersion(unittest.TestCase):
                           (32792, "応答しない(&D)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"),
-                          (32796, "近くの相手に知らせる(&N)"), (0, ""),
+                          (32796, "近くの相手に知らせる(&N)"),
+                          (32799, "Windows の起動時に開始(&W)"), (0, ""),
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "C", "L", "T", "D", "K", "S", "E", "N", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "T", "D", "K", "S", "E", "N", "W", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):
@@ -336,12 +337,12 @@ class MenuStringsVersion(unittest.TestCase):
     def test_version_block(self):
         d = Compiled.get()[(16, 1)][1]
         fixed = d.index(struct.pack("<I", 0xFEEF04BD))
-        self.assertEqual((3, 0x30001, 3, 0x30001), struct.unpack_from("<IIII", d, fixed + 8),
-                         "file and product version 0.3.3.1")
+        self.assertEqual((3, 0x40001, 3, 0x40001), struct.unpack_from("<IIII", d, fixed + 8),
+                         "file and product version 0.3.4.1")
         text = d.decode("utf-16-le", errors="replace")
         self.assertIn("041104b0", text)
         self.assertIn("Translation\0\0\u0411\u04b0", text)
-        for key, value in [("FileVersion", "0, 3, 3, 1"), ("ProductVersion", "0, 3, 3, 1"),
+        for key, value in [("FileVersion", "0, 3, 4, 1"), ("ProductVersion", "0, 3, 4, 1"),
                            ("OriginalFilename", "Kelvaro.EXE"), ("ProductName", "Kelvaro"),
                            ("InternalName", "Kelvaro"), ("Comments", "Kelvaro"),
                            ("FileDescription", "Kelvaro"), ("LegalTrademarks", ""),
@@ -451,14 +452,14 @@ class Documents(unittest.TestCase):
     def test_readme_names_the_settings_keys(self):
         text = read_text("docs", "readme.txt")
         for key in ("IP=", "Port=", "Name=", "MinStart=", "Max=", "Name1=", "IP1=", "Port1=",
-                    "32760", "Kelvaro.ini", read_define("KELVARO_HOMEPAGE_URL"),
+                    "32760", "Kelvaro.ini", "/tray", read_define("KELVARO_HOMEPAGE_URL"),
                     read_define("KELVARO_MAIL_ADDRESS")):
             self.assertIn(key, text)
 
     def test_history_reaches_current_version(self):
         text = read_text("docs", "history.txt")
         versions = re.findall(r"^Ver (\d+\.\d+)", text, re.M)
-        self.assertEqual("0.33", versions[0])
+        self.assertEqual("0.34", versions[0])
         self.assertEqual("0.10", versions[-1])
 
 

@@ -6,9 +6,9 @@
 #include "tests/win/test_util.h"
 
 #include "ui/AboutDlg.h"
+#include "ui/Contrast.h"
 #include "ui/MissedCallsDlg.h"
 #include "phonebook/NameDlg.h"
-#include "phonebook/Nearby.h"
 #include "ui/DisplayScale.h"
 #include "ui/Sound.h"
 
@@ -266,6 +266,41 @@ TEST(Screenshots, PopupMenu)
     EXPECT_TRUE(FileExists(g_outDir + "popup-menu.bmp"));
 }
 
+// With high contrast on and a black high-contrast palette: the main window with the focus on a
+// button and two buttons disabled, and the version box. The system's colours are put back after.
+TEST(Screenshots, HighContrast)
+{
+    const INT kinds[] = { COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT, COLOR_HIGHLIGHT,
+        COLOR_HIGHLIGHTTEXT, COLOR_GRAYTEXT, COLOR_ACTIVECAPTION, COLOR_INACTIVECAPTION, COLOR_CAPTIONTEXT,
+        COLOR_INACTIVECAPTIONTEXT };
+    const COLORREF black[] = { RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0), RGB(255, 255, 255),
+        RGB(26, 235, 255), RGB(0, 0, 0), RGB(63, 242, 63), RGB(128, 0, 128), RGB(0, 128, 0),
+        RGB(255, 255, 255), RGB(255, 255, 255) };
+    const int n = (int)(sizeof kinds / sizeof kinds[0]);
+    COLORREF before[sizeof kinds / sizeof kinds[0]];
+    for (int i = 0; i < n; ++i) before[i] = ::GetSysColor(kinds[i]);
+    ::SetSysColors(n, kinds, black);
+    SetHighContrastHook([] { return true; });
+
+    CTempDir dir;
+    CTestPhoneDlg main(IniWith(dir, "北", "0"));
+    ASSERT_TRUE(main.Create());
+    PlaceAt(main.m_hWnd, 10, 10);
+    ::SendMessageA(main.m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    ::SetFocus(main.Item(IDC_BTN_CALL));
+    SaveWindow(main.m_hWnd, "main-high-contrast.bmp");
+    main.Close();
+
+    CAboutDlg about;
+    ASSERT_TRUE(about.Create(IDD_ABOUTBOX));
+    ::SetWindowPos(about.m_hWnd, NULL, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SaveWindow(about.m_hWnd, "version-box-high-contrast.bmp");
+    about.DestroyWindow();
+
+    SetHighContrastHook(nullptr);
+    ::SetSysColors(n, kinds, before);
+}
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
@@ -278,7 +313,6 @@ int main(int argc, char** argv)
     static CShotApp app;
     app.m_hInstance = ::GetModuleHandleA(NULL);
     AfxSocketInit();
-    CNearby::SetNetworkAllowed(false); // no multicast outside a namespace of its own
     app.SetDialogBkColor(kClrDialogBk, kClrDialogText);
     SetPlaySoundHook([](LPCSTR, HMODULE, DWORD) -> BOOL { return TRUE; }); // pictures only
     return RUN_ALL_TESTS();

@@ -4,6 +4,7 @@
 #include "tests/win/test_util.h"
 
 #include "ui/Colors.h"
+#include "ui/Contrast.h"
 #include "ui/RoundButton.h"
 
 #include <algorithm>
@@ -368,4 +369,43 @@ TEST(RoundButtonWindows, ProgramButtonsShowTheirFaceOnTheBody)
         }
         dlg.Close();
     });
+}
+
+// With high contrast the system's colours: the button's rim in the text colour round a face of
+// the button colour, the focused face in the selection colour; the body and labels of the
+// dialogs follow the setting when it changes, and the program's scheme comes back with it off.
+TEST_F(RoundButtonPixels, HighContrastDrawsInTheSystemColours)
+{
+    SetHighContrastHook([] { return true; });
+    const std::string text = Rgb(::GetSysColor(COLOR_WINDOWTEXT)), face = Rgb(::GetSysColor(COLOR_BTNFACE));
+    const std::string focus = Rgb(::GetSysColor(COLOR_HIGHLIGHT));
+    Draw(0);
+    EXPECT_EQ(Face(), face);
+    // Upwards from below: the rim, the inner rim, the face's outline, the face.
+    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, face, text, face }));
+    Draw(ODS_FOCUS);
+    EXPECT_EQ(Face(), focus);
+    EXPECT_EQ(Walk(42, 50, 0, -1, 26), (std::vector<std::string> { kMark, text, focus, text, focus }));
+    // The outline goes all round: also at the top, where the program's scheme shows the face.
+    EXPECT_EQ(Walk(40, 4, 0, 1, 12), (std::vector<std::string> { kMark, text, focus }));
+    SetHighContrastHook(nullptr);
+}
+
+TEST(HighContrast, DialogColoursFollowTheSettingWhenItChanges)
+{
+    CPhoneDlgInTempDir dlg(kPortZero);
+    ASSERT_TRUE(dlg.Create());
+    CWinApp* pApp = AfxGetApp();
+    ASSERT_NE(pApp, nullptr);
+    EXPECT_EQ(Rgb(pApp->GetDialogBkColor()), Rgb(RGB(193, 255, 214)));
+    SetHighContrastHook([] { return true; });
+    ::SendMessageA(dlg.m_hWnd, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    EXPECT_EQ(Rgb(pApp->GetDialogBkColor()), Rgb(::GetSysColor(COLOR_WINDOW)));
+    EXPECT_EQ(Rgb(pApp->GetDialogTextColor()), Rgb(::GetSysColor(COLOR_WINDOWTEXT)));
+    SetHighContrastHook([] { return false; });
+    ::SendMessageA(dlg.m_hWnd, WM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_EQ(Rgb(pApp->GetDialogBkColor()), Rgb(RGB(193, 255, 214)));
+    EXPECT_EQ(Rgb(pApp->GetDialogTextColor()), Rgb(RGB(0, 0, 0)));
+    SetHighContrastHook(nullptr);
+    dlg.Close();
 }

@@ -9,10 +9,11 @@ TEST(NearbyTest, AnnounceIsOffByDefaultAndTheMenuItemTogglesWhatIsSaved)
         int commands;
         const char* saved;
     } cases[] = {
-        { "", 0, "" },
-        { "", 1, "[Nearby]\r\nAnnounce=1\r\n" },
-        { "[Nearby]\r\nAnnounce=1\r\n", 1, "[Nearby]\r\nAnnounce=0\r\n" },
-        { "[Nearby]\r\nAnnounce=1\r\n", 2, "[Nearby]\r\nAnnounce=1\r\n" },
+        // The tests' own "Browse=0" keeps the window off multicast; off, Announce is not written.
+        { "", 0, "[Nearby]\r\nBrowse=0\r\n" },
+        { "", 1, "[Nearby]\r\nBrowse=0\r\nAnnounce=1\r\n" },
+        { "[Nearby]\r\nAnnounce=1\r\n", 1, "[Nearby]\r\nAnnounce=0\r\nBrowse=0\r\n" },
+        { "[Nearby]\r\nAnnounce=1\r\n", 2, "[Nearby]\r\nAnnounce=1\r\nBrowse=0\r\n" },
     };
     for (const auto& c : cases) {
         CTempDir dir;

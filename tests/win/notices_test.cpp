@@ -452,3 +452,37 @@ TEST_F(Notice, RingPlaysWhileRingingAndStopsWithIt)
     ASSERT_TRUE(RingsFrom(w, peer, "北"));
     EXPECT_EQ(Hooks::Rings(), 0);
 }
+
+// While two plain calls are open, the log says which call each received line came through.
+TEST_F(Notice, WithTwoCallsOpenEachReceivedLineNamesItsCall)
+{
+    CRawListener listener;
+    w->SetItemText(IDC_EDIT_ADDRESS, "127.0.0.1");
+    w->SetItemText(IDC_EDIT_PORT, std::to_string(listener.Port()).c_str());
+    w->Click(IDC_BTN_CALL);
+    auto callee = listener.Accept();
+    ASSERT_TRUE(callee);
+    ASSERT_TRUE(callee->Send("a1西\rA西C\r"));
+    ASSERT_TRUE(PumpUntil([&] { return w->CallStands() && !w->Calling(); }));
+    Peer caller;
+    ASSERT_TRUE(RingsFrom(w, caller, "北"));
+    w->Click(IDC_BTN_ANSWER);
+    callee->Send("Sout\r");
+    ASSERT_TRUE(ListsLines(w, 1));
+    caller.Send("Sin\r");
+    ASSERT_TRUE(ListsLines(w, 2));
+    caller.Close();
+    ASSERT_TRUE(PumpUntil(
+        [&] { return !w->IsEnabled(IDC_BTN_ANSWER) && w->ListItems(IDC_LIST_RECEIVE).size() == 2; }));
+    callee->Send("Sonly\r");
+    ASSERT_TRUE(ListsLines(w, 3));
+    const std::vector<std::string> records = w->Records();
+    const std::vector<std::string> received = [&] {
+        std::vector<std::string> r;
+        for (const std::string& s : records)
+            if (s.rfind("受信", 0) == 0) r.push_back(s);
+        return r;
+    }();
+    EXPECT_EQ(received,
+        (std::vector<std::string> { "受信 (かけた通話) out", "受信 (受けた通話) in", "受信 only" }));
+}

@@ -188,7 +188,7 @@ TEST(SettingsFile, DamagedFileGivesWhatCanBeReadAndDefaultsForTheRest)
 
 TEST(SettingsFile, UnwritableFileGivesOneSystemMessageAndStaysUnchanged)
 {
-    const std::string before = std::string(kPortZero) + "Name=Old\r\n";
+    const std::string before = std::string(kPortZero) + "Name=Old\r\n[Nearby]\r\nBrowse=0\r\n";
     CIniFolder folder(before);
     const std::string ini = folder.IniFile();
     CModalCatcher catcher;

@@ -5,7 +5,6 @@
 #include "ui/Colors.h"
 #include "ui/Sound.h"
 #include "platform/afxsock.h"
-#include "phonebook/Nearby.h"
 
 namespace {
 class CTestApp : public CWinApp { };
@@ -23,7 +22,5 @@ int main(int argc, char** argv)
     theTestApp.SetDialogBkColor(kClrDialogBk, kClrDialogText);
     // Calls ring in many tests: keep them quiet (the ring's own tests record it).
     SetPlaySoundHook([](LPCSTR, HMODULE, DWORD) -> BOOL { return TRUE; });
-    // Outside a network namespace of its own no test may send multicast.
-    CNearby::SetNetworkAllowed(false);
     return RUN_ALL_TESTS();
 }

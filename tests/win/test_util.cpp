@@ -161,6 +161,12 @@ bool FileExists(const std::string& path)
 
 // ---------------------------------------------------------------------------------------------
 
+CTestPhoneDlg::CTestPhoneDlg(const std::string& strIniPath) : m_strTestIniPath(strIniPath.c_str())
+{
+    if (::GetPrivateProfileIntA("Nearby", "Browse", -1, strIniPath.c_str()) == -1)
+        ::WritePrivateProfileStringA("Nearby", "Browse", "0", strIniPath.c_str());
+}
+
 CTestPhoneDlg::~CTestPhoneDlg()
 {
     if (m_hWnd) ::DestroyWindow(m_hWnd);
@@ -217,14 +223,7 @@ void CTestPhoneDlg::ChooseEntry(int nIndex)
         (LPARAM)Item(IDC_COMBO_PHONEBOOK));
 }
 
-UINT CTestPhoneDlg::ListeningPort()
-{
-    CString addr;
-    UINT port = 0;
-    CCallSocket& listener = m_calls.Listener();
-    if (listener.m_hSocket == INVALID_SOCKET || !listener.GetSockName(addr, port)) return 0;
-    return port;
-}
+UINT CTestPhoneDlg::ListeningPort() { return m_calls.ListeningPort(); }
 
 std::vector<std::string> CTestPhoneDlg::Book(CString CPhonebookEntry::*pField) const
 {

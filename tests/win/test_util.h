@@ -66,7 +66,9 @@ bool FileExists(const std::string& path);
 // readable. Create() makes it modeless; Close() ends it as "OFF" would and destroys it.
 class CTestPhoneDlg : public CPhoneDlg {
 public:
-    explicit CTestPhoneDlg(const std::string& strIniPath) : m_strTestIniPath(strIniPath.c_str()) { }
+    // Outside a network namespace of its own no test may send multicast: unless the settings say
+    // otherwise, the window is set not to look for partners nearby, as a user turns it off.
+    explicit CTestPhoneDlg(const std::string& strIniPath);
     ~CTestPhoneDlg() override;
 
     BOOL Create() { return CDialog::Create(IDD_KELVARO_DIALOG); }
