@@ -146,7 +146,8 @@ struct PreviousCopy {
         nPort = DeadPort();
         WriteFileBytes(dir.File("Kelvaro.ini"),
             "[Setting]\r\nIP=127.0.0.1\r\nPort=" + std::to_string(nPort) + "\r\nName=old\r\n");
-        STARTUPINFOA si = { sizeof si };
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
         std::string cmd = "\"" + dir.File("Kelvaro.exe") + "\"";
         if (!::CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, dir.Path().c_str(), &si, &pi))
             return false;
