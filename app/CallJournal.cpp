@@ -283,3 +283,28 @@ CString CCallJournal::TodayLog()
     m_log.Close();
     return strPath;
 }
+
+void CCallJournal::Take(Call& call, const CallRec::Trust& rec)
+{
+    if (!call.bOpen) return;
+    const CString strKey = CString(rec.strFingerprint);
+    switch (rec.kind) {
+    case CallRec::Trust::Verified:
+        Write("確認済みの相手です 鍵 " + strKey);
+        break;
+    case CallRec::Trust::Unverified:
+        Write("確認していない相手です 鍵 " + strKey);
+        break;
+    case CallRec::Trust::Missing:
+        Write(CString("相手は本人確認の鍵を示しませんでした"));
+        break;
+    case CallRec::Trust::Changed:
+        Write(rec.strFingerprint.empty()
+                ? CString("注意: 確認済みの相手と名前か宛先が同じですが、鍵がありません")
+                : "注意: 確認済みの相手と名前か宛先が同じですが、鍵が違います 鍵 " + strKey);
+        break;
+    case CallRec::Trust::VerifiedNow:
+        Write("相手を確認済みにしました 鍵 " + strKey);
+        break;
+    }
+}

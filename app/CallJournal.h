@@ -80,6 +80,7 @@ private:
     // the encryption are known; ended with the call or the user's take-over.
     void BeginMessage(Call& rCall);
     void EndMessage(Call& rCall, bool bKeepEmpty);
+    void Take(Call& rCall, const CallRec::Trust& rec);
     void AddMissed(CMissedCall::Kind kind, const CString& strName, const CString& strAddress);
     CString MissedPath() const { return m_strFolder + "MissedCalls.txt"; }
 

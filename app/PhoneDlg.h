@@ -5,6 +5,7 @@
 
 #include "app/CallJournal.h"
 #include "app/Paths.h"
+#include "app/Trust.h"
 #include "call/CallDriver.h"
 #include "phonebook/Nearby.h"
 #include "phonebook/PhonebookEntries.h"
@@ -63,6 +64,8 @@ protected:
     afx_msg LRESULT OnSockClose(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockSend(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnSockIgnore(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnVerify();
+    afx_msg void OnVerifiedContacts(); // the list of verified contacts (ui/VerifiedDlg.cpp)
 
     // Phonebook (phonebook/).
     afx_msg void OnSelchangePhonebook();
@@ -175,4 +178,7 @@ protected:
     CAccessibility m_access;
     bool m_bTrayKeys = false;
     int m_nMessageDepth = 0;
+
+    // This copy's identity and the partners the user verified (app/Trust.h).
+    CTrust m_trust;
 };

@@ -33,6 +33,12 @@ void CPhoneDlg::OnOK()
     m_calls.Carry();
 }
 
+void CPhoneDlg::OnVerify()
+{
+    m_core.PressVerify();
+    m_calls.Carry();
+}
+
 void CPhoneDlg::OnHangUp()
 {
     m_core.PressHangUp();
@@ -74,6 +80,11 @@ LRESULT CPhoneDlg::OnSockIgnore(WPARAM, LPARAM) { return 0; }
 // The window's parts and reports the driver shows calls in; the listening socket opened.
 void CPhoneDlg::StartCalls()
 {
+    // The identity and the verified contacts live beside the settings file.
+    CString strNotice;
+    m_trust.Load(PathFolder(m_strIniPath), &strNotice);
+    if (!strNotice.IsEmpty()) AfxMessageBox(strNotice, MB_OK | MB_ICONWARNING);
+    m_core.SetTrust(&m_trust.Identity(), &m_trust.Contacts());
     CCallWindow w;
     w.pOwner = this;
     w.pCall = &m_btnCall, w.pHangUp = &m_btnHangUp, w.pAnswer = &m_btnAnswer;
@@ -96,6 +107,14 @@ void CPhoneDlg::StartCalls()
         strTitle.LoadString(AFX_IDS_APP_TITLE);
         ::MessageBoxA(NULL, "着信しました。", strTitle, MB_OK);
         OnRestore();
+    };
+    w.verify = [this](const CVerifiedContact& contact) {
+        CVerifiedContact c = contact;
+        SYSTEMTIME st;
+        ::GetLocalTime(&st);
+        c.strWhen.Format(
+            "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+        if (!m_trust.Verify(c)) ShowSystemError(::GetLastError());
     };
     m_calls.Attach(w);
     // No typed or pasted line may be longer than a sealed frame a partner reads whole.

@@ -27,6 +27,16 @@ const char kNoLibraryEnd[] = "暗号化の準備ができなかったため、�
 const char kCut[] = "回線が切れたため、通話を終了しました。";
 const char kSecureOn[] = "暗号化 ";
 const char kSecureOff[] = "暗号化なし";
+// Verified contacts: the display of a verified partner, the mark of one that is not who it looks
+// like, and the warning's box.
+const char kSecureVerified[] = "暗号化 確認済み";
+const char kKeyChangedMark[] = " ※鍵が違います";
+const char kKeyWarningHead[] = "この相手は、確認済みの相手と名前か宛先が同じですが、";
+const char kKeyWarningOther[] = "確認したときとは違う鍵で本人であることを示しました。";
+const char kKeyWarningNone[] = "本人であることを示す鍵を示しませんでした。";
+const char kKeyWarningPlain[] = "暗号化せずにかかってきたか、応答しました。";
+const char kKeyWarningTail[] =
+    "\r\n\r\n別の人がなりすましている可能性があります。番号を読み合わせて、もう一度確認してください。";
 
 // How long the callee waits for the caller's reveal after its answer line.
 const int kRevealMs = 10000;
@@ -96,6 +106,12 @@ void CCallCore::Link::Reset()
     bTimer = bBusyText = bSealedEnd = bGoodbye = bGreeted = false;
     bMachineTimer = bMachine = false;
     nMachineLines = 0;
+    bVersionSent = bPeerV3 = bProofDue = bWarningOpen = false;
+    trust = Trust::Unknown;
+    strPeerFingerprint.clear();
+    strPartnerName.Empty();
+    strPlace.Empty();
+    strPort.Empty();
     channel.Wipe();
     strCallerGreeting.clear();
     strCalleeGreeting.clear();
@@ -194,15 +210,24 @@ CCallLook CCallCore::Look() const
         look.bHangUpEnabled = m_out.state == OutState::Dialling;
         look.bStatusShown = m_out.state == OutState::Dialling;
     }
-    const Link* pShown = m_in.state != InState::Idle ? (const Link*)&m_in
-        : OutConnected(m_out.state)                  ? (const Link*)&m_out
-                                                     : nullptr;
+    const Link* pShown = Shown();
     if (pShown) {
         look.bSecureShown = true;
-        look.strSecure =
-            pShown->secure == Secure::On ? CString(kSecureOn + pShown->channel.Code()) : CString(kSecureOff);
+        const bool bOn = pShown->secure == Secure::On;
+        look.strSecure = bOn ? CString(kSecureOn + pShown->channel.Code()) : CString(kSecureOff);
+        if (bOn && pShown->trust == Trust::Verified) look.strSecure = kSecureVerified;
+        if (pShown->trust == Trust::Changed) look.strSecure += kKeyChangedMark;
+        look.bVerifyShown = bOn && !pShown->bProofDue && !pShown->strPeerFingerprint.empty() &&
+            pShown->trust != Trust::Verified;
     }
     return look;
+}
+
+const CCallCore::Link* CCallCore::Shown() const
+{
+    return m_in.state != InState::Idle ? (const Link*)&m_in
+        : OutConnected(m_out.state)    ? (const Link*)&m_out
+                                       : nullptr;
 }
 
 void CCallCore::Settle(bool bCallEnded)
@@ -234,6 +259,8 @@ void CCallCore::PressCall(const CString& strAddress, const CString& strPort)
     if (m_out.state == OutState::Dialling) Add(CallFx::Close { CallConn::Out, CString() });
     m_out.Reset();
     m_out.state = OutState::Dialling;
+    m_out.strPlace = strTo;
+    m_out.strPort = strPortTo;
     Record(CallConn::Out, CallRec::Placed { strTo, strPortTo });
     // As atoi reads it: leading digits, 0 without; above 65535 the socket layer takes it modulo.
     Add(CallFx::Connect { strTo, (unsigned)std::atoi(strPortTo) });
@@ -295,6 +322,7 @@ void CCallCore::Accepted(CallConn conn, const CString& strPeer, const CString& s
     if (conn != CallConn::In) return;
     m_in.Reset();
     m_in.state = InState::Ringing;
+    m_in.strPlace = strPeer;
     const CString strGreeting = ComposeCalleeGreeting(strMyName);
     m_in.strCalleeGreeting = strGreeting.str();
     Queue(CallConn::In, strGreeting);
@@ -409,7 +437,7 @@ void CCallCore::End(CallConn conn, CallEnd how)
     Settle(true);
 }
 
-bool CCallCore::Decide(CallConn conn, bool bSecure)
+bool CCallCore::Decide(CallConn conn, bool bSecure, bool bClassify)
 {
     Link& link = *LinkOf(conn);
     link.secure = bSecure ? Secure::On : Secure::Plain;
@@ -419,8 +447,63 @@ bool CCallCore::Decide(CallConn conn, bool bSecure)
         Box(m_bLibraryFailed ? kNoLibraryEnd : kNotSecure);
         return false;
     }
+    if (bSecure && link.channel.Version() == 3 && m_pIdentity) {
+        // Each side's first frame is its identity proof; nothing typed goes before the partner's.
+        Queue(conn, CString(link.channel.ProofMessage(*m_pIdentity)));
+        link.bProofDue = true;
+    } else if (bClassify) {
+        Classify(conn);
+    }
     Settle(false);
     return true;
+}
+
+void CCallCore::Classify(CallConn conn)
+{
+    Link& link = *LinkOf(conn);
+    const std::string& fp = link.strPeerFingerprint;
+    const bool bSecure = link.secure == Secure::On;
+    if (m_pContacts && !fp.empty() && m_pContacts->IsVerifiedFingerprint(fp)) {
+        link.trust = Trust::Verified;
+        Record(conn, CallRec::Trust { CallRec::Trust::Verified, fp });
+        return;
+    }
+    // A verified contact's name or the place it was reached at, without its identity.
+    if (m_pContacts &&
+        (m_pContacts->HasVerifiedName(link.strPartnerName) ||
+            m_pContacts->HasVerifiedPlace(link.strPlace, link.strPort))) {
+        link.trust = Trust::Changed;
+        link.bWarningOpen = true;
+        Record(conn, CallRec::Trust { CallRec::Trust::Changed, fp });
+        const char* pszWhy = !bSecure ? kKeyWarningPlain : fp.empty() ? kKeyWarningNone : kKeyWarningOther;
+        m_boxes.emplace_back(CallFx::KeyWarning {
+            conn, link.nGeneration, CString(kKeyWarningHead) + pszWhy + kKeyWarningTail });
+        return;
+    }
+    if (!bSecure) return;
+    link.trust = fp.empty() ? Trust::Unknown : Trust::Unverified;
+    Record(conn, CallRec::Trust { fp.empty() ? CallRec::Trust::Missing : CallRec::Trust::Unverified, fp });
+}
+
+void CCallCore::PressVerify()
+{
+    Link* pLink = const_cast<Link*>(Shown());
+    if (!pLink || !Look().bVerifyShown) return;
+    const CallConn conn = pLink == &m_in ? CallConn::In : CallConn::Out;
+    pLink->trust = Trust::Verified;
+    CVerifiedContact contact;
+    contact.strFingerprint = pLink->strPeerFingerprint;
+    contact.strName = pLink->strPartnerName;
+    contact.strAddress = pLink->strPlace;
+    contact.strPort = pLink->strPort;
+    Add(CallFx::Verify { contact });
+    Record(conn, CallRec::Trust { CallRec::Trust::VerifiedNow, pLink->strPeerFingerprint });
+    Settle(false);
+}
+
+void CCallCore::WarningAnswered(CallConn conn, unsigned nGeneration)
+{
+    if (LinkOf(conn)->nGeneration == nGeneration) LinkOf(conn)->bWarningOpen = false;
 }
 
 void CCallCore::Tampered(CallConn conn)
@@ -559,7 +642,7 @@ std::vector<CallConn> CCallCore::SendTargets() const
     // "C", which waits for the caller's reveal.
     const bool bAnyOn = m_out.secure == Secure::On || m_in.secure == Secure::On;
     const auto takes = [&](const Link& link) {
-        if (link.bSealedEnd) return false;
+        if (link.bSealedEnd || link.bProofDue || link.bWarningOpen) return false;
         return link.secure == Secure::On || (link.secure == Secure::Plain && !bAnyOn && !m_bRequireSecure);
     };
     std::vector<CallConn> targets;
@@ -695,6 +778,14 @@ bool CCallCore::Unseal(CallConn conn, const CLineMessage& msg, CLineMessage* pPl
     std::string message;
     if (!link.channel.Open(msg.strPayload.str(), &message)) return Tampered(conn), false;
     const size_t n = message.size();
+    if (link.bProofDue) {
+        // Version 3: the partner's first frame proves its identity, and nothing else may come first.
+        if (!link.channel.TakeProof(message, &link.strPeerFingerprint)) return Tampered(conn), false;
+        link.bProofDue = false;
+        Classify(conn);
+        Settle(false);
+        return false;
+    }
     if (message == kHangUp) {
         // The partner hangs up: its close comes next, and nothing before it is lost.
         link.bSealedEnd = true;
@@ -762,6 +853,9 @@ void CCallCore::Apply(
     case CLineMessage::Busy:
         TakeBusy(conn);
         break;
+    case CLineMessage::Version:
+        TakeVersion(conn, plain.strPayload);
+        break;
     case CLineMessage::Frame:
     case CLineMessage::Other:
         break;
@@ -778,6 +872,7 @@ void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const 
     Link& link = *LinkOf(conn);
     link.bGreeted = true;
     Add(CallFx::PartnerName { conn, link.nGeneration, strName, false });
+    link.strPartnerName = strName;
     // The reply goes back on the connection the greeting came from.
     const CString strGreeting = ComposeCallerGreeting(strMyName);
     Queue(conn, strGreeting);
@@ -791,6 +886,11 @@ void CCallCore::TakeCalleeGreeting(CallConn conn, const CString& strName, const 
     }
     link.strCallerGreeting = strGreeting.str();
     link.strCalleeGreeting = ComposeCalleeGreeting(strName).str();
+    // With an identity to prove, the version line first: an older callee ignores it.
+    if (m_pIdentity && m_pIdentity->Valid()) {
+        Queue(conn, CString(CSecureChannel::VersionLine()));
+        link.bVersionSent = true;
+    }
     Queue(conn, CString(link.channel.CommitLine()));
     link.secure = Secure::Offered;
 }
@@ -800,6 +900,7 @@ void CCallCore::TakeCallerGreeting(CallConn conn, const CString& strName)
     Link& link = *LinkOf(conn);
     link.bGreeted = true;
     Add(CallFx::PartnerName { conn, link.nGeneration, strName, true });
+    link.strPartnerName = strName;
     Record(conn, CallRec::Named { strName });
     link.strCallerGreeting = ComposeCallerGreeting(strName).str();
 }
@@ -817,6 +918,11 @@ void CCallCore::TakeCommit(CallConn conn, const CString& strLine)
         return;
     }
     if (!m_in.channel.TakeCommit(strLine.str())) return Tampered(conn);
+    // A caller that sent the version line before its commitment hears it back.
+    if (m_in.bPeerV3) {
+        m_in.channel.UseVersion3();
+        Queue(conn, CString(CSecureChannel::VersionLine()));
+    }
     Queue(conn, CString(m_in.channel.KeyLine()));
     m_in.secure = Secure::Committed;
     SetTimer(conn, true);
@@ -837,6 +943,7 @@ void CCallCore::TakeKeyAnswer(CallConn conn, const CString& strLine)
 {
     // A callee sends its key only in answer to a commitment.
     if (conn != CallConn::Out || m_out.secure != Secure::Offered) return;
+    if (m_out.bPeerV3) m_out.channel.UseVersion3();
     if (!m_out.channel.Complete(strLine.str(), m_out.strCallerGreeting, m_out.strCalleeGreeting))
         return Tampered(conn);
     // The reveal goes plain, before anything sealed.
@@ -863,7 +970,8 @@ void CCallCore::TakeBusy(CallConn conn)
         Record(conn, CallRec::Secured { CString() });
     }
     // "B" in answer to a commitment makes the call plain, through the decision.
-    if (m_out.secure == Secure::Offered && !Decide(conn, false)) return;
+    // A busy partner is not told apart from a verified contact.
+    if (m_out.secure == Secure::Offered && !Decide(conn, false, false)) return;
     // After the partner answered, "B" changes only the text of the hidden status display.
     if (m_out.state == OutState::Talking)
         m_out.bBusyText = true;
@@ -871,4 +979,15 @@ void CCallCore::TakeBusy(CallConn conn)
         m_out.state = OutState::TurnedAway;
     Record(conn, CallRec::PartnerBusy {});
     Settle(false);
+}
+
+void CCallCore::TakeVersion(CallConn conn, const CString& strLine)
+{
+    if (!CSecureChannel::IsVersionLine(strLine.str()) || !m_pIdentity || !m_pIdentity->Valid()) return;
+    // The callee takes the caller's while it rings, after the caller's greeting and before the
+    // commitment; the caller takes the callee's in answer to its own, before the answer line.
+    if (conn == CallConn::In && m_in.state == InState::Ringing && m_in.secure == Secure::None &&
+        !m_in.strCallerGreeting.empty())
+        m_in.bPeerV3 = true;
+    if (conn == CallConn::Out && m_out.secure == Secure::Offered && m_out.bVersionSent) m_out.bPeerV3 = true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "call/CallEffects.h"
+#include "call/Identity.h"
 #include "call/LineReader.h"
 #include "call/SecureChannel.h"
 #include "call/SendQueue.h"
@@ -83,6 +84,18 @@ public:
     void SetRequireSecure(bool bOn) { m_bRequireSecure = bOn; }
     bool RequireSecure() const { return m_bRequireSecure; }
 
+    // This copy's identity, proved in calls of secure calls version 3 when valid, and the
+    // partners the user verified; both stay the window's. Null for none.
+    void SetTrust(const CIdentity* pIdentity, const CVerifiedContacts* pContacts)
+    {
+        m_pIdentity = pIdentity;
+        m_pContacts = pContacts;
+    }
+    // The verify button: the shown call's partner becomes a verified contact (a Verify effect).
+    void PressVerify();
+    // The box of a KeyWarning effect was answered: typed lines go to that call again.
+    void WarningAnswered(CallConn conn, unsigned nGeneration);
+
     // ---- Effects and state.
 
     std::vector<CCallEffect> TakeEffects();
@@ -100,6 +113,9 @@ private:
     // Where a call's encryption stands: none yet; the caller committed and waits for the answer
     // line; the callee answered a commitment and waits for the reveal; on; or found plain.
     enum class Secure { None, Offered, Committed, On, Plain };
+    // Who the partner proved to be, once known (see CallRec::Trust); Unknown before and for a
+    // plain or older partner that looks like no verified contact.
+    enum class Trust { Unknown, Verified, Unverified, Changed };
 
     struct Link {
         CLineReader reader;
@@ -116,6 +132,14 @@ private:
         int nMachineLines = 0; // lines of the message so far
         CSecureChannel channel;
         std::string strCallerGreeting, strCalleeGreeting; // as composed, for the transcript
+        bool bVersionSent = false; // this side sent its version line
+        bool bPeerV3 = false; // the partner's version line came: the call agrees version 3
+        bool bProofDue = false; // version 3: the partner's identity proof is its next frame
+        bool bWarningOpen = false; // the key warning's box is not answered yet
+        Trust trust = Trust::Unknown;
+        std::string strPeerFingerprint; // of the identity the partner proved
+        CString strPartnerName; // from its greeting
+        CString strPlace, strPort; // where the partner was reached (the port only when called)
         explicit Link(int nWouldBlock) : queue(nWouldBlock) { }
         void Reset();
     };
@@ -161,6 +185,12 @@ private:
     void TakeKeyAnswer(CallConn conn, const CString& strLine);
     void TakeAnswer(CallConn conn);
     void TakeBusy(CallConn conn);
+    void TakeVersion(CallConn conn, const CString& strLine);
+    // Whether the partner is who its name or place says: after a plain or version-2 decision,
+    // or the version-3 proof. A verified contact's name or place without its identity: the box.
+    void Classify(CallConn conn);
+    // The link whose call the window shows, or null.
+    const Link* Shown() const;
     // A greeting of the wrong kind for the connection's role, or a second one: ignored in a plain
     // call, the end of one that encrypts or agrees its keys.
     void StrayGreeting(CallConn conn);
@@ -184,7 +214,7 @@ private:
     void End(CallConn conn, CallEnd how);
     // The call on conn turns out plain (bSecure false) or encrypted: recorded, and with the user's
     // option a plain call ends. False when the call ended.
-    bool Decide(CallConn conn, bool bSecure);
+    bool Decide(CallConn conn, bool bSecure, bool bClassify = true);
     // A secure call's bytes were changed on the way: the call ends with a box.
     void Tampered(CallConn conn);
     size_t WireSize(CallConn conn, size_t nMessage) const;
@@ -221,6 +251,8 @@ private:
         CallConn first = CallConn::Out;
         bool bTaken = false;
     } m_typed;
+    const CIdentity* m_pIdentity = nullptr;
+    const CVerifiedContacts* m_pContacts = nullptr;
     CCallLook m_look; // as last shown
     std::vector<CCallEffect> m_effects;
     std::vector<CCallEffect> m_boxes;

@@ -218,6 +218,8 @@ void CCallDriver::Do(const CallFx::Look& e, Outcomes&)
         ::SetWindowTextA(hSecure, e.look.strSecure);
         ::ShowWindow(hSecure, e.look.bSecureShown ? SW_SHOW : SW_HIDE);
     }
+    if (HWND hVerify = ::GetDlgItem(m_window.pOwner->m_hWnd, IDC_BTN_VERIFY))
+        ::ShowWindow(hVerify, e.look.bVerifyShown ? SW_SHOW : SW_HIDE);
 }
 
 void CCallDriver::Do(const CallFx::PartnerName& e, Outcomes&)
@@ -263,6 +265,17 @@ void CCallDriver::Do(const CallFx::ShowText& e, Outcomes&)
 }
 
 void CCallDriver::Do(const CallFx::NotifyIncoming&, Outcomes&) { m_window.notifyIncoming(); }
+
+void CCallDriver::Do(const CallFx::KeyWarning& e, Outcomes&)
+{
+    AfxMessageBox(e.strText, MB_OK | MB_ICONWARNING);
+    m_core.WarningAnswered(e.conn, e.nGeneration);
+}
+
+void CCallDriver::Do(const CallFx::Verify& e, Outcomes&)
+{
+    if (m_window.verify) m_window.verify(e.contact);
+}
 
 void CCallDriver::Do(const CallFx::Timer& e, Outcomes&)
 {
@@ -357,10 +370,13 @@ void CCallDriver::ReceiveTurn(CallConn conn)
     if (!pSocket) return;
     if (recv.bInTurn) {
         // A modal box opened during a turn: its loop must not list later lines before earlier.
-        ScheduleReceive(conn, true);
+        // The socket raises no other read event until it is read, so the turn reads on once it
+        // is over.
+        recv.bMoreWaiting = true;
         return;
     }
     recv.bInTurn = true;
+    recv.bMoreWaiting = false;
     // A box opened while lines are applied (an error text) lets a close event end the
     // connection meanwhile; then nothing more is done with it.
     const unsigned nGeneration = m_core.Generation(conn);
@@ -383,8 +399,8 @@ void CCallDriver::ReceiveTurn(CallConn conn)
     Carry();
     if (SocketOf(conn) != pSocket || Stale(conn, nGeneration)) return;
     recv.bInTurn = false;
-    recv.bMoreWaiting = !bDrained;
-    if (!bDrained) {
+    recv.bMoreWaiting = recv.bMoreWaiting || !bDrained;
+    if (recv.bMoreWaiting) {
         ScheduleReceive(conn, InputWaits());
     } else if (recv.bPeerClosed) {
         m_core.Closed(conn);

@@ -27,6 +27,7 @@ struct CCallWindow {
     std::function<void(CallConn, const CCallRecord&)> record;
     std::function<void(bool)> ring;
     std::function<void()> notifyIncoming; // a call came in
+    std::function<void(const CVerifiedContact&)> verify; // keep a partner the user verified
 };
 
 class CCallDriver {
@@ -100,6 +101,8 @@ private:
     void Do(const CallFx::ShowText& e, Outcomes& out);
     void Do(const CallFx::NotifyIncoming& e, Outcomes& out);
     void Do(const CallFx::Timer& e, Outcomes& out);
+    void Do(const CallFx::KeyWarning& e, Outcomes& out);
+    void Do(const CallFx::Verify& e, Outcomes& out);
 
     void ReceiveTurn(CallConn conn);
     void ScheduleReceive(CallConn conn, bool bByTimer);

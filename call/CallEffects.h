@@ -2,6 +2,7 @@
 // needs and nothing else, and the records of a call for the log. No Windows header here.
 #pragma once
 
+#include "call/VerifiedContacts.h"
 #include "platform/afxstr.h"
 
 #include <string>
@@ -22,12 +23,15 @@ struct CCallLook {
     // While a call stands: whether it is encrypted, with its code ("暗号化 123 456", "暗号化なし").
     bool bSecureShown = false;
     CString strSecure;
+    // The partner proved an identity the user has not verified: the button to verify it.
+    bool bVerifyShown = false;
 
     bool operator==(const CCallLook& o) const
     {
         return bCallEnabled == o.bCallEnabled && bHangUpEnabled == o.bHangUpEnabled &&
             bAnswerEnabled == o.bAnswerEnabled && bStatusShown == o.bStatusShown &&
-            strStatus == o.strStatus && bSecureShown == o.bSecureShown && strSecure == o.strSecure;
+            strStatus == o.strStatus && bSecureShown == o.bSecureShown && strSecure == o.strSecure &&
+            bVerifyShown == o.bVerifyShown;
     }
     bool operator!=(const CCallLook& o) const { return !(*this == o); }
 };
@@ -82,11 +86,23 @@ struct Ended {
 };
 struct MachineAnswered { }; // the answering machine took the call: what the caller says is kept
 struct TakenOver { }; // the user typed into the machine's call: an ordinary call from here
+struct Trust { // who the partner proved to be
+    enum Kind {
+        Verified, // a verified contact's identity
+        Unverified, // an identity the user has not verified
+        Missing, // an encrypted call without an identity (an older copy)
+        Changed, // a verified contact's name or place, but not its identity
+        VerifiedNow, // the user verified the partner's identity
+    };
+    Kind kind;
+    std::string strFingerprint; // empty when none was proved
+};
 } // namespace CallRec
 
 using CCallRecord = std::variant<CallRec::Placed, CallRec::Connected, CallRec::Incoming, CallRec::TurnedAway,
     CallRec::Named, CallRec::PartnerAnswered, CallRec::PartnerBusy, CallRec::Answered, CallRec::Sent,
-    CallRec::Received, CallRec::Secured, CallRec::Ended, CallRec::MachineAnswered, CallRec::TakenOver>;
+    CallRec::Received, CallRec::Secured, CallRec::Ended, CallRec::MachineAnswered, CallRec::TakenOver,
+    CallRec::Trust>;
 
 // A connection's timers: the wait for an encrypted caller's reveal, and the answering machine's
 // (the ring before it answers, then the bound of the message).
@@ -148,8 +164,17 @@ struct Timer { // start conn's timer for nMs (one expiry, reported as TimerExpir
     int nMs;
     CallTimer kind = CallTimer::Reveal;
 };
+struct KeyWarning { // a box: the partner is not the verified contact it looks like; report its answer
+    CallConn conn;
+    unsigned nGeneration;
+    CString strText;
+};
+struct Verify { // the user verified the partner: keep it in the contacts file
+    CVerifiedContact contact;
+};
 } // namespace CallFx
 
 using CCallEffect = std::variant<CallFx::Connect, CallFx::Accept, CallFx::Close, CallFx::Flush, CallFx::Look,
     CallFx::PartnerName, CallFx::ListReceived, CallFx::ListSent, CallFx::ClearLists, CallFx::Ring,
-    CallFx::Record, CallFx::ShowError, CallFx::ShowText, CallFx::NotifyIncoming, CallFx::Timer>;
+    CallFx::Record, CallFx::ShowError, CallFx::ShowText, CallFx::NotifyIncoming, CallFx::Timer,
+    CallFx::KeyWarning, CallFx::Verify>;

@@ -12,7 +12,7 @@ const char kCR = '\r';
 bool EndsWithCR(char chCommand)
 {
     return chCommand == 'S' || chCommand == 'a' || chCommand == 'i' || chCommand == 'C' || chCommand == 'B' ||
-        chCommand == 'H' || chCommand == 'K' || chCommand == 'k' || chCommand == 'E';
+        chCommand == 'H' || chCommand == 'K' || chCommand == 'k' || chCommand == 'E' || chCommand == 'V';
 }
 
 void Emit(std::vector<CLineMessage>& out, CLineMessage::Kind kind, const std::string& payload)
@@ -158,6 +158,9 @@ void CLineReader::ProcessLine(const std::string& line, std::vector<CLineMessage>
         break;
     case 'E':
         Emit(out, CLineMessage::Frame, line);
+        break;
+    case 'V':
+        Emit(out, CLineMessage::Version, line);
         break;
     default:
         // An unknown command or a double-byte character's lead byte.

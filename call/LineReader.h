@@ -27,6 +27,7 @@ struct CLineMessage {
         KeyAnswer, // "k": a callee's key line in reply; strPayload is the whole line
         KeyReveal, // "K": the caller's key line, revealed after the answer; strPayload is the whole line
         Frame, // "E": a sealed message of a secure call; strPayload is the whole line
+        Version, // "V": the versions of secure calls a side speaks; strPayload is the whole line
         Other, // a line of no command, an empty line, or a greeting not acted on; ignored outside secure
                // calls
     };
@@ -46,9 +47,9 @@ public:
     // Takes the bytes of one read and appends the complete messages to `out`, in order.
     // A zero byte ends the read's text (the rest of that read is dropped). A line that ends
     // with CR is processed; an unterminated tail waits for more bytes when it starts a
-    // CR-terminated command ("S", "a", "i", "C", "B", and "H", "k", "K", "E" of secure calls) or is the start
-    // of the short greeting that a long one announced; other tails are processed at once. Waiting bytes that
-    // would pass kMaxPending are processed at once as one line. Right after a long greeting with name N,
+    // CR-terminated command ("S", "a", "i", "C", "B", and "H", "k", "K", "E", "V" of secure calls) or is the
+    // start of the short greeting that a long one announced; other tails are processed at once. Waiting bytes
+    // that would pass kMaxPending are processed at once as one line. Right after a long greeting with name N,
     // exactly "A"+N (or "I"+N) is taken as its short form even when the next message follows it without a
     // break.
     void Feed(const char* pData, int nLength, std::vector<CLineMessage>& out);

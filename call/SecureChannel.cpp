@@ -1,6 +1,9 @@
 #include "call/SecureChannel.h"
 
+#include "call/Identity.h"
+
 #include <cstdio>
+#include <cstring>
 
 using namespace SecureCrypto;
 
@@ -12,6 +15,12 @@ const char kKeyAlphabet[] = "0123456789bcdefghjkmnpqrstuvwxyz";
 const size_t kKeyChars = 52; // 256 bits at 5 bits a character, 4 zero bits of padding
 const size_t kKeyLineSize = 2 + kKeyChars; // without its CR
 const char kSalt[] = "Kelvaro secure call 2";
+const char kSalt3[] = "Kelvaro secure call 3";
+// What an identity signs: one of these 25 bytes, then the version-3 transcript.
+const char kProofCaller[] = "Kelvaro identity 3 caller";
+const char kProofCallee[] = "Kelvaro identity 3 callee";
+const size_t kProofBytes = kKeySize + kSignatureSize; // identity key, signature
+const size_t kProofChars = 4 * kProofBytes / 3; // base64 of 96 bytes: 128 characters, no padding
 const char kCommitPrefix[] = "Kelvaro commit 2"; // hashed before the caller's public key
 const size_t kOkmSize = 2 * kKeySize + 4; // two direction keys and the code material
 
@@ -153,7 +162,13 @@ bool ParseKeyLine(const std::string& line, const char* kind, unsigned char key[k
 } // namespace
 
 CSecureChannel::CSecureChannel()
-    : m_state(Idle), m_role(Caller), m_hSeal(nullptr), m_hOpen(nullptr), m_nSealed(0), m_nOpened(0)
+    : m_state(Idle),
+      m_role(Caller),
+      m_hSeal(nullptr),
+      m_hOpen(nullptr),
+      m_nSealed(0),
+      m_nOpened(0),
+      m_nVersion(2)
 {
     SecureCrypto::Wipe(m_secret, sizeof m_secret);
     SecureCrypto::Wipe(m_public, sizeof m_public);
@@ -249,10 +264,20 @@ bool CSecureChannel::Agree(
         std::string transcript;
         AppendField(&transcript, callerGreeting.data(), callerGreeting.size());
         AppendField(&transcript, calleeGreeting.data(), calleeGreeting.size());
+        // Version 3 also holds the commitment, between the greetings and the keys.
+        unsigned char commit[kKeySize];
+        if (m_nVersion == 3) {
+            bOk = CommitmentOf(callerKey, commit);
+            AppendField(&transcript, commit, kKeySize);
+        }
         AppendField(&transcript, callerKey, kKeySize);
         AppendField(&transcript, calleeKey, kKeySize);
-        bOk = HkdfSha256(reinterpret_cast<const unsigned char*>(kSalt), sizeof kSalt - 1, z, sizeof z,
-            reinterpret_cast<const unsigned char*>(transcript.data()), transcript.size(), okm, sizeof okm);
+        const char* salt = m_nVersion == 3 ? kSalt3 : kSalt;
+        bOk = bOk &&
+            HkdfSha256(reinterpret_cast<const unsigned char*>(salt), std::strlen(salt), z, sizeof z,
+                reinterpret_cast<const unsigned char*>(transcript.data()), transcript.size(), okm,
+                sizeof okm);
+        if (bOk && m_nVersion == 3) m_transcript = transcript;
     }
     if (bOk) {
         // Bytes 0..31 key the caller's direction, 32..63 the callee's.
@@ -314,6 +339,46 @@ bool CSecureChannel::Open(const std::string& frameLine, std::string* pMessage)
     return true;
 }
 
+std::string CSecureChannel::VersionLine() { return "V3\r"; }
+
+bool CSecureChannel::IsVersionLine(const std::string& line) { return line == "V3"; }
+
+void CSecureChannel::UseVersion3()
+{
+    if (m_state == Started || m_state == Committed) m_nVersion = 3;
+}
+
+std::string CSecureChannel::ProofMessage(const CIdentity& identity) const
+{
+    unsigned char proof[kProofBytes];
+    if (m_state != Talking || m_nVersion != 3 || !identity.Valid()) return std::string();
+    const std::string signedText = (m_role == Caller ? kProofCaller : kProofCallee) + m_transcript;
+    for (size_t i = 0; i < kKeySize; ++i) proof[i] = identity.PublicKey()[i];
+    if (!identity.Sign(signedText, proof + kKeySize)) return std::string();
+    std::string message = "P";
+    AppendBase64(std::string(reinterpret_cast<const char*>(proof), sizeof proof), &message);
+    return message + '\r';
+}
+
+bool CSecureChannel::TakeProof(const std::string& message, std::string* pFingerprint)
+{
+    pFingerprint->clear();
+    std::string proof;
+    // The partner signs as the other role: a proof sent back to its maker does not hold.
+    const std::string signedText = (m_role == Caller ? kProofCallee : kProofCaller) + m_transcript;
+    const bool bOk = m_state == Talking && m_nVersion == 3 && message.size() == 1 + kProofChars + 1 &&
+        message[0] == 'P' && message.back() == '\r' &&
+        DecodeBase64(message.data() + 1, kProofChars, &proof) && proof.size() == kProofBytes &&
+        Ed25519Verify(reinterpret_cast<const unsigned char*>(proof.data()), signedText,
+            reinterpret_cast<const unsigned char*>(proof.data()) + kKeySize);
+    if (!bOk) {
+        Kill();
+        return false;
+    }
+    *pFingerprint = CIdentity::FingerprintOf(reinterpret_cast<const unsigned char*>(proof.data()));
+    return true;
+}
+
 void CSecureChannel::Kill()
 {
     const std::string code = m_strCode;
@@ -332,5 +397,7 @@ void CSecureChannel::Wipe()
     SecureCrypto::Wipe(m_commit, sizeof m_commit);
     m_nSealed = m_nOpened = 0;
     m_strCode.clear();
+    m_transcript.clear();
+    m_nVersion = 2;
     m_state = Idle;
 }

@@ -9,6 +9,8 @@
 
 #include "call/SecureCrypto.h"
 
+class CIdentity;
+
 #include <cstdint>
 #include <string>
 
@@ -55,6 +57,23 @@ public:
     // A refusal kills the channel: every later Open and Seal fails.
     bool Open(const std::string& frameLine, std::string* pMessage);
     static bool IsFrame(const std::string& line); // first byte "E"
+
+    // Version 3 adds a proof of each side's long-term identity. The caller sends the version
+    // line before its commitment; a callee that speaks version 3 sends it back before its answer
+    // line. Both then call UseVersion3 before Complete: keys and code come from another salt and
+    // a transcript that also holds the commitment, so a version line dropped on one way only
+    // gives two codes and frames that do not open.
+    static std::string VersionLine(); // "V3" CR
+    static bool IsVersionLine(const std::string& line); // "V3", without CR
+    void UseVersion3(); // before Complete only
+    int Version() const { return m_nVersion; }
+    // This side's identity proof, one plain message to be sealed as its first frame: "P",
+    // base64 of the identity's public key and its signature over the transcript, CR. Empty
+    // unless a version-3 agreement is complete.
+    std::string ProofMessage(const CIdentity& identity) const;
+    // The partner's proof, opened from its first frame: true with the fingerprint of its key when
+    // the signature holds; false (and the channel dead) otherwise.
+    bool TakeProof(const std::string& message, std::string* pFingerprint);
     // Closes the cipher handles and wipes the secret key, the keys and the code.
     void Wipe();
 
@@ -75,4 +94,6 @@ private:
     uint64_t m_nSealed; // frames sent so far: the next sending nonce
     uint64_t m_nOpened; // frames accepted so far: the next expected receiving nonce
     std::string m_strCode;
+    int m_nVersion; // 2, or 3 once UseVersion3 was called
+    std::string m_transcript; // of a version-3 agreement: what each side's identity signs
 };

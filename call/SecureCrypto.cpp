@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace SecureCrypto {
 
@@ -51,6 +52,19 @@ gcry_buffer_t Buffer(const void* p, size_t n)
     b.data = const_cast<void*>(p);
     b.len = n;
     return b;
+}
+
+// The bytes of an opaque or plain MPI, or of a string in an S-expression, as exactly n bytes.
+bool SexpBytes(gcry_sexp_t sexp, const char* token, unsigned char* out, size_t n)
+{
+    gcry_sexp_t part = gcry_sexp_find_token(sexp, token, 0);
+    if (!part) return false;
+    size_t len = 0;
+    const char* data = gcry_sexp_nth_data(part, 1, &len);
+    const bool bOk = data && len == n;
+    if (bOk) std::memcpy(out, data, n);
+    gcry_sexp_release(part);
+    return bOk;
 }
 
 } // namespace
@@ -149,6 +163,60 @@ bool AeadUnseal(gcry_cipher_handle* h, const unsigned char nonce[kNonceSize], co
         return false;
     }
     return true;
+}
+
+bool Ed25519Public(const unsigned char secret[kKeySize], unsigned char pub[kKeySize])
+{
+    gcry_sexp_t key = nullptr;
+    gcry_ctx_t ctx = nullptr;
+    bool bOk = gcry_sexp_build(&key, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
+                   (int)kKeySize, secret) == 0 &&
+        gcry_mpi_ec_new(&ctx, key, nullptr) == 0;
+    // The library derives the public point from d and gives it in the RFC's encoding.
+    gcry_mpi_t q = bOk ? gcry_mpi_ec_get_mpi("q@eddsa", ctx, 1) : nullptr;
+    unsigned int nBits = 0;
+    const void* p = q && gcry_mpi_get_flag(q, GCRYMPI_FLAG_OPAQUE) ? gcry_mpi_get_opaque(q, &nBits) : nullptr;
+    bOk = p && nBits == 8 * kKeySize;
+    if (bOk) std::memcpy(pub, p, kKeySize);
+    gcry_mpi_release(q);
+    gcry_ctx_release(ctx);
+    gcry_sexp_release(key);
+    return bOk;
+}
+
+bool Ed25519Sign(const unsigned char secret[kKeySize], const unsigned char pub[kKeySize],
+    const std::string& message, unsigned char signature[kSignatureSize])
+{
+    gcry_sexp_t key = nullptr, data = nullptr, sig = nullptr;
+    bool bOk =
+        gcry_sexp_build(&key, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (q %b) (d %b)))",
+            (int)kKeySize, pub, (int)kKeySize, secret) == 0 &&
+        gcry_sexp_build(&data, nullptr, "(data (flags eddsa) (hash-algo sha512) (value %b))",
+            (int)message.size(), message.data()) == 0 &&
+        gcry_pk_sign(&sig, data, key) == 0;
+    bOk = bOk && SexpBytes(sig, "r", signature, kKeySize) &&
+        SexpBytes(sig, "s", signature + kKeySize, kKeySize);
+    gcry_sexp_release(sig);
+    gcry_sexp_release(data);
+    gcry_sexp_release(key);
+    return bOk;
+}
+
+bool Ed25519Verify(const unsigned char pub[kKeySize], const std::string& message,
+    const unsigned char signature[kSignatureSize])
+{
+    gcry_sexp_t key = nullptr, data = nullptr, sig = nullptr;
+    const bool bOk = gcry_sexp_build(&key, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
+                         (int)kKeySize, pub) == 0 &&
+        gcry_sexp_build(&data, nullptr, "(data (flags eddsa) (hash-algo sha512) (value %b))",
+            (int)message.size(), message.data()) == 0 &&
+        gcry_sexp_build(&sig, nullptr, "(sig-val (eddsa (r %b) (s %b)))", (int)kKeySize, signature,
+            (int)kKeySize, signature + kKeySize) == 0 &&
+        gcry_pk_verify(sig, data, key) == 0;
+    gcry_sexp_release(sig);
+    gcry_sexp_release(data);
+    gcry_sexp_release(key);
+    return bOk;
 }
 
 } // namespace SecureCrypto

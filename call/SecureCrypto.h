@@ -1,6 +1,6 @@
 // Thin wrappers over the libgcrypt calls that secure calls make: SHA-256, X25519, HKDF-SHA256
-// over the library's HMAC, and ChaCha20-Poly1305. Kept apart from CSecureChannel so that the known-answer
-// tests run the very calls the channel runs. No cryptography is done here by hand.
+// over the library's HMAC, ChaCha20-Poly1305 and Ed25519. Kept apart from CSecureChannel so that the
+// known-answer tests run the very calls the channel runs. No cryptography is done here by hand.
 #pragma once
 
 #include <cstddef>
@@ -45,5 +45,16 @@ bool AeadSeal(gcry_cipher_handle* h, const unsigned char nonce[kNonceSize], cons
 // shorter than the tag (then *pPlain is left empty).
 bool AeadUnseal(gcry_cipher_handle* h, const unsigned char nonce[kNonceSize], const std::string& aad,
     const std::string& sealed, std::string* pPlain);
+
+// RFC 8032 Ed25519 (pure, no pre-hash): keys are the RFC's 32-byte encodings, the secret key being
+// the 32-byte seed; signatures are R || S, 64 bytes.
+const size_t kSignatureSize = 64;
+// The public key of a secret key.
+bool Ed25519Public(const unsigned char secret[kKeySize], unsigned char pub[kKeySize]);
+bool Ed25519Sign(const unsigned char secret[kKeySize], const unsigned char pub[kKeySize],
+    const std::string& message, unsigned char signature[kSignatureSize]);
+// True only for a signature of exactly this message by this key.
+bool Ed25519Verify(const unsigned char pub[kKeySize], const std::string& message,
+    const unsigned char signature[kSignatureSize]);
 
 } // namespace SecureCrypto

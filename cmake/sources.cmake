@@ -8,6 +8,8 @@ set(KELVARO_PORTABLE_SOURCES
     call/CallCore.cpp
     call/SecureCrypto.cpp
     call/SecureChannel.cpp
+    call/Identity.cpp
+    call/VerifiedContacts.cpp
     phonebook/DnsMessage.cpp
     phonebook/NearbyCore.cpp
     app/MessageFile.cpp

@@ -100,10 +100,13 @@ add_library(kelvaro_core STATIC
     ui/Contrast.cpp
     ui/FocusKeeper.cpp
     ui/Accessibility.cpp
-    ui/AccessControl.cpp)
+    ui/AccessControl.cpp
+    app/Trust.cpp
+    ui/VerifiedDlg.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})
-target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 advapi32 kernel32 comctl32 ole32)
+target_link_libraries(kelvaro_core PUBLIC kelvaro_portable ws2_32 iphlpapi shell32 winmm gdi32 user32 advapi32 kernel32 comctl32 ole32
+    crypt32)
 target_link_options(kelvaro_core PUBLIC -static -static-libgcc -static-libstdc++)
 add_dependencies(kelvaro_core kelvaro_dlls)
 

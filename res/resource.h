@@ -29,6 +29,9 @@
 #ifndef IDD_MESSAGES
 #define IDD_MESSAGES 139
 #endif
+#ifndef IDD_VERIFIED
+#define IDD_VERIFIED 141
+#endif
 
 /* Icon and menu */
 #ifndef IDR_MAINFRAME
@@ -114,6 +117,17 @@
 #ifndef IDC_STATIC_SECURE
 #define IDC_STATIC_SECURE 1023
 #endif
+/* Verifies the partner of an encrypted call; shown only while its identity is not verified. */
+#ifndef IDC_BTN_VERIFY
+#define IDC_BTN_VERIFY 1024
+#endif
+/* The verified contacts' box: the list and the button that takes a verification back. */
+#ifndef IDC_LIST_VERIFIED
+#define IDC_LIST_VERIFIED 1045
+#endif
+#ifndef IDC_BTN_UNVERIFY
+#define IDC_BTN_UNVERIFY 1046
+#endif
 
 /* Controls of the version box (1016 and 1017 are reused there). */
 #ifndef IDC_BTN_HISTORY
@@ -196,6 +210,9 @@
 #endif
 #ifndef ID_START_WITH_WINDOWS
 #define ID_START_WITH_WINDOWS 32799
+#endif
+#ifndef ID_VERIFIED_CONTACTS
+#define ID_VERIFIED_CONTACTS 32800
 #endif
 /* Exit is command 57602 (0xE102) in this program's menu and message map. */
 #ifndef ID_APP_EXIT

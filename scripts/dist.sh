@@ -16,7 +16,7 @@ zip=build/dist/Kelvaro-$version-win64.zip
 # Statically linked but for libgcrypt (LGPL), shipped as its DLLs beside the program: the
 # program and those DLLs may import only DLLs that come with every Windows, and each other.
 shipped=(libgcrypt-20.dll libgpg-error-0.dll)
-system='^(kernel32|user32|gdi32|shell32|ws2_32|wsock32|iphlpapi|advapi32|comctl32|comdlg32|ole32|shlwapi|msvcrt|winmm)\.dll$'
+system='^(kernel32|user32|gdi32|shell32|ws2_32|wsock32|iphlpapi|advapi32|comctl32|comdlg32|ole32|shlwapi|msvcrt|winmm|crypt32)\.dll$'
 ours='^(libgcrypt-20|libgpg-error-0)\.dll$'
 imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'; }
 for bin in Kelvaro.exe "${shipped[@]}"; do

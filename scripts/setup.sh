@@ -8,7 +8,7 @@ packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb x11-utils xdotool xclip
           fonts-ipafont-gothic imagemagick locales python3
           libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
-          python3-zeroconf nsis)
+          python3-zeroconf nsis python3-cryptography)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

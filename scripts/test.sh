@@ -44,6 +44,8 @@ count_gtest "$logs/host.log"
 
 run_layer "resources and documents" "$logs/res.log" python3 tests/res/test_resources.py
 count_unittest "$logs/res.log"
+run_layer "secure calls' worked example" "$logs/example.log" \
+    python3 tests/host/secure_calls_example.py docs/secure-calls.md
 
 echo "== fuzzers (${fuzz_seconds} s each)"
 if scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.log" 2>&1; then
@@ -55,6 +57,9 @@ fi
 # One wineserver for the whole run keeps each Wine start cheap.
 export WINEPREFIX="$root/build/wine-test"
 /usr/lib/wine/wineserver -p30 2>/dev/null || true
+
+# The Windows tests call a copy of version 0.33, built once from its commit.
+run_layer "version 0.33 for the Windows tests" "$logs/previous.log" scripts/previous_version.sh
 
 run_layer "Windows tests under Wine" "$logs/win.log" \
     bash -c 'cd build/win && timeout 1200 ../../scripts/wine.sh ./win_tests.exe --gtest_color=no'

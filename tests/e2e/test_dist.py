@@ -54,9 +54,11 @@ class DistTest(unittest.TestCase):
         self.assertIsNone(read_for(first, 10.0), "the connection closes when the program ends")
         with open(kelvaro.ini, "rb") as f:
             self.assertIn(b"Port=%d" % port, f.read().split(b"\r\n"), "settings written back beside the program")
-        # Beside the unpacked files: the settings written back and the log of the call.
-        self.assertEqual(sorted(os.listdir(self.dir)), ["Kelvaro.exe", "Kelvaro.ini", "history.txt", "libgcrypt-20.dll",
-                                                        "libgcrypt-license.txt", "libgpg-error-0.dll", "log", "readme.txt"])
+        # Beside the unpacked files: the settings written back, the identity made at the first
+        # start and the log of the call.
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Identity.key", "Kelvaro.exe", "Kelvaro.ini", "history.txt",
+                                                        "libgcrypt-20.dll", "libgcrypt-license.txt",
+                                                        "libgpg-error-0.dll", "log", "readme.txt"])
 
 
 if __name__ == "__main__":

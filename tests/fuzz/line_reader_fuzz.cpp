@@ -185,9 +185,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string& p = m.strPayload.str();
         CHECK(p.find('\r') == std::string::npos);
         CHECK(p.find('\0') == std::string::npos);
-        // Key lines and frames carry their whole line, command byte included.
+        // Key lines, frames and version lines carry their whole line, command byte included.
         const bool bWholeLine = m.kind == CLineMessage::KeyCommit || m.kind == CLineMessage::KeyAnswer ||
-            m.kind == CLineMessage::KeyReveal || m.kind == CLineMessage::Frame;
+            m.kind == CLineMessage::KeyReveal || m.kind == CLineMessage::Frame ||
+            m.kind == CLineMessage::Version;
         nUsed += (bWholeLine ? 0 : 1) + p.size();
         if (m.kind == CLineMessage::Text && stream.size() <= 4096)
             CHECK(stream.find("S" + p) != std::string::npos);

@@ -47,6 +47,7 @@ std::string Describe(const CCallRecord& r)
         std::string operator()(const CallRec::Ended& r) { return std::string("ended ") + ends[(int)r.how]; }
         std::string operator()(const CallRec::MachineAnswered&) { return "machine-answered"; }
         std::string operator()(const CallRec::TakenOver&) { return "taken-over"; }
+        std::string operator()(const CallRec::Trust& r) { return "trust " + std::to_string((int)r.kind); }
     } describe;
     return std::visit(describe, r);
 }
@@ -83,6 +84,8 @@ std::string Describe(const CCallEffect& effect)
         std::string operator()(const CallFx::ShowError& e) { return "error " + std::to_string(e.nError); }
         std::string operator()(const CallFx::ShowText& e) { return "box " + e.strText.str(); }
         std::string operator()(const CallFx::NotifyIncoming&) { return "notify"; }
+        std::string operator()(const CallFx::KeyWarning& e) { return "warning " + e.strText.str(); }
+        std::string operator()(const CallFx::Verify& e) { return "verify " + e.contact.strFingerprint; }
         std::string operator()(const CallFx::Timer& e)
         {
             return (e.bOn ? "timer on " : "timer off ") + std::string(ConnName(e.conn)) +

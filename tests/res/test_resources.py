@@ -68,6 +68,7 @@ MAIN = [
     (1017, BUTTON, "削除", (262, 86, 50, 14)),
     (1019, BUTTON, "次回起動時にアイコン化(&O)", (7, 86, 96, 10)),
     (1023, STATIC, "暗号化なし", (117, 87, 138, 8)),
+    (1024, BUTTON, "確認済みにする", (117, 97, 64, 13)),
     (-1, STATIC, "送信", (7, 105, 15, 8)),
     (1008, LISTBOX, "", (7, 116, 305, 68)),
     (1007, EDIT, "", (7, 182, 305, 14)),
@@ -83,6 +84,16 @@ NAME = [
     (1, BUTTON, "OK", (118, 14, 50, 14)),
     (2, BUTTON, "ｷｬﾝｾﾙ", (118, 31, 50, 14)),
     (1010, STATIC, "登録", (0, 0, 174, 8)),
+]
+VERIFIED = [
+    (-1, STATIC, "確認した日", (9, 14, 40, 8)),
+    (-1, STATIC, "名前", (59, 14, 60, 8)),
+    (-1, STATIC, "宛先", (129, 14, 60, 8)),
+    (-1, STATIC, "鍵", (214, 14, 40, 8)),
+    (1045, LISTBOX, "", (7, 24, 266, 98)),
+    (1046, BUTTON, "確認を取り消す", (7, 128, 70, 14)),
+    (2, BUTTON, "閉じる", (223, 128, 50, 14)),
+    (1010, STATIC, "確認済みの相手", (0, 0, 279, 8)),
 ]
 
 
@@ -226,7 +237,7 @@ class DialogTemplates(unittest.TestCase):
         self.assertEqual(WS_VISIBLE | WS_CLIPCHILDREN, d["style"] & (WS_VISIBLE | WS_CLIPCHILDREN))
         self.assertEqual(WS_EX_APPWINDOW | WS_EX_TOOLWINDOW, d["ex"])
         hidden = sorted(i["id"] for i in d["items"] if not i["style"] & WS_VISIBLE)
-        self.assertEqual([1, 1010, 1013, 1023], hidden)
+        self.assertEqual([1, 1010, 1013, 1023, 1024], hidden)
         enter = self.by_id(d, 1)
         self.assertEqual(BS_DEFPUSHBUTTON, enter["style"] & BS_TYPEMASK,
                          "Enter reaches the send handler through the hidden default button")
@@ -255,7 +266,7 @@ class DialogTemplates(unittest.TestCase):
     def test_mnemonics(self):
         # The letters that Alt picks in each dialog: texts of buttons and of statics that
         # show "&" as an underline. Each letter once.
-        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, []), (139, [])):
+        for rid, letters in ((102, ["I", "O"]), (100, []), (137, []), (138, []), (139, []), (141, [])):
             got = []
             for it in self.dialog(rid)["items"]:
                 if it["cls"] == BUTTON or (it["cls"] == STATIC and not it["style"] & SS_NOPREFIX):
@@ -269,9 +280,14 @@ class DialogTemplates(unittest.TestCase):
         for cid in (1012, 1, 2):
             self.assertTrue(self.by_id(d, cid)["style"] & WS_TABSTOP, cid)
 
+    def test_verified_contacts_dialog(self):
+        d = self.check_controls(141, VERIFIED)
+        self.check_frame(d, (280, 150))
+        self.assertFalse(self.by_id(d, 1045)["style"] & LBS_SORT, "line k stands for contact k")
+
     def test_every_dialog_in_japanese(self):
         res = Compiled.get()
-        for rid in (100, 102, 137, 138, 139):
+        for rid in (100, 102, 137, 138, 139, 141):
             self.assertEqual(0x411, res[(5, rid)][0], rid)
 
 
@@ -291,7 +307,8 @@ class MenuStringsVersion(unittest.TestCase):
             items.append((mid, text))
         self.assertEqual([("popup", "menu"), (32771, "元のサイズに戻す(&R)"), (0, ""),
                           (32790, "不在着信(&C)"), (32791, "今日の会話記録を開く(&L)"),
-                          (32798, "留守録を聞く(&U)..."), (0, ""),
+                          (32798, "留守録を聞く(&U)..."),
+                          (32800, "確認済みの相手(&T)..."), (0, ""),
                           (32792, "応答しない(&D)"), (32797, "留守録にする(&A)"), (32793, "会話を記録する(&K)"),
                           (32794, "着信音を鳴らす(&S)"),
                           (32795, "暗号化しない相手とは話さない(&E)"),
@@ -300,7 +317,7 @@ class MenuStringsVersion(unittest.TestCase):
                           (32788, "使用方法(&M)"), (32789, "変更歴(&H)"),
                           (57664, "ﾊﾞｰｼﾞｮﾝ情報(&V)..."), (0, ""),
                           (57602, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)")], items)
-        self.assertEqual(["R", "C", "L", "U", "D", "A", "K", "S", "E", "N", "W", "M", "H", "V", "X"],
+        self.assertEqual(["R", "C", "L", "U", "T", "D", "A", "K", "S", "E", "N", "W", "M", "H", "V", "X"],
                          [m for _, text in items for m in mnemonics(text)], "each letter once")
 
     def test_strings(self):

@@ -243,10 +243,11 @@ TEST_F(CallTest, CallerSideExactBytesAndGluedAnswer)
     EXPECT_EQ(Quote(peer->Read(expected.size())), Quote(expected));
     ASSERT_TRUE(ReachesLook(*north, kTalking));
     EXPECT_EQ(north->ItemText(IDC_STATIC_PARTNER), "south");
-    // Then its commitment: "H2", 52 characters of the hash of its key, CR; a peer that does not
-    // know it answers nothing and the call goes on in plain lines.
+    // Then its version line "V3" CR and its commitment: "H2", 52 characters of the hash of its
+    // key, CR; a peer that knows neither answers nothing and the call goes on in plain lines.
     const std::string commit = peer->ReadFor(300);
-    EXPECT_TRUE(commit.size() == 55 && commit.rfind("H2", 0) == 0 && commit.back() == '\r') << Quote(commit);
+    EXPECT_TRUE(commit.size() == 58 && commit.rfind("V3\rH2", 0) == 0 && commit.back() == '\r')
+        << Quote(commit);
     EXPECT_EQ(north->ItemText(IDC_STATIC_SECURE), "暗号化なし");
 
     Say(north, "");

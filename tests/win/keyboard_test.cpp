@@ -7,6 +7,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/Documents.h"
 #include "ui/MissedCallsDlg.h"
+#include "ui/VerifiedDlg.h"
 
 namespace {
 
@@ -38,10 +39,13 @@ TEST(Keyboard, TabReachesEveryControlInReadingOrder)
     CAboutDlg about;
     CMissedCalls calls;
     CMissedCallsDlg missed(calls, true);
+    CTrust trust;
+    CVerifiedDlg verified(trust);
     ASSERT_TRUE(main.Create());
     ASSERT_TRUE(name.Create(IDD_NAME));
     ASSERT_TRUE(about.Create(IDD_ABOUTBOX));
     ASSERT_TRUE(missed.Create(IDD_MISSED_CALLS));
+    ASSERT_TRUE(verified.Create(IDD_VERIFIED));
     struct Case {
         const char* pszWindow;
         HWND hDlg;
@@ -54,6 +58,7 @@ TEST(Keyboard, TabReachesEveryControlInReadingOrder)
         { "name dialog", name.m_hWnd, { 1012, 1, 2 } },
         { "version box", about.m_hWnd, { 1, 1032, 1033, 1016, 1017 } },
         { "missed calls", missed.m_hWnd, { 1020, 1021, 1022, 2 } },
+        { "verified contacts", verified.m_hWnd, { 1045, 1046, 2 } },
     };
     for (const Case& c : cases) {
         EnableAll(c.hDlg);
@@ -62,6 +67,7 @@ TEST(Keyboard, TabReachesEveryControlInReadingOrder)
     name.DestroyWindow();
     about.DestroyWindow();
     missed.DestroyWindow();
+    verified.DestroyWindow();
     main.Close();
 }
 
