@@ -121,10 +121,7 @@ BOOL CPhoneDlg::OnInitDialog()
     m_stcStatus.ShowWindow(SW_HIDE);
 
     StartCalls();
-    // Nearby partners are told the port really listened on (the system's choice for "0").
-    const UINT nListening = m_calls.ListeningPort();
-    m_nearby.Start(
-        m_cmbPhonebook, &m_nBookSel, m_strMyName, nListening ? nListening : (UINT)std::atoi(m_strPort));
+    StartNearby();
     StartAccessibility();
     // The window opens ready for an address, not on the hide button that comes first in the
     // tab order: FALSE tells the dialog that the focus is set.

@@ -75,6 +75,9 @@ protected:
     // to replace it (true, name kept), keep both (true, rName set to a free "名前 (n)") or not
     // to register (false).
     bool AskNearbyName(CString& rName, const CString& strAddress, const CString& strPort);
+    // Partners nearby: told this install's fingerprint and the port really listened on, their
+    // items marked from the verified contacts.
+    void StartNearby();
 
     // Version box and documents, tray icon and menus (ui/).
     afx_msg void OnVersion();

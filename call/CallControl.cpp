@@ -115,6 +115,7 @@ void CPhoneDlg::StartCalls()
         c.strWhen.Format(
             "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
         if (!m_trust.Verify(c)) ShowSystemError(::GetLastError());
+        m_nearby.Relabel();
     };
     m_calls.Attach(w);
     // No typed or pasted line may be longer than a sealed frame a partner reads whole.

@@ -299,6 +299,11 @@ void CNearby::SetFingerprint(const std::string& strFingerprint)
 void CNearby::SetClassifier(Classifier classifier)
 {
     m_classifier = std::move(classifier);
+    Relabel();
+}
+
+void CNearby::Relabel()
+{
     if (m_pCore) ShowPeers(m_pCore->Peers());
 }
 

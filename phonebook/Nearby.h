@@ -38,6 +38,8 @@ public:
     // sent none); without one every item is plain.
     typedef std::function<NearbyMark(const CString& strName, const std::string& strFingerprint)> Classifier;
     void SetClassifier(Classifier classifier);
+    // The verified contacts changed: every item's mark is decided again.
+    void Relabel();
 
     // Whether a combo index is a nearby peer, and its name, address (IPv4 first) and port.
     bool IsNearby(int nIndex) const;

@@ -3,6 +3,8 @@
 #include "phonebook/NameDlg.h"
 #include "app/PhoneDlg.h"
 
+#include <cstdlib>
+
 void CPhoneDlg::OnSelchangePhonebook()
 {
     m_nearby.DropLeft();
@@ -109,4 +111,25 @@ void CPhoneDlg::OnDelete()
     // What the window shows follows the new selection: the next (or previous) entry, or the
     // manual values when none is left. m_nBookSel already names it, so nothing is saved again.
     OnSelchangePhonebook();
+}
+
+void CPhoneDlg::StartNearby()
+{
+    m_nearby.SetFingerprint(m_trust.Identity().Fingerprint());
+    // Only a verified contact's fingerprint makes an item look verified; its name with another
+    // fingerprint is marked as another key.
+    m_nearby.SetClassifier([this](const CString& strName, const std::string& strFingerprint) {
+        switch (m_trust.Contacts().Classify(strFingerprint, strName)) {
+        case CVerifiedContacts::Trust::Verified:
+            return NearbyMark::Verified;
+        case CVerifiedContacts::Trust::OtherKey:
+            return NearbyMark::OtherKey;
+        default:
+            return NearbyMark::Plain;
+        }
+    });
+    // The port really listened on: the system's choice when the settings say "0".
+    const UINT nListening = m_calls.ListeningPort();
+    m_nearby.Start(
+        m_cmbPhonebook, &m_nBookSel, m_strMyName, nListening ? nListening : (UINT)std::atoi(m_strPort));
 }

@@ -86,4 +86,5 @@ void CPhoneDlg::OnVerifiedContacts()
 {
     CVerifiedDlg dlg(m_trust, this);
     dlg.DoModal();
+    m_nearby.Relabel();
 }
