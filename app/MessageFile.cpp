@@ -1,20 +1,9 @@
 #include "app/MessageFile.h"
+#include "app/TabFields.h"
 
 namespace {
 
 const char kSecure[] = "secure ";
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out(1);
-    for (char c : line) {
-        if (c == '\t')
-            out.emplace_back();
-        else
-            out.back() += c;
-    }
-    return out;
-}
 
 // Digits where pattern has '9', the pattern's own byte elsewhere.
 bool Matches(const std::string& s, const char* pszPattern)
@@ -33,7 +22,7 @@ bool HasBreak(const std::string& line) { return line.find_first_of("\r\n") != st
 
 bool ParseHeader(const std::string& line, CStoredMessage* pMessage)
 {
-    const std::vector<std::string> f = Fields(line);
+    const std::vector<std::string> f = TabFields(line);
     if (f.size() != 7 || f[0] != "#" || !Matches(f[1], "9999-99-99") || !Matches(f[2], "99:99:99"))
         return false;
     CStoredMessage m;

@@ -1,21 +1,9 @@
 #include "app/MessageStore.h"
+#include "app/FileText.h"
 
 #include <algorithm>
 
 namespace {
-
-BOOL ReadAll(const CString& strPath, std::string* pBytes)
-{
-    pBytes->clear();
-    HANDLE h = ::CreateFileA(
-        strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
-    char buf[16384];
-    DWORD got = 0;
-    while (::ReadFile(h, buf, sizeof buf, &got, NULL) && got) pBytes->append(buf, got);
-    ::CloseHandle(h);
-    return TRUE;
-}
 
 bool EndsWhole(const std::string& bytes)
 {
@@ -29,7 +17,7 @@ void CMessageStore::Load(const CString& strPath)
     m_strPath = strPath;
     m_bTaking = false;
     std::string bytes;
-    ReadAll(strPath, &bytes);
+    ReadFileWhole(strPath, &bytes);
     m_file = ParseMessageFile(bytes);
     m_bEndsWhole = EndsWhole(bytes);
 }
@@ -61,25 +49,7 @@ BOOL CMessageStore::Append(const std::string& bytes)
 BOOL CMessageStore::Rewrite()
 {
     const std::string text = FormatMessageFile(m_file);
-    const CString strTemp = m_strPath + ".new";
-    HANDLE h = ::CreateFileA(strTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
-    DWORD written = 0;
-    const BOOL bWritten =
-        ::WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
-    const DWORD dwError = ::GetLastError();
-    ::CloseHandle(h);
-    if (!bWritten) {
-        ::DeleteFileA(strTemp);
-        ::SetLastError(dwError ? dwError : (DWORD)ERROR_DISK_FULL);
-        return FALSE;
-    }
-    if (!::MoveFileExA(strTemp, m_strPath, MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD dwMoveError = ::GetLastError();
-        ::DeleteFileA(strTemp);
-        ::SetLastError(dwMoveError);
-        return FALSE;
-    }
+    if (!WriteFileWhole(m_strPath, text)) return FALSE;
     m_bEndsWhole = EndsWhole(text);
     return TRUE;
 }

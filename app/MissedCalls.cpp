@@ -2,25 +2,14 @@
 // time, kind ("unanswered", "busy", "dnd"), address, name. Address and name are escaped as in
 // the conversation log, so no tab or line break of a name can split a record.
 #include "app/MissedCalls.h"
+#include "app/FileText.h"
+#include "app/TabFields.h"
 
 #include "app/ConversationLog.h"
 
 namespace {
 
 const char* const kKindKeys[] = { "unanswered", "busy", "dnd" };
-
-// Splits a line at its tabs.
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out(1);
-    for (char c : line) {
-        if (c == '\t')
-            out.emplace_back();
-        else
-            out.back() += c;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -52,19 +41,14 @@ void CMissedCalls::Add(const CMissedCall& call)
 void CMissedCalls::Load(const CString& strPath)
 {
     m_calls.clear();
-    HANDLE h = ::CreateFileA(strPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE) return;
     std::string text;
-    char buf[4096];
-    DWORD got = 0;
-    while (::ReadFile(h, buf, sizeof buf, &got, NULL) && got) text.append(buf, got);
-    ::CloseHandle(h);
+    if (!ReadFileWhole(strPath, &text)) return;
 
     size_t pos = 0;
     while (pos < text.size() && (int)m_calls.size() < kMax) {
         size_t end = text.find("\r\n", pos);
         if (end == std::string::npos) end = text.size();
-        const std::vector<std::string> f = Fields(text.substr(pos, end - pos));
+        const std::vector<std::string> f = TabFields(text.substr(pos, end - pos));
         pos = end + 2;
         if (f.size() != 4 || f[0].size() != 19) continue;
         CMissedCall call;
@@ -86,22 +70,5 @@ BOOL CMissedCalls::Save(const CString& strPath) const
         text += c.strTime.str() + '\t' + kKindKeys[c.kind] + '\t' + EscapeLineText(c.strAddress).str() +
             '\t' + EscapeLineText(c.strName).str() + "\r\n";
     }
-    const CString strTemp = strPath + ".new";
-    HANDLE h = ::CreateFileA(strTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
-    DWORD written = 0;
-    const BOOL bWritten =
-        ::WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
-    const DWORD dwError = ::GetLastError();
-    ::CloseHandle(h);
-    if (!bWritten) {
-        ::DeleteFileA(strTemp);
-        ::SetLastError(dwError ? dwError : (DWORD)ERROR_DISK_FULL);
-        return FALSE;
-    }
-    if (::MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING)) return TRUE;
-    const DWORD dwMoveError = ::GetLastError();
-    ::DeleteFileA(strTemp);
-    ::SetLastError(dwMoveError);
-    return FALSE;
+    return WriteFileWhole(strPath, text);
 }

@@ -77,6 +77,7 @@ void CPhoneDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LIST_RECEIVE, m_lstReceive);
     DDX_Control(pDX, IDC_BTN_HANGUP, m_btnHangUp);
     DDX_Control(pDX, IDC_BTN_CALL, m_btnCall);
+    DDX_Control(pDX, IDC_BTN_VERIFY, m_btnVerify);
     DDX_Control(pDX, IDC_EDIT_SEND, m_edtSend);
     DDX_Control(pDX, IDC_EDIT_PORT, m_edtPort);
     DDX_Control(pDX, IDC_EDIT_ADDRESS, m_edtAddress);
@@ -103,7 +104,7 @@ BOOL CPhoneDlg::OnInitDialog()
 
     CreateButtonBrushes(m_brushLight, m_brushMedium, m_brushDark,
         { &m_btnAnswer, &m_btnCall, &m_btnHangUp, &m_btnVersion, &m_btnOff, &m_btnRegister, &m_btnHide,
-            &m_btnDelete });
+            &m_btnDelete, &m_btnVerify });
 
     m_journal.SetFailureHandler(ShowJournalFailure);
     ReadSettings();

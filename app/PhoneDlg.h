@@ -146,6 +146,7 @@ protected:
     CListBox m_lstReceive;
     CRoundButton m_btnHangUp;
     CRoundButton m_btnCall;
+    CRoundButton m_btnVerify; // shown while an encrypted call's identity waits to be verified
     CEdit m_edtSend;
     CEdit m_edtPort;
     CEdit m_edtAddress;

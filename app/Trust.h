@@ -5,6 +5,7 @@
 
 #include "call/Identity.h"
 #include "call/VerifiedContacts.h"
+#include "app/FileText.h"
 #include "platform/afxwin.h"
 
 class CTrust {
@@ -31,10 +32,3 @@ private:
     CIdentity m_identity;
     CVerifiedContacts m_contacts;
 };
-
-// Writes text to strPath + ".new", flushed to the disk, which then replaces strPath: a program
-// killed meanwhile leaves the old file or the new one, never half of one. FALSE with the
-// system's error in the last-error value.
-BOOL WriteFileWhole(const CString& strPath, const std::string& text);
-// The whole file; false when it cannot be opened or read.
-bool ReadFileWhole(const CString& strPath, std::string* pText);

@@ -99,10 +99,10 @@ struct Trust { // who the partner proved to be
 };
 } // namespace CallRec
 
-using CCallRecord = std::variant<CallRec::Placed, CallRec::Connected, CallRec::Incoming, CallRec::TurnedAway,
-    CallRec::Named, CallRec::PartnerAnswered, CallRec::PartnerBusy, CallRec::Answered, CallRec::Sent,
-    CallRec::Received, CallRec::Secured, CallRec::Ended, CallRec::MachineAnswered, CallRec::TakenOver,
-    CallRec::Trust>;
+using CCallRecord =
+    std::variant<CallRec::Placed, CallRec::Connected, CallRec::Incoming, CallRec::TurnedAway, CallRec::Named,
+        CallRec::PartnerAnswered, CallRec::PartnerBusy, CallRec::Answered, CallRec::Sent, CallRec::Received,
+        CallRec::Secured, CallRec::Ended, CallRec::MachineAnswered, CallRec::TakenOver, CallRec::Trust>;
 
 // A connection's timers: the wait for an encrypted caller's reveal, and the answering machine's
 // (the ring before it answers, then the bound of the message).

@@ -102,6 +102,7 @@ add_library(kelvaro_core STATIC
     ui/Accessibility.cpp
     ui/AccessControl.cpp
     app/Trust.cpp
+    app/FileText.cpp
     ui/VerifiedDlg.cpp)
 target_include_directories(kelvaro_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kelvaro_core PUBLIC ${KELVARO_WARNINGS} ${KELVARO_CHARSET})

@@ -12,6 +12,10 @@ win=build/win
 version=$(sed -n 's/.*"Kelvaro Version \([0-9][0-9.]*\)".*/\1/p' res/Kelvaro.rc)
 [ -n "$version" ] || { echo "dist: no version found in res/Kelvaro.rc" >&2; exit 1; }
 zip=build/dist/Kelvaro-$version-win64.zip
+# Downloads of other versions left from earlier builds go: build/dist holds this version's only.
+mkdir -p build/dist
+find build/dist -maxdepth 1 \( -name 'Kelvaro-*-win64.zip' -o -name 'Kelvaro-*-setup.exe' \) \
+    ! -name "Kelvaro-$version-*" -delete
 
 # Statically linked but for libgcrypt (LGPL), shipped as its DLLs beside the program: the
 # program and those DLLs may import only DLLs that come with every Windows, and each other.

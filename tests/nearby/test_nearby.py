@@ -2,7 +2,9 @@
 the shipped Kelvaro.exe met by Debian's python3-zeroconf and by a second copy. The windows are
 read and driven through nearby_driver.exe in the same wineserver. Every wait is bounded.
 """
+import hashlib
 import os
+import re
 import select
 import shutil
 import socket
@@ -126,7 +128,11 @@ class NearbyTest(unittest.TestCase):
         info = zc.get_service_info(SERVICE, full, timeout=3000)
         self.assertIsNotNone(info)
         self.assertEqual(copy.port, info.port)
-        self.assertEqual({b"txtvers": b"1", b"secure": b"2"}, info.properties)
+        # The fingerprint is SHA-256 of the identity's public key, as its file beside the copy holds it.
+        with open(os.path.join(copy.dir, "Identity.key"), "rb") as f:
+            public = re.search(rb"^public ([0-9a-f]{64})\r$", f.read(), re.M).group(1)
+        fingerprint = hashlib.sha256(bytes.fromhex(public.decode())).hexdigest().encode()
+        self.assertEqual({b"txtvers": b"1", b"secure": b"2", b"fp": fingerprint}, info.properties)
         self.assertIn("127.0.0.1", info.parsed_addresses())
         # Bad packets on the group change nothing.
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:

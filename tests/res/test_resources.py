@@ -68,7 +68,7 @@ MAIN = [
     (1017, BUTTON, "削除", (262, 86, 50, 14)),
     (1019, BUTTON, "次回起動時にアイコン化(&O)", (7, 86, 96, 10)),
     (1023, STATIC, "暗号化なし", (117, 87, 138, 8)),
-    (1024, BUTTON, "確認済みにする", (117, 97, 64, 13)),
+    (1024, BUTTON, "確認済みにする", (117, 97, 64, 14)),
     (-1, STATIC, "送信", (7, 105, 15, 8)),
     (1008, LISTBOX, "", (7, 116, 305, 68)),
     (1007, EDIT, "", (7, 182, 305, 14)),
@@ -241,7 +241,7 @@ class DialogTemplates(unittest.TestCase):
         enter = self.by_id(d, 1)
         self.assertEqual(BS_DEFPUSHBUTTON, enter["style"] & BS_TYPEMASK,
                          "Enter reaches the send handler through the hidden default button")
-        for cid in (1018, 1002, 1003, 1005, 1016, 1017, 2, 1004):
+        for cid in (1018, 1002, 1003, 1005, 1016, 1017, 2, 1004, 1024):
             self.assertEqual(BS_OWNERDRAW, self.by_id(d, cid)["style"] & BS_TYPEMASK, cid)
         self.assertEqual(BS_AUTOCHECKBOX, self.by_id(d, 1019)["style"] & BS_TYPEMASK)
         for cid in (1000, 1001, 1007, 1012):

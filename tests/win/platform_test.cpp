@@ -801,8 +801,8 @@ TEST(PlatformMenu, LoadsTheTrayMenuAndFreesIt)
         CMenu* pSub = menu.GetSubMenu(0);
         ASSERT_NE(pSub, nullptr);
         HMENU h = pSub->GetSafeHmenu();
-        const UINT ids[] = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, ID_MESSAGES, ID_VERIFIED_CONTACTS, 0,
-            ID_DO_NOT_DISTURB, ID_AWAY, ID_LOG_ON, ID_SOUND_ON, ID_REQUIRE_SECURE, ID_NEARBY_ANNOUNCE,
+        const UINT ids[] = { ID_RESTORE, 0, ID_MISSED_CALLS, ID_OPEN_LOG, ID_MESSAGES, ID_VERIFIED_CONTACTS,
+            0, ID_DO_NOT_DISTURB, ID_AWAY, ID_LOG_ON, ID_SOUND_ON, ID_REQUIRE_SECURE, ID_NEARBY_ANNOUNCE,
             ID_START_WITH_WINDOWS, 0, ID_README, ID_HISTORY, ID_APP_ABOUT, 0, ID_APP_EXIT };
         const int nIds = (int)(sizeof ids / sizeof ids[0]);
         ASSERT_EQ(::GetMenuItemCount(h), nIds);
