@@ -2,7 +2,7 @@
 // change what crosses the wire: what each side shows, lists and records, when both encrypt,
 // when the wire is changed on the way, and when one side is an older program that speaks only
 // plain lines.
-#include "call/CallCore.h"
+#include "tests/host/core_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -27,61 +27,19 @@ struct Side {
     CCallLook look;
 };
 
-// Caller and callee joined by one connection; `onWire` may change what goes to the callee.
-struct Pair {
-    Side caller, callee;
-    std::string wire; // everything that went either way, for checks
-    std::function<void(std::string&)> toCallee = [](std::string&) {};
-    std::function<void(std::string&)> toCaller = [](std::string&) {};
+void TakeEffect(Side& s, const CCallEffect& e)
+{
+    if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
+        for (const CString& line : pList->lines) s.received.push_back(line.str());
+    if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
+    if (auto* pName = std::get_if<CallFx::PartnerName>(&e)) s.names.push_back(pName->strName.str());
+    if (auto* pClose = std::get_if<CallFx::Close>(&e)) s.lastWords += pClose->strLastWords.str();
+    const auto* pRecord = std::get_if<CallFx::Record>(&e);
+    if (const auto* pEnded = pRecord ? std::get_if<CallRec::Ended>(&pRecord->what) : nullptr)
+        s.ends.push_back(std::to_string((int)pEnded->how));
+}
 
-    void Carry(Side& from, CallConn fromConn, Side& to, CallConn toConn, bool bToCallee)
-    {
-        std::string bytes;
-        from.core.Flush(fromConn, [&](const char* p, int n, int*) {
-            bytes.append(p, (size_t)n);
-            return n;
-        });
-        from.core.Flushed(fromConn, 0);
-        (bToCallee ? toCallee : toCaller)(bytes);
-        wire += bytes;
-        if (!bytes.empty())
-            to.core.Received(toConn, bytes.data(), (int)bytes.size(), &to == &caller ? "north" : "south");
-    }
-    void Take(Side& s)
-    {
-        for (const CCallEffect& e : s.core.TakeEffects()) {
-            if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
-                for (const CString& line : pList->lines) s.received.push_back(line.str());
-            if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
-            if (auto* pName = std::get_if<CallFx::PartnerName>(&e)) s.names.push_back(pName->strName.str());
-            if (auto* pClose = std::get_if<CallFx::Close>(&e)) s.lastWords += pClose->strLastWords.str();
-            const auto* pRecord = std::get_if<CallFx::Record>(&e);
-            if (const auto* pEnded = pRecord ? std::get_if<CallRec::Ended>(&pRecord->what) : nullptr)
-                s.ends.push_back(std::to_string((int)pEnded->how));
-        }
-        s.look = s.core.Look();
-    }
-    // Lets the bytes go back and forth until nothing waits.
-    void Settle()
-    {
-        for (int i = 0; i < 8; ++i) {
-            Carry(caller, CallConn::Out, callee, CallConn::In, true);
-            Carry(callee, CallConn::In, caller, CallConn::Out, false);
-        }
-        Take(caller), Take(callee);
-    }
-    // A call placed, taken, greeted and answered.
-    void Talk()
-    {
-        caller.core.PressCall("127.0.0.1", "5000");
-        caller.core.Connected(0, "127.0.0.1");
-        callee.core.ConnectionWaiting();
-        callee.core.Accepted(CallConn::In, "127.0.0.1", "south");
-        Settle();
-        callee.core.PressAnswer();
-        Settle();
-    }
-};
+using Pair = CorePair<Side>;
 
 bool IsCode(const CString& s) { return std::regex_match(s.str(), std::regex("暗号化 [0-9]{3} [0-9]{3}")); }
 

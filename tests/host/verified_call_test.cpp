@@ -1,7 +1,7 @@
 // Verified contacts between two call cores: what each side shows, boxes and records when the
 // partner proves a verified identity, an unverified one, another one under a verified contact's
 // name or place, none (an older copy), or talks plain; the version lines stripped on the way.
-#include "call/CallCore.h"
+#include "tests/host/core_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -50,59 +50,23 @@ struct Side {
 
 const char* const kTrustNames[] = { "verified", "unverified", "missing", "changed", "verified now" };
 
-struct Pair {
-    Side caller { kNorthKey }, callee { kSouthKey };
-    std::string toCalleeWire;
-    std::function<void(std::string&)> toCallee = [](std::string&) {};
-    std::function<void(std::string&)> toCaller = [](std::string&) {};
+void TakeEffect(Side& s, const CCallEffect& e)
+{
+    if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
+        for (const CString& line : pList->lines) s.received.push_back(line.str());
+    if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
+    if (auto* pWarn = std::get_if<CallFx::KeyWarning>(&e)) s.warnings.push_back(*pWarn);
+    if (auto* pVerify = std::get_if<CallFx::Verify>(&e))
+        s.verified.push_back(pVerify->contact.strFingerprint + " " + pVerify->contact.strName.str() + " " +
+            pVerify->contact.strAddress.str() + " " + pVerify->contact.strPort.str());
+    const auto* pRecord = std::get_if<CallFx::Record>(&e);
+    if (const auto* pTrust = pRecord ? std::get_if<CallRec::Trust>(&pRecord->what) : nullptr)
+        s.trust.push_back(std::string(kTrustNames[pTrust->kind]) + " " + pTrust->strFingerprint);
+}
 
-    void Carry(Side& from, CallConn fromConn, Side& to, CallConn toConn, bool bToCallee)
-    {
-        std::string bytes;
-        from.core.Flush(fromConn, [&](const char* p, int n, int*) {
-            bytes.append(p, (size_t)n);
-            return n;
-        });
-        from.core.Flushed(fromConn, 0);
-        (bToCallee ? toCallee : toCaller)(bytes);
-        if (bToCallee) toCalleeWire += bytes;
-        if (!bytes.empty())
-            to.core.Received(toConn, bytes.data(), (int)bytes.size(), &to == &caller ? "north" : "south");
-    }
-    void Take(Side& s)
-    {
-        for (const CCallEffect& e : s.core.TakeEffects()) {
-            if (auto* pList = std::get_if<CallFx::ListReceived>(&e))
-                for (const CString& line : pList->lines) s.received.push_back(line.str());
-            if (auto* pBox = std::get_if<CallFx::ShowText>(&e)) s.boxes.push_back(pBox->strText.str());
-            if (auto* pWarn = std::get_if<CallFx::KeyWarning>(&e)) s.warnings.push_back(*pWarn);
-            if (auto* pVerify = std::get_if<CallFx::Verify>(&e))
-                s.verified.push_back(pVerify->contact.strFingerprint + " " + pVerify->contact.strName.str() +
-                    " " + pVerify->contact.strAddress.str() + " " + pVerify->contact.strPort.str());
-            const auto* pRecord = std::get_if<CallFx::Record>(&e);
-            if (const auto* pTrust = pRecord ? std::get_if<CallRec::Trust>(&pRecord->what) : nullptr)
-                s.trust.push_back(std::string(kTrustNames[pTrust->kind]) + " " + pTrust->strFingerprint);
-        }
-        s.look = s.core.Look();
-    }
-    void Settle()
-    {
-        for (int i = 0; i < 8; ++i) {
-            Carry(caller, CallConn::Out, callee, CallConn::In, true);
-            Carry(callee, CallConn::In, caller, CallConn::Out, false);
-        }
-        Take(caller), Take(callee);
-    }
-    void Talk()
-    {
-        caller.core.PressCall("127.0.0.1", "5000");
-        caller.core.Connected(0, "127.0.0.1");
-        callee.core.ConnectionWaiting();
-        callee.core.Accepted(CallConn::In, "127.0.0.1", "south");
-        Settle();
-        callee.core.PressAnswer();
-        Settle();
-    }
+// North calls south with their own keys.
+struct Pair : CorePair<Side> {
+    Pair() : CorePair<Side>(kNorthKey, kSouthKey) { }
 };
 
 std::string Masked(const CString& s)
