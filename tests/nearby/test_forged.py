@@ -13,7 +13,7 @@ import unittest
 
 from zeroconf import ServiceBrowser, ServiceInfo, ServiceStateChange, Zeroconf, current_time_millis
 
-from test_nearby import SERVICE, Driver, Kelvaro, wait_for
+from test_nearby import SERVICE, Driver, Kelvaro, NearbyCase, wait_for
 
 GROUP = ("224.0.0.251", 5353)
 PTR, TXT, SRV, A = 12, 16, 33, 1
@@ -65,23 +65,11 @@ class Forger:
         self.sock.close()
 
 
-class ForgedTest(unittest.TestCase):
+class ForgedTest(NearbyCase):
     def setUp(self):
-        self.driver = Driver()
-        self.addCleanup(self.driver.stop)
+        super().setUp()
         self.forger = Forger()
         self.addCleanup(self.forger.close)
-
-    def start(self, name_, announce=True):
-        copy = Kelvaro(name_, announce)
-        self.addCleanup(copy.stop)
-        wait_for("the window of %s" % name_, lambda: self.driver.items(name_))
-        return copy
-
-    def zeroconf(self):
-        zc = Zeroconf(interfaces=["127.0.0.1"])
-        self.addCleanup(zc.close)
-        return zc
 
     def listed(self, item, limit=3.0):
         wait_for("%s listed" % item, lambda: item in (self.driver.items("北の間") or []), limit)

@@ -102,7 +102,9 @@ class Driver:
             self.proc.kill()
 
 
-class NearbyTest(unittest.TestCase):
+class NearbyCase(unittest.TestCase):
+    """A driver of the windows' lists, and copies and zeroconf peers that end with the test."""
+
     def setUp(self):
         self.driver = Driver()
         self.addCleanup(self.driver.stop)
@@ -118,6 +120,8 @@ class NearbyTest(unittest.TestCase):
         self.addCleanup(zc.close)
         return zc
 
+
+class NearbyTest(NearbyCase):
     def test_zeroconf_finds_kelvaro_and_sees_its_goodbye(self):
         copy = self.start("北の間")
         zc, events = self.zeroconf(), []
