@@ -487,7 +487,9 @@ TEST(NearbyCoreTest, AnswersAreDelayedSuppressedAndSentAtMostOnceASecond)
         }
         Feed(core, s.packet, s.at);
         EXPECT_EQ(s.sent, core.TakeSends().size()) << "at " << s.at;
-        if (s.at < 3020) EXPECT_EQ(s.next, core.NextDeadline()) << "at " << s.at;
+        if (s.at < 3020) {
+            EXPECT_EQ(s.next, core.NextDeadline()) << "at " << s.at;
+        }
     }
 }
 

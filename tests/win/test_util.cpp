@@ -163,7 +163,7 @@ bool FileExists(const std::string& path)
 
 CTestPhoneDlg::CTestPhoneDlg(const std::string& strIniPath) : m_strTestIniPath(strIniPath.c_str())
 {
-    if (::GetPrivateProfileIntA("Nearby", "Browse", -1, strIniPath.c_str()) == -1)
+    if ((int)::GetPrivateProfileIntA("Nearby", "Browse", -1, strIniPath.c_str()) == -1)
         ::WritePrivateProfileStringA("Nearby", "Browse", "0", strIniPath.c_str());
 }
 
