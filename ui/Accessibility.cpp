@@ -5,6 +5,7 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 
 namespace {
@@ -27,13 +28,19 @@ CString TextOf(HWND hCtl)
     return buf;
 }
 
-const UINT_PTR kContextKeysId = 0x4B43;
+// Each control's own window procedure, kept while the context keys are taken in front of it.
+// Kept here, not as a window property: under Wine every property look-up goes to its server,
+// and one for each message of the receive list made a flood of lines ten times slower.
+std::map<HWND, WNDPROC> g_ownProcs;
 bool g_bF10Taken = false; // the key-up of a Shift+F10 that opened the menu is not passed on
 
-LRESULT CALLBACK ContextKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+LRESULT CALLBACK ContextKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const bool bShift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    if ((message == WM_SYSKEYDOWN && wParam == VK_F10 && bShift) ||
+    const auto it = g_ownProcs.find(hWnd);
+    if (it == g_ownProcs.end()) return ::DefWindowProcA(hWnd, message, wParam, lParam);
+    const WNDPROC pfnOwn = it->second;
+    // The shift key is asked about only for F10: under Wine each question goes to its server.
+    if ((message == WM_SYSKEYDOWN && wParam == VK_F10 && (::GetKeyState(VK_SHIFT) & 0x8000) != 0) ||
         (message == WM_KEYDOWN && wParam == VK_APPS)) {
         g_bF10Taken = wParam == VK_F10;
         ::SendMessageA(::GetParent(hWnd), WM_CONTEXTMENU, (WPARAM)hWnd, MAKELPARAM(-1, -1));
@@ -44,8 +51,11 @@ LRESULT CALLBACK ContextKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
         g_bF10Taken = false;
         return 0;
     }
-    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hWnd, ContextKeysProc, kContextKeysId);
-    return ::DefSubclassProc(hWnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, (LONG_PTR)pfnOwn);
+        g_ownProcs.erase(it);
+    }
+    return ::CallWindowProcA(pfnOwn, hWnd, message, wParam, lParam);
 }
 } // namespace
 
@@ -132,5 +142,9 @@ void CAccessibility::Alert(HWND hCtl)
 
 void CAccessibility::AddContextKeys(HWND hCtl)
 {
-    if (hCtl) ::SetWindowSubclass(hCtl, ContextKeysProc, kContextKeysId, 0);
+    if (!hCtl || g_ownProcs.count(hCtl)) return;
+    // An ANSI subclass, as the framework's own, so that the ANSI list boxes' messages are not
+    // put through Unicode and back.
+    g_ownProcs[hCtl] = (WNDPROC)::GetWindowLongPtrA(hCtl, GWLP_WNDPROC);
+    ::SetWindowLongPtrA(hCtl, GWLP_WNDPROC, (LONG_PTR)ContextKeysProc);
 }
