@@ -8,19 +8,11 @@ import signal
 import time
 import unittest
 
-from test_wire import CR, IO_LIMIT, NAME, KelvaroProcess, free_port, read_exactly
+from test_wire import CR, IO_LIMIT, NAME, KelvaroProcess, free_port, read_exactly, read_file
 
 GREETING = b"a1" + NAME + CR + b"A" + NAME
 ANSWER = b"C\r" + b"S" + "ただいま留守にしています。メッセージをどうぞ。".encode("cp932") + CR
 HEADER = rb"#\t\d{4}-\d\d-\d\d\t\d\d:\d\d:\d\d\tnorth\t127\.0\.0\.1\tplain\tnew\r\n"
-
-
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
 
 
 class MessagesTest(unittest.TestCase):

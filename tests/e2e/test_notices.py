@@ -7,17 +7,9 @@ import signal
 import time
 import unittest
 
-from test_wire import CR, IO_LIMIT, NAME, KelvaroProcess, free_port, read_exactly, read_for
+from test_wire import CR, IO_LIMIT, NAME, KelvaroProcess, free_port, read_exactly, read_file, read_for
 
 TIME_LEN = len(b"12:00:00 ")
-
-
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
 
 
 class NoticesTest(unittest.TestCase):

@@ -24,6 +24,15 @@ NAME = "北の間".encode("cp932")
 CR = b"\r"
 
 
+def read_file(path):
+    """A file's bytes; empty when it is not there."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

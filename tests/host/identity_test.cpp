@@ -2,6 +2,7 @@
 // proofs against the worked example of docs/secure-calls.md (computed outside this program by
 // tests/host/secure_calls_example.py with Python's hashlib and python3-cryptography), the
 // identity file and the contacts file with damaged input.
+#include "tests/host/test_keys.h"
 #include "call/Identity.h"
 #include "call/SecureChannel.h"
 #include "call/VerifiedContacts.h"
@@ -12,20 +13,6 @@
 
 namespace {
 
-std::string Unhex(const std::string& hex)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += (char)std::stoi(hex.substr(i, 2), nullptr, 16);
-    return out;
-}
-
-const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
-
-// RFC 7748 section 6.1 (X25519) and RFC 8032 section 7.1 tests 1 and 2 (Ed25519).
-const std::string kAliceSecret = Unhex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
-const std::string kBobSecret = Unhex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
-const std::string kIdentity1 = Unhex("9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60");
-const std::string kIdentity2 = Unhex("4ccd089b28ff96da9db6c346ec114e0f5b8a319f35aba624da8cf6ed4fb8a6fb");
 const char kFingerprint1[] = "21fe31dfa154a261626bf854046fd2271b7bed4b6abe45aa58877ef47f9721b9";
 const char kFingerprint2[] = "39f713d0a644253f04529421b9f51b9b08979d08295959c4f3990ee617f5139f";
 

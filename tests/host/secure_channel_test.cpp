@@ -2,6 +2,7 @@
 // other. Literal key lines, codes and frames below are the worked example of
 // docs/secure-calls.md, computed outside this program with Python's hashlib, hmac and base64
 // and the X25519, HKDF and ChaCha20-Poly1305 of the python3-cryptography package.
+#include "tests/host/test_keys.h"
 #include "call/SecureChannel.h"
 
 #include <gtest/gtest.h>
@@ -22,19 +23,6 @@ std::string Hex(const std::string& s)
     }
     return out;
 }
-
-std::string Unhex(const std::string& hex)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += (char)std::stoi(hex.substr(i, 2), nullptr, 16);
-    return out;
-}
-
-const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
-
-// RFC 7748 section 6.1.
-const std::string kAliceSecret = Unhex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
-const std::string kBobSecret = Unhex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
 
 const std::string kCallerGreeting = "i1north\rInorth";
 const std::string kCalleeGreeting = "a1south\rAsouth";

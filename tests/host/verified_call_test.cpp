@@ -1,6 +1,7 @@
 // Verified contacts between two call cores: what each side shows, boxes and records when the
 // partner proves a verified identity, an unverified one, another one under a verified contact's
 // name or place, none (an older copy), or talks plain; the version lines stripped on the way.
+#include "tests/host/test_keys.h"
 #include "tests/host/core_pair.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,9 @@
 
 namespace {
 
-std::string Unhex(const std::string& hex)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += (char)std::stoi(hex.substr(i, 2), nullptr, 16);
-    return out;
-}
-
 // RFC 8032 section 7.1 tests 1 and 2 as the two identities, and a third key; their fingerprints.
-const std::string kNorthKey = Unhex("9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60");
-const std::string kSouthKey = Unhex("4ccd089b28ff96da9db6c346ec114e0f5b8a319f35aba624da8cf6ed4fb8a6fb");
+const std::string& kNorthKey = kIdentity1;
+const std::string& kSouthKey = kIdentity2;
 const char kNorthFp[] = "21fe31dfa154a261626bf854046fd2271b7bed4b6abe45aa58877ef47f9721b9";
 const char kSouthFp[] = "39f713d0a644253f04529421b9f51b9b08979d08295959c4f3990ee617f5139f";
 const char kOtherFp[] = "0000000000000000000000000000000000000000000000000000000000000001";
